@@ -1,0 +1,75 @@
+// The graph-state register: n qubits, each a vertex of an undirected simple
+// graph with an ordered neighbour list and a vertex operator (VOP).  The
+// represented state is |+>^n, then CZ on every edge, then each qubit's VOP.
+//
+// Neighbour lists are ordered and the order is observable: entries are
+// appended at the end and removals keep the order of the rest, because VOP
+// reduction, local complementation and X measurement all read list order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "clifford/tables.hpp"
+#include "register/failure.hpp"
+
+namespace ordavine {
+
+using Qubit = std::size_t;
+
+struct Node {
+  std::vector<Qubit> neighbors;
+  Vop vop = vop::hadamard;  // H on |+> is |0>: a new qubit starts in |0>
+};
+
+class Register {
+ public:
+  // `count` qubits, every one in |0> (no edges, VOP 10).  A count whose node
+  // vector cannot be addressed fails with "capacity overflow"; one whose
+  // memory cannot be had throws std::bad_alloc.
+  explicit Register(std::size_t count);
+
+  std::size_t size() const noexcept { return nodes_.size(); }
+
+  // Index failure unless q is below the register size.
+  void check(Qubit q, std::source_location where = std::source_location::current()) const {
+    if (q >= nodes_.size()) fail_index(nodes_.size(), q, where);
+  }
+
+  // Checked access: the index failure for q at or above the size.
+  Node& at(Qubit q, std::source_location where = std::source_location::current()) {
+    check(q, where);
+    return nodes_[q];
+  }
+  const Node& at(Qubit q, std::source_location where = std::source_location::current()) const {
+    check(q, where);
+    return nodes_[q];
+  }
+
+  // Unchecked access, for indices already checked or read from the lists.
+  Node& operator[](Qubit q) noexcept { return nodes_[q]; }
+  const Node& operator[](Qubit q) const noexcept { return nodes_[q]; }
+
+  const std::vector<Node>& nodes() const noexcept { return nodes_; }
+
+ private:
+  std::vector<Node> nodes_;
+};
+
+// Graph primitives on two distinct, checked qubits.
+
+// Whether b occurs in a's list (a's list only, front to back).
+bool has_edge(const Register& reg, Qubit a, Qubit b);
+
+// Makes the edge present, appending b to a's list and then a to b's list
+// when it is absent.
+void add_edge(Register& reg, Qubit a, Qubit b);
+
+// Removes every b from a's list and every a from b's list, keeping order.
+void remove_edge(Register& reg, Qubit a, Qubit b);
+
+// Removes a present edge from both lists, or appends an absent one to both.
+void toggle_edge(Register& reg, Qubit a, Qubit b);
+
+}  // namespace ordavine
