@@ -1,0 +1,218 @@
+#include "binding/arguments.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "binding/py_ref.hpp"
+
+namespace ordavine::binding {
+namespace {
+
+std::string function_name(const char* method) { return std::string("Ordavine.") + method + "()"; }
+
+[[noreturn]] void raise_too_many(const char* method, std::size_t n, Py_ssize_t given) {
+  raise(PyExc_TypeError, function_name(method) + " takes " + std::to_string(n) +
+                             " positional arguments but " + std::to_string(given) +
+                             (given == 1 ? " was given" : " were given"));
+}
+
+[[noreturn]] void raise_unexpected_keyword(const char* method, PyObject* name) {
+  PyRef text(PyObject_Str(name));
+  const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+  if (utf8 == nullptr) throw PythonError{};
+  raise(PyExc_TypeError,
+        function_name(method) + " got an unexpected keyword argument '" + utf8 + "'");
+}
+
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
+std::string name_list(const std::vector<const char*>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) {
+      if (names.size() > 2) text += ",";
+      text += (i + 1 == names.size()) ? " and " : " ";
+    }
+    text += std::string("'") + names[i] + "'";
+  }
+  return text;
+}
+
+void put_keyword(const char* method, std::span<const char* const> parameters, PyObject* name,
+                 PyObject* value, std::span<PyObject*> slots) {
+  Py_ssize_t length = 0;
+  const char* utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &length) : nullptr;
+  if (utf8 == nullptr) PyErr_Clear();  // a name that is not text matches nothing
+  const std::string_view text = utf8 ? std::string_view(utf8, static_cast<std::size_t>(length))
+                                     : std::string_view();
+  for (std::size_t i = 0; utf8 != nullptr && i < parameters.size(); ++i) {
+    if (text == parameters[i]) {
+      if (slots[i] != nullptr) {
+        raise(PyExc_TypeError, function_name(method) + " got multiple values for argument '" +
+                                   parameters[i] + "'");
+      }
+      slots[i] = value;
+      return;
+    }
+  }
+  raise_unexpected_keyword(method, name);
+}
+
+void check_missing(const char* method, std::span<const char* const> parameters,
+                   std::span<PyObject*> slots) {
+  std::vector<const char*> missing;
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    if (slots[i] == nullptr) missing.push_back(parameters[i]);
+  }
+  if (missing.empty()) return;
+  if (missing.size() == 1) {
+    raise(PyExc_TypeError, function_name(method) + " missing 1 required positional argument: '" +
+                               missing[0] + "'");
+  }
+  raise(PyExc_TypeError, function_name(method) + " missing " + std::to_string(missing.size()) +
+                             " required positional arguments: " + name_list(missing));
+}
+
+void take_positional(const char* method, std::span<const char* const> parameters,
+                     PyObject* const* args, Py_ssize_t nargs, std::span<PyObject*> slots) {
+  if (nargs > static_cast<Py_ssize_t>(parameters.size())) {
+    raise_too_many(method, parameters.size(), nargs);
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
+}
+
+// The interpreter's error for an argument, rewritten to name the parameter
+// when it is exactly a TypeError; its cause carries over.
+[[noreturn]] void raise_conversion_error(const char* parameter) {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PythonError{};
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef owned_type(type), owned_value(value), owned_traceback(traceback);
+  if (type != PyExc_TypeError) {
+    PyErr_Restore(owned_type.release(), owned_value.release(), owned_traceback.release());
+    throw PythonError{};
+  }
+  PyRef text(PyObject_Str(value));
+  const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+  if (utf8 == nullptr) throw PythonError{};
+  PyRef message(check(PyUnicode_FromString((std::string("argument '") + parameter + "': " + utf8).c_str())));
+  PyRef replacement(check(PyObject_CallOneArg(PyExc_TypeError, message.get())));
+  PyObject* cause = PyException_GetCause(value);  // new reference or null
+  if (cause != nullptr) PyException_SetCause(replacement.get(), cause);  // steals `cause`
+  PyErr_SetObject(PyExc_TypeError, replacement.get());
+  throw PythonError{};
+}
+
+// A PanicException raised by Python code that we called (an `__index__`) is
+// not a conversion error: the abort it stands for carries on through this
+// call, after its traceback has been shown.
+void resume_panic_if_raised() {
+  PyObject* panic = existing_panic_type();
+  if (panic == nullptr || !PyErr_Occurred()) return;
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  if (type != panic) {
+    PyErr_Restore(type, value, traceback);
+    return;
+  }
+  PyErr_NormalizeException(&type, &value, &traceback);
+  std::string message = "panic";
+  if (value != nullptr) {
+    PyRef text(PyObject_Str(value));
+    const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (utf8 != nullptr) message = utf8;
+    PyErr_Clear();
+  }
+  std::fputs("ordavine: a PanicException raised in Python code is resumed as an internal failure\n"
+             "Python stack trace below:\n",
+             stderr);
+  std::fflush(stderr);
+  PyErr_Restore(type, value, traceback);
+  PyErr_PrintEx(0);
+  resume_failure(std::move(message));
+}
+
+unsigned long long read_unsigned(PyObject* integer) {
+  const unsigned long long value = PyLong_AsUnsignedLongLong(integer);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
+  return value;
+}
+
+}  // namespace
+
+void match_fast_call(const char* method, std::span<const char* const> parameters,
+                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     std::span<PyObject*> slots) {
+  take_positional(method, parameters, args, nargs, slots);
+  const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t i = 0; i < keywords; ++i) {
+    put_keyword(method, parameters, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], slots);
+  }
+  if (nargs < static_cast<Py_ssize_t>(parameters.size())) check_missing(method, parameters, slots);
+}
+
+void match_classic_call(const char* method, std::span<const char* const> parameters,
+                        PyObject* args, PyObject* kwargs, std::span<PyObject*> slots) {
+  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  if (nargs > static_cast<Py_ssize_t>(parameters.size())) {
+    raise_too_many(method, parameters.size(), nargs);
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
+  if (kwargs != nullptr) {
+    Py_ssize_t position = 0;
+    PyObject *name, *value;
+    while (PyDict_Next(kwargs, &position, &name, &value)) {
+      put_keyword(method, parameters, name, value, slots);
+    }
+  }
+  if (nargs < static_cast<Py_ssize_t>(parameters.size())) check_missing(method, parameters, slots);
+}
+
+Qubit to_index(PyObject* object, const char* parameter) {
+  unsigned long long value;
+  if (PyLong_Check(object)) {
+    value = read_unsigned(object);
+  } else {
+    PyRef integer(PyNumber_Index(object));
+    if (!integer) {
+      resume_panic_if_raised();
+      raise_conversion_error(parameter);
+    }
+    value = read_unsigned(integer.get());
+  }
+  if constexpr (sizeof(Qubit) < sizeof(unsigned long long)) {
+    if (value > static_cast<unsigned long long>(SIZE_MAX)) {
+      raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+    }
+  }
+  return static_cast<Qubit>(value);
+}
+
+std::vector<Qubit> to_index_set(PyObject* object, const char* parameter) {
+  if (!PySet_Check(object) && !PyFrozenSet_Check(object)) {
+    try {
+      raise_cast_error(object, "set");
+    } catch (const PythonError&) {
+      raise_conversion_error(parameter);
+    }
+  }
+  std::vector<Qubit> indices;
+  PyRef iterator(PyObject_GetIter(object));
+  if (!iterator) raise_conversion_error(parameter);
+  while (PyRef item{PyIter_Next(iterator.get())}) {
+    indices.push_back(to_index(item.get(), parameter));
+  }
+  if (PyErr_Occurred()) {
+    resume_panic_if_raised();
+    raise_conversion_error(parameter);
+  }
+  std::sort(indices.begin(), indices.end());
+  indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+  return indices;
+}
+
+}  // namespace ordavine::binding

@@ -1,0 +1,54 @@
+// Matching a call's arguments to a method's parameters, and converting them
+// to qubit indices.  Every parameter is positional-or-keyword and required.
+// Nothing is allocated on the successful path; error texts are built only
+// when an error is raised.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "binding/errors.hpp"
+#include "register/register.hpp"
+
+namespace ordavine::binding {
+
+template <std::size_t N>
+struct Signature {
+  const char* method;  // "x", or "__new__" for the constructor
+  std::array<const char*, N> parameters;
+};
+
+// Fills `slots` from a fast call (positional values, then the values of the
+// keyword names in `kwnames`); raises the first mismatch as TypeError.
+void match_fast_call(const char* method, std::span<const char* const> parameters,
+                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     std::span<PyObject*> slots);
+
+// The same for a classic call with an argument tuple and keyword dictionary.
+void match_classic_call(const char* method, std::span<const char* const> parameters,
+                        PyObject* args, PyObject* kwargs, std::span<PyObject*> slots);
+
+template <std::size_t N>
+std::array<PyObject*, N> match_arguments(const Signature<N>& signature, PyObject* const* args,
+                                         Py_ssize_t nargs, PyObject* kwnames) {
+  std::array<PyObject*, N> slots{};
+  if (kwnames == nullptr && nargs == static_cast<Py_ssize_t>(N)) {
+    for (std::size_t i = 0; i < N; ++i) slots[i] = args[i];  // the common case
+  } else {
+    match_fast_call(signature.method, signature.parameters, args, nargs, kwnames, slots);
+  }
+  return slots;
+}
+
+// Converts a qubit index or count: an int (bool included) or an object with
+// `__index__`, non-negative and fitting a machine word.  A TypeError names
+// the parameter; other errors pass through unchanged.
+Qubit to_index(PyObject* object, const char* parameter);
+
+// Converts a set or frozenset of qubit indices, duplicates collapsed, in
+// ascending order.
+std::vector<Qubit> to_index_set(PyObject* object, const char* parameter);
+
+}  // namespace ordavine::binding

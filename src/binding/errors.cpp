@@ -1,0 +1,77 @@
+#include "binding/errors.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "binding/py_ref.hpp"
+
+namespace ordavine::binding {
+namespace {
+
+constexpr const char* kPanicName = "pyo3_runtime.PanicException";
+constexpr const char* kPanicDoc =
+    "\n"
+    "The exception raised when native code of an extension, called from Python,\n"
+    "fails with an internal abort.\n"
+    "\n"
+    "Like SystemExit, this exception is derived from BaseException so that\n"
+    "it will typically propagate all the way through the stack and cause the\n"
+    "Python interpreter to exit.\n";
+
+PyObject* panic_type = nullptr;  // created once, kept for the process
+
+PyObject* panic_type_or_create() {
+  if (panic_type == nullptr) {
+    panic_type = PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException, nullptr);
+    if (panic_type == nullptr) {
+      PyErr_Clear();
+      report_failure("Failed to initialize new exception type.", std::source_location::current());
+      std::abort();
+    }
+  }
+  return panic_type;
+}
+
+}  // namespace
+
+void raise(PyObject* type, const char* message) {
+  PyErr_SetString(type, message);
+  throw PythonError{};
+}
+
+void raise(PyObject* type, const std::string& message) { raise(type, message.c_str()); }
+
+std::string qualified_name(PyTypeObject* type) {
+#if PY_VERSION_HEX >= 0x030B0000 && !defined(PYPY_VERSION)
+  PyRef name(PyType_GetQualName(type));
+#else
+  PyRef name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__qualname__"));
+#endif
+  const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
+  if (text == nullptr) {
+    PyErr_Clear();
+    return type->tp_name;
+  }
+  return text;
+}
+
+void raise_cast_error(PyObject* object, const char* target) {
+  raise(PyExc_TypeError,
+        "'" + qualified_name(Py_TYPE(object)) + "' object cannot be cast as '" + target + "'");
+}
+
+PyObject* existing_panic_type() noexcept { return panic_type; }
+
+void set_panic(const std::string& message) noexcept {
+  PyObject* type = panic_type_or_create();
+  PyRef text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+  if (!text) return;  // the interpreter's MemoryError stands instead
+  PyErr_SetObject(type, text.get());
+}
+
+void fail_at_boundary() noexcept {
+  report_failure("uncaught panic at ffi boundary", std::source_location::current());
+  std::abort();
+}
+
+}  // namespace ordavine::binding

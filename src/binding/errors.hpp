@@ -1,0 +1,87 @@
+// How failures cross into the interpreter.
+//
+// Inside the binding a failed interpreter call leaves its exception set and
+// throws `PythonError`; the core throws `Failure`.  Every function that the
+// interpreter calls runs its body through `entry_point`, which turns both
+// into a null return with the right exception set, so that a bad index or a
+// lack of memory never takes the process down.
+#pragma once
+
+#include <exception>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "binding/python.hpp"
+#include "register/failure.hpp"
+
+namespace ordavine::binding {
+
+// Thrown after an interpreter call failed; its exception is already set.
+struct PythonError {};
+
+// Throws PythonError when `result` signals failure (null).
+template <class T>
+T* check(T* result) {
+  if (result == nullptr) throw PythonError{};
+  return result;
+}
+inline void check_status(int status) {
+  if (status < 0) throw PythonError{};
+}
+
+[[noreturn]] void raise(PyObject* type, const char* message);
+[[noreturn]] void raise(PyObject* type, const std::string& message);
+
+// "'{type}' object cannot be cast as '{target}'".
+[[noreturn]] void raise_cast_error(PyObject* object, const char* target);
+
+// The `__qualname__` of a type, as text.
+std::string qualified_name(PyTypeObject* type);
+
+// The PanicException type, created on first use; null if none exists yet.
+PyObject* existing_panic_type() noexcept;
+
+// Sets PanicException(message) as the current exception.
+void set_panic(const std::string& message) noexcept;
+
+// Ends the process after a failure inside failure handling itself.
+[[noreturn]] void fail_at_boundary() noexcept;
+
+// Runs `body` (returning a new reference) and translates every failure into
+// an interpreter exception and a null return.
+template <class Body>
+PyObject* entry_point(Body&& body) noexcept {
+  try {
+    try {
+      return body();
+    } catch (const PythonError&) {
+      return nullptr;
+    } catch (const Failure& failure) {
+      set_panic(failure.message());
+      return nullptr;
+    } catch (const std::bad_alloc&) {
+      PyErr_NoMemory();
+      return nullptr;
+    } catch (const std::length_error&) {
+      // A container asked to grow beyond what it can address.
+      report_failure("capacity overflow", std::source_location::current());
+      set_panic("capacity overflow");
+      return nullptr;
+    }
+  } catch (...) {
+    fail_at_boundary();
+  }
+}
+
+// The same for the entry points that return an int status (-1 on failure).
+template <class Body>
+int status_entry_point(Body&& body) noexcept {
+  PyObject* result = entry_point([&]() -> PyObject* {
+    body();
+    return Py_None;  // borrowed marker, never returned to the interpreter
+  });
+  return result == nullptr ? -1 : 0;
+}
+
+}  // namespace ordavine::binding

@@ -1,0 +1,59 @@
+#include "binding/ordavine_object.hpp"
+
+#include <new>
+#include <utility>
+
+#include "binding/methods.hpp"
+#include "binding/py_ref.hpp"
+#include "binding/type_builder.hpp"
+
+namespace ordavine::binding {
+namespace {
+
+PyTypeObject* ordavine_class = nullptr;
+
+constexpr Signature<1> kConstructor{"__new__", {"nodes"}};
+
+PyObject* ordavine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return entry_point([&]() -> PyObject* {
+    std::array<PyObject*, 1> slots{};
+    match_classic_call(kConstructor.method, kConstructor.parameters, args, kwargs, slots);
+    const std::size_t count = to_index(slots[0], "nodes");
+    Register reg(count);
+    PyObject* self = allocate_instance(type);
+    auto* object = reinterpret_cast<OrdavineObject*>(self);
+    new (&object->reg) Register(std::move(reg));
+    new (&object->borrow) BorrowFlag(0);
+    return self;
+  });
+}
+
+void ordavine_dealloc(PyObject* self) noexcept {
+  std::destroy_at(&reinterpret_cast<OrdavineObject*>(self)->reg);
+  free_instance(self);
+}
+
+}  // namespace
+
+OrdavineObject& as_ordavine(PyObject* self) {
+  if (ordavine_class == nullptr || !PyObject_TypeCheck(self, ordavine_class)) {
+    raise_cast_error(self, "Ordavine");
+  }
+  return *reinterpret_cast<OrdavineObject*>(self);
+}
+
+PyTypeObject* ordavine_type() {
+  if (ordavine_class == nullptr) {
+    ordavine_class = create_type(
+        "ordavine.Ordavine", "Ordavine", sizeof(OrdavineObject), 0,
+        {
+            {Py_tp_doc, const_cast<char*>("Ordavine(nodes)\n--\n\n")},
+            {Py_tp_new, reinterpret_cast<void*>(ordavine_new)},
+            {Py_tp_dealloc, reinterpret_cast<void*>(ordavine_dealloc)},
+            {Py_tp_methods, ordavine_methods()},
+        });
+  }
+  return ordavine_class;
+}
+
+}  // namespace ordavine::binding
