@@ -2,7 +2,12 @@
 
 #include "binding/ordavine_object.hpp"
 #include "binding/results.hpp"
+#include "measure/measure.hpp"
+#include "measure/peek.hpp"
+#include "measure/thread_rng.hpp"
+#include "register/entangled_group.hpp"
 #include "register/single_qubit.hpp"
+#include "register/two_qubit.hpp"
 
 namespace ordavine::binding {
 namespace {
@@ -19,12 +24,71 @@ PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t 
       });
 }
 
+using GateOnTwo = void (*)(Register&, Qubit, Qubit);
+
+template <const Signature<2>& signature, GateOnTwo gate>
+PyObject* two_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+  return call_method<Access::exclusive>(
+      signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+        const Qubit control = to_index(slots[0], signature.parameters[0]);
+        const Qubit target = to_index(slots[1], signature.parameters[1]);
+        gate(reg, control, target);
+        Py_RETURN_NONE;
+      });
+}
+
+template <const Signature<1>& signature, Axis axis>
+PyObject* measure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+  return call_method<Access::exclusive>(
+      signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+        const Qubit qubit = to_index(slots[0], signature.parameters[0]);
+        return new_measurement_result(measure(reg, qubit, axis, thread_rng()).result);
+      });
+}
+
+constexpr Signature<1> kEntangledGroup{"get_entangled_group", {"qubit"}};
+
+PyObject* get_entangled_group_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+  return call_method<Access::shared>(
+      kEntangledGroup, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+        const Qubit qubit = to_index(slots[0], kEntangledGroup.parameters[0]);
+        return new_index_set(entangled_group(reg, qubit));
+      });
+}
+
+constexpr Signature<1> kPeek{"peek_measure_set", {"qubits"}};
+
+PyObject* peek_measure_set_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+  return call_method<Access::shared>(
+      kPeek, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+        std::vector<Qubit> qubits = to_index_set(slots[0], kPeek.parameters[0]);
+        const std::vector<PeekOutcome> outcomes = peek_measure_set(reg, std::move(qubits), thread_rng());
+        return new_outcome_dict(outcomes);
+      });
+}
+
 constexpr Signature<1> kX{"x", {"node"}};
 constexpr Signature<1> kY{"y", {"node"}};
 constexpr Signature<1> kZ{"z", {"node"}};
 constexpr Signature<1> kH{"h", {"node"}};
 constexpr Signature<1> kS{"s", {"node"}};
 constexpr Signature<1> kSdag{"sdag", {"node"}};
+constexpr Signature<2> kCz{"cz", {"control", "target"}};
+constexpr Signature<2> kCx{"cx", {"control", "target"}};
+constexpr Signature<2> kXcx{"xcx", {"control", "target"}};
+constexpr Signature<2> kYcx{"ycx", {"control", "target"}};
+constexpr Signature<2> kXcz{"xcz", {"control", "target"}};
+constexpr Signature<2> kYcz{"ycz", {"control", "target"}};
+constexpr Signature<2> kCy{"cy", {"control", "target"}};
+constexpr Signature<2> kXcy{"xcy", {"control", "target"}};
+constexpr Signature<2> kYcy{"ycy", {"control", "target"}};
+constexpr Signature<1> kMeasureX{"measure_x", {"qubit"}};
+constexpr Signature<1> kMeasureY{"measure_y", {"qubit"}};
+constexpr Signature<1> kMeasureZ{"measure_z", {"qubit"}};
 
 template <class Function>
 constexpr PyMethodDef fast_method(const char* name, Function function, const char* doc) {
@@ -39,6 +103,22 @@ PyMethodDef methods[] = {
     fast_method("h", single_qubit_method<kH, h>, "h($self, node)\n--\n\n"),
     fast_method("s", single_qubit_method<kS, s>, "s($self, node)\n--\n\n"),
     fast_method("sdag", single_qubit_method<kSdag, sdag>, "sdag($self, node)\n--\n\n"),
+    fast_method("cz", two_qubit_method<kCz, cz>, "cz($self, control, target)\n--\n\n"),
+    fast_method("cx", two_qubit_method<kCx, cx>, "cx($self, control, target)\n--\n\n"),
+    fast_method("xcx", two_qubit_method<kXcx, xcx>, "xcx($self, control, target)\n--\n\n"),
+    fast_method("ycx", two_qubit_method<kYcx, ycx>, "ycx($self, control, target)\n--\n\n"),
+    fast_method("xcz", two_qubit_method<kXcz, xcz>, "xcz($self, control, target)\n--\n\n"),
+    fast_method("ycz", two_qubit_method<kYcz, ycz>, "ycz($self, control, target)\n--\n\n"),
+    fast_method("cy", two_qubit_method<kCy, cy>, "cy($self, control, target)\n--\n\n"),
+    fast_method("xcy", two_qubit_method<kXcy, xcy>, "xcy($self, control, target)\n--\n\n"),
+    fast_method("ycy", two_qubit_method<kYcy, ycy>, "ycy($self, control, target)\n--\n\n"),
+    fast_method("measure_x", measure_method<kMeasureX, Axis::x>, "measure_x($self, qubit)\n--\n\n"),
+    fast_method("measure_y", measure_method<kMeasureY, Axis::y>, "measure_y($self, qubit)\n--\n\n"),
+    fast_method("measure_z", measure_method<kMeasureZ, Axis::z>, "measure_z($self, qubit)\n--\n\n"),
+    fast_method("get_entangled_group", get_entangled_group_method,
+                "get_entangled_group($self, qubit)\n--\n\n"),
+    fast_method("peek_measure_set", peek_measure_set_method,
+                "peek_measure_set($self, qubits)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -23,7 +23,7 @@ struct OutcomeObject {
   BorrowFlag borrow;
 };
 
-constexpr std::uint8_t kDeterminedBit = 4;
+
 
 PyTypeObject* measurement_result_class = nullptr;
 PyTypeObject* outcome_class = nullptr;
@@ -76,7 +76,7 @@ PyObject* outcome_basis(PyObject* self, void*) {
     OutcomeObject& outcome = as_outcome(self);
     Borrow<Access::shared> borrow(outcome.borrow);
     static constexpr char kAxisNames[] = {'X', 'Y', 'Z'};
-    const unsigned axis = outcome.info & 3u;
+    const unsigned axis = outcome.info & PeekOutcome::kAxisMask;
     if (axis > 2) raise(PyExc_SystemError, "outcome holds no axis");
     return check(PyUnicode_FromStringAndSize(&kAxisNames[axis], 1));
   });
@@ -86,7 +86,7 @@ PyObject* outcome_deterministic(PyObject* self, void*) {
   return entry_point([&] {
     OutcomeObject& outcome = as_outcome(self);
     Borrow<Access::shared> borrow(outcome.borrow);
-    return PyBool_FromLong((outcome.info & kDeterminedBit) != 0);
+    return PyBool_FromLong((outcome.info & PeekOutcome::kDeterminedFlag) != 0);
   });
 }
 
@@ -167,6 +167,16 @@ PyObject* new_outcome(std::uint8_t result, std::uint8_t info) {
   outcome->info = info;
   new (&outcome->borrow) BorrowFlag(0);
   return object;
+}
+
+PyObject* new_outcome_dict(const std::vector<PeekOutcome>& outcomes) {
+  PyRef dict(check(PyDict_New()));
+  for (const PeekOutcome& outcome : outcomes) {
+    PyRef key(check(PyLong_FromUnsignedLongLong(outcome.qubit)));
+    PyRef value(new_outcome(outcome.result, outcome.info));
+    check_status(PyDict_SetItem(dict.get(), key.get(), value.get()));
+  }
+  return dict.release();
 }
 
 PyObject* new_index_set(const std::vector<Qubit>& indices) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "binding/python.hpp"
+#include "measure/peek.hpp"
 #include "register/register.hpp"
 
 namespace ordavine::binding {
@@ -20,6 +21,9 @@ PyObject* new_measurement_result(std::uint8_t bit);
 // A new Outcome from its result bit and its info byte (the axis measured in
 // bits 0-1, bit 2 set when the state fixed the outcome).
 PyObject* new_outcome(std::uint8_t result, std::uint8_t info);
+
+// A new dict from each qubit index to a new Outcome.
+PyObject* new_outcome_dict(const std::vector<PeekOutcome>& outcomes);
 
 // A new set of ints.
 PyObject* new_index_set(const std::vector<Qubit>& indices);
