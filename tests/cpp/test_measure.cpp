@@ -145,27 +145,6 @@ TEST(Measure, XWithTwoCommonNeighboursTogglesEachPairOnce) {
                      {1, {3, 9, 0, 0}, {{}, {2, 3}, {1}, {1}}});
 }
 
-TEST(Measure, ZAndYLeaveAHighDegreeQubitIsolated) {
-  std::vector<std::pair<Qubit, Qubit>> star;
-  for (Qubit leaf = 1; leaf < 7; ++leaf) star.push_back({0, leaf});
-  star.push_back({1, 2});
-  for (Axis axis : {Axis::z, Axis::y}) {
-    Register reg = graph_state(7, star);
-    FixedWord word = forced(1);
-    measure(reg, 0, axis, word);
-    EXPECT_TRUE(reg[0].neighbors.empty());
-    for (Qubit leaf = 1; leaf < 7; ++leaf) EXPECT_FALSE(has_edge(reg, leaf, 0));
-    if (axis == Axis::y) {
-      // Every pair of former neighbours was toggled once: 1-2 disappears and
-      // each other pair appears.
-      EXPECT_FALSE(has_edge(reg, 1, 2));
-      EXPECT_TRUE(has_edge(reg, 1, 3));
-      EXPECT_TRUE(has_edge(reg, 5, 6));
-      EXPECT_EQ(reg[4].neighbors.size(), 5u);
-    }
-  }
-}
-
 TEST(Measure, IndexFailureDrawsAndChangesNothing) {
   Register reg = graph_state(3, {{0, 1}});
   const auto before = lists_of(reg);

@@ -347,29 +347,6 @@ TEST(UniformInteger, MatchesTheTwoWordFractionFormula) {
   }
 }
 
-TEST(UniformInteger, RangeThreeRefinesOnlyForTheTopTwoLowHalves) {
-  struct Case {
-    std::uint32_t x, y, expected;
-    int drawn;
-  };
-  const Case cases[] = {
-      {0x00000000, 0, 0, 1},
-      {0x55555554, 0, 0, 1},           // 3x = 0xfffffffc
-      {0x55555555, 0x00000000, 0, 2},  // 3x = 0x0_ffffffff; 3y adds nothing
-      {0x55555555, 0x55555556, 1, 2},  // upper half of 3y is 1: carry
-      {0xaaaaaaaa, 0x55555555, 1, 2},  // 3x = 0x1_fffffffe; 0 added
-      {0xaaaaaaaa, 0x55555556, 1, 2},  // 1 added: 0xffffffff, no carry
-      {0xaaaaaaaa, 0xaaaaaaab, 2, 2},  // 2 added: carry
-      {0xaaaaaaab, 0, 2, 1},           // 3x = 0x2_00000001
-      {0xffffffff, 0xffffffff, 2, 1},  // 3x = 0x2_fffffffd
-  };
-  for (const Case& c : cases) {
-    ScriptedWords words({c.x, c.y});
-    EXPECT_EQ(uniform_in(words, 0, 3), c.expected) << std::hex << c.x << " " << c.y;
-    EXPECT_EQ(words.drawn, c.drawn) << std::hex << c.x;
-  }
-}
-
 TEST(RandomAxis, MapsThirdsOfTheWordRangeToXYZ) {
   ScriptedWords words({0x00000000, 0x55555556, 0xaaaaaaab, 0xffffffff});
   EXPECT_EQ(random_axis(words), Axis::x);
