@@ -71,6 +71,29 @@ PyObject* peek_measure_set_method(PyObject* self, PyObject* const* args, Py_ssiz
       });
 }
 
+// Read-only views of the graph, for inspection and drawing.
+constexpr Signature<1> kGetVop{"get_vop", {"qubit"}};
+
+PyObject* get_vop_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+  return call_method<Access::shared>(
+      kGetVop, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+        const Qubit qubit = to_index(slots[0], kGetVop.parameters[0]);
+        return check(PyLong_FromLong(reg.at(qubit).vop));
+      });
+}
+
+constexpr Signature<1> kGetNeighbors{"get_neighbors", {"qubit"}};
+
+PyObject* get_neighbors_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+  return call_method<Access::shared>(
+      kGetNeighbors, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+        const Qubit qubit = to_index(slots[0], kGetNeighbors.parameters[0]);
+        return new_index_list(reg.at(qubit).neighbors);
+      });
+}
+
 constexpr Signature<1> kX{"x", {"node"}};
 constexpr Signature<1> kY{"y", {"node"}};
 constexpr Signature<1> kZ{"z", {"node"}};
@@ -119,6 +142,8 @@ PyMethodDef methods[] = {
                 "get_entangled_group($self, qubit)\n--\n\n"),
     fast_method("peek_measure_set", peek_measure_set_method,
                 "peek_measure_set($self, qubits)\n--\n\n"),
+    fast_method("get_vop", get_vop_method, "get_vop($self, qubit)\n--\n\n"),
+    fast_method("get_neighbors", get_neighbors_method, "get_neighbors($self, qubit)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 

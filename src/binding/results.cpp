@@ -179,6 +179,15 @@ PyObject* new_outcome_dict(const std::vector<PeekOutcome>& outcomes) {
   return dict.release();
 }
 
+PyObject* new_index_list(const std::vector<Qubit>& indices) {
+  PyRef list(check(PyList_New(static_cast<Py_ssize_t>(indices.size()))));
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    PyObject* item = check(PyLong_FromUnsignedLongLong(indices[i]));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
+  }
+  return list.release();
+}
+
 PyObject* new_index_set(const std::vector<Qubit>& indices) {
   PyRef set(check(PySet_New(nullptr)));
   for (Qubit index : indices) {

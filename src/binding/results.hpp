@@ -25,6 +25,9 @@ PyObject* new_outcome(std::uint8_t result, std::uint8_t info);
 // A new dict from each qubit index to a new Outcome.
 PyObject* new_outcome_dict(const std::vector<PeekOutcome>& outcomes);
 
+// A new list of ints, in the given order.
+PyObject* new_index_list(const std::vector<Qubit>& indices);
+
 // A new set of ints.
 PyObject* new_index_set(const std::vector<Qubit>& indices);
 
