@@ -1,0 +1,153 @@
+"""The module object, its three classes and what the built library exports."""
+
+import gc
+import inspect
+import shutil
+import subprocess
+import weakref
+
+import pytest
+
+import ordavine
+from helpers import ALL_METHODS, IS_PYPY, METHOD_PARAMETERS, assert_ran, cpython_only
+
+CLASS_NAMES = ["MeasurementResult", "Outcome", "Ordavine"]
+
+
+def test_all_lists_the_three_classes_in_order():
+    assert ordavine.__all__ == CLASS_NAMES
+    assert type(ordavine.__all__) is list
+
+
+def test_module_documentation_is_empty():
+    assert ordavine.__doc__ == ""
+
+
+def test_module_has_no_functions_of_its_own():
+    public = {name for name in dir(ordavine) if not name.startswith("_")}
+    assert public == set(CLASS_NAMES)
+
+
+@pytest.mark.parametrize("name", CLASS_NAMES)
+def test_class_names(name):
+    cls = getattr(ordavine, name)
+    assert isinstance(cls, type)
+    assert cls.__name__ == name
+    assert cls.__qualname__ == name
+    assert cls.__module__ == "ordavine"
+    assert cls.__bases__ == (object,)
+
+
+@pytest.mark.parametrize("name", ["MeasurementResult", "Outcome"])
+def test_classes_without_constructor_cannot_be_instantiated(name):
+    cls = getattr(ordavine, name)
+    with pytest.raises(TypeError):
+        cls()
+
+
+@pytest.mark.parametrize("name", ["MeasurementResult", "Outcome"])
+def test_classes_without_constructor_have_no_documentation(name):
+    assert getattr(ordavine, name).__doc__ is None
+
+
+@cpython_only
+def test_constructor_text_signature():
+    assert ordavine.Ordavine.__text_signature__ == "(nodes)"
+    assert str(inspect.signature(ordavine.Ordavine)) == "(nodes)"
+    assert not ordavine.Ordavine.__doc__
+
+
+@cpython_only
+@pytest.mark.parametrize("method", ALL_METHODS)
+def test_method_text_signatures(method):
+    if not hasattr(ordavine.Ordavine, method):
+        pytest.skip(f"Ordavine.{method} is not available in this build")
+    function = getattr(ordavine.Ordavine, method)
+    parameters = ", ".join(METHOD_PARAMETERS[method])
+    assert function.__text_signature__ == f"($self, {parameters})"
+    assert not function.__doc__
+
+
+def test_methods_are_declared_in_order():
+    present = [name for name in ALL_METHODS if hasattr(ordavine.Ordavine, name)]
+    declared = [name for name in vars(ordavine.Ordavine) if name in METHOD_PARAMETERS]
+    assert declared == present
+
+
+@cpython_only
+@pytest.mark.parametrize("name", CLASS_NAMES)
+def test_subclassing_is_refused(name):
+    base = getattr(ordavine, name)
+    with pytest.raises(TypeError):
+        type("Derived", (base,), {})
+
+
+@cpython_only
+def test_instances_take_no_new_attributes():
+    sim = ordavine.Ordavine(1)
+    with pytest.raises(AttributeError):
+        sim.label = "register"
+    with pytest.raises(AttributeError):
+        sim.__dict__
+
+
+@cpython_only
+def test_instances_refuse_weak_references():
+    sim = ordavine.Ordavine(1)
+    with pytest.raises(TypeError):
+        weakref.ref(sim)
+
+
+@cpython_only
+def test_instances_are_not_tracked_by_the_cycle_collector():
+    assert not gc.is_tracked(ordavine.Ordavine(2))
+
+
+def test_default_representation():
+    sim = ordavine.Ordavine(1)
+    assert repr(sim).startswith("<ordavine.Ordavine object at 0x")
+
+
+def test_second_initialisation_returns_the_cached_module(run_python):
+    # CPython calls the initialisation function again once the module is
+    # removed from sys.modules, and must get the cached module back.  PyPy
+    # does not call it again: it copies the loaded module's namespace into a
+    # new module object, so only the contents can be compared there.
+    result = run_python(
+        f"""
+        import importlib, sys
+        import ordavine
+        first = ordavine
+        names = ["MeasurementResult", "Outcome", "Ordavine"]
+        classes = [getattr(first, name) for name in names]
+        del sys.modules["ordavine"]
+        second = importlib.import_module("ordavine")
+        if {not IS_PYPY}:
+            assert second is first, (second, first)
+        assert all(getattr(second, name) is cls for name, cls in zip(names, classes))
+        assert second.__all__ == names, second.__all__
+        third = importlib.reload(second)
+        assert third is second
+        assert all(getattr(third, name) is cls for name, cls in zip(names, classes))
+        assert third.__all__ == names, third.__all__
+        third.Ordavine(2).h(1)
+        print("ok")
+        """
+    )
+    assert_ran(result)
+    assert result.stdout.strip() == "ok"
+
+
+def test_library_exports_only_the_initialisation_function():
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm is not installed")
+    listing = subprocess.run(
+        [nm, "-D", "--defined-only", ordavine.__file__],
+        capture_output=True,
+        text=True,
+        check=True,
+    ).stdout
+    symbols = [line.split()[-1] for line in listing.splitlines() if line.strip()]
+    assert symbols == ["PyInit_ordavine"]
+

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Installs what testing needs and runs every test of the project:
+#   1. the C++ unit tests of the core (CMake, GoogleTest, ctest);
+#   2. the Python tests under CPython (python3), in .venv-cpython;
+#   3. the Python tests under PyPy (pypy3), in .venv-pypy.
+# Meant for a fresh Debian 12 machine, run as root (or with sudo for the
+# system packages).  Exits non-zero when anything fails.
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+ROOT=$PWD
+JOBS=${JOBS:-2}
+export DEBIAN_FRONTEND=noninteractive
+export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
+
+START=$SECONDS
+LOG_DIR=$ROOT/build/logs
+mkdir -p "$LOG_DIR"
+declare -a SUMMARY=()
+TOTAL_PASSED=0
+TOTAL_FAILED=0
+TOTAL_SKIPPED=0
+
+section() {
+  printf '\n==== %s ====\n' "$*"
+}
+
+# Runs a command with its output in a log file; shows the log only on failure.
+quietly() {
+  local name=$1
+  shift
+  local log=$LOG_DIR/$name.log
+  if ! "$@" >"$log" 2>&1; then
+    echo "FAILED: $*" >&2
+    tail -n 200 "$log" >&2
+    return 1
+  fi
+}
+
+# --- system packages ---------------------------------------------------------
+
+section "System packages"
+need=()
+for package in pypy3 pypy3-dev pypy3-venv libgtest-dev; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+    need+=("$package")
+  fi
+done
+command -v g++ >/dev/null || need+=(g++)
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v nm >/dev/null || need+=(binutils)
+if ((${#need[@]})); then
+  SUDO=()
+  if [[ $(id -u) != 0 ]]; then SUDO=(sudo); fi
+  echo "installing: ${need[*]}"
+  quietly apt-update "${SUDO[@]}" apt-get update -q
+  quietly apt-install "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${need[@]}"
+else
+  echo "all present"
+fi
+
+# --- C++ unit tests ----------------------------------------------------------
+
+section "C++ unit tests"
+quietly cmake-configure cmake -S . -B build/cpp -G Ninja \
+  -DORDAVINE_BUILD_MODULE=OFF -DORDAVINE_BUILD_TESTS=ON
+quietly cmake-build cmake --build build/cpp -j "$JOBS"
+ctest_log=$LOG_DIR/ctest.log
+set +e
+ctest --test-dir build/cpp --output-on-failure --no-tests=error -j "$JOBS" 2>&1 | tee "$ctest_log" | tail -n 3
+ctest_status=${PIPESTATUS[0]}
+set -e
+if ((ctest_status != 0)); then
+  # Show the failing tests' output, which the tail above cut off.
+  grep -v -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' "$ctest_log" >&2 || true
+  echo "C++ unit tests failed (ctest exit code $ctest_status)" >&2
+  exit 1
+fi
+cpp_total=$(sed -n -E 's/.*tests passed, ([0-9]+) tests failed out of ([0-9]+).*/\2/p' "$ctest_log")
+TOTAL_PASSED=$((TOTAL_PASSED + ${cpp_total:-0}))
+SUMMARY+=("C++ (ctest): ${cpp_total:-?} passed")
+
+# --- Python tests ------------------------------------------------------------
+
+# Adds the counts from pytest's closing line in log $1 to the totals.
+count_pytest() {
+  local line word n
+  line=$(grep -E '[0-9]+ (passed|failed|skipped|errors?)' "$1" | tail -n 1 || true)
+  for word in passed failed skipped error errors; do
+    n=$(grep -oE "[0-9]+ $word\b" <<<"$line" | grep -oE '^[0-9]+' || true)
+    n=${n:-0}
+    case $word in
+      passed) TOTAL_PASSED=$((TOTAL_PASSED + n)) ;;
+      skipped) TOTAL_SKIPPED=$((TOTAL_SKIPPED + n)) ;;
+      *) TOTAL_FAILED=$((TOTAL_FAILED + n)) ;;
+    esac
+  done
+  echo "$line"
+}
+
+# run_pytest NAME VENV: runs the Python tests with the venv's interpreter.
+run_pytest() {
+  local name=$1 venv=$2 log=$LOG_DIR/pytest-$1.log status
+  set +e
+  "$venv/bin/python" -m pytest tests/python -q -p no:cacheprovider 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  set -e
+  if ((status == 5)); then
+    # "No tests collected": only acceptable while there are no test files.
+    if compgen -G "tests/python/test_*.py" >/dev/null; then
+      echo "pytest under $name collected no tests although test files exist" >&2
+      exit 1
+    fi
+    echo "no Python tests yet"
+  elif ((status != 0)); then
+    echo "Python tests failed under $name (pytest exit code $status)" >&2
+    exit 1
+  fi
+  SUMMARY+=("$name (pytest): $(count_pytest "$log" | sed -E 's/ in [0-9.]+s.*//; s/=//g; s/^ +//')")
+}
+
+section "CPython: install"
+python3 -m venv .venv-cpython
+quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim hypothesis
+quietly pip-cpython-ordavine .venv-cpython/bin/python -m pip install --force-reinstall --no-deps .
+echo "$(.venv-cpython/bin/python --version): ordavine installed"
+
+section "CPython: tests"
+run_pytest CPython .venv-cpython
+
+section "PyPy: install"
+pypy3 -m venv .venv-pypy
+quietly pip-pypy-tools .venv-pypy/bin/python -m pip install pytest hypothesis
+# numpy and stim only where a ready wheel exists; tests that need them skip otherwise.
+for package in numpy stim; do
+  if ! quietly "pip-pypy-$package" timeout 300 .venv-pypy/bin/python -m pip install \
+    --only-binary=:all: "$package" 2>/dev/null; then
+    echo "note: no $package wheel for PyPy; tests that need it are skipped"
+  fi
+done
+quietly pip-pypy-ordavine .venv-pypy/bin/python -m pip install --force-reinstall --no-deps .
+echo "$(.venv-pypy/bin/python --version 2>&1 | tr '\n' ' '): ordavine installed"
+
+section "PyPy: tests"
+run_pytest PyPy .venv-pypy
+
+# --- summary -----------------------------------------------------------------
+
+section "Summary"
+printf '%s\n' "${SUMMARY[@]}"
+echo "time: $((SECONDS - START)) s"
+echo "total: $TOTAL_PASSED passed, $TOTAL_FAILED failed, $TOTAL_SKIPPED skipped"
