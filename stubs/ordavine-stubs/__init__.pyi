@@ -1,0 +1,159 @@
+"""Stabilizer circuit simulation in the graph-state representation.
+
+A register of n qubits is held as an undirected graph on n vertices plus, for
+every qubit, a local Clifford operator (its VOP, a number 0..23).  Gates and
+Pauli measurements update the graph and the VOPs; memory grows with the
+number of qubits and edges, not exponentially.
+
+Qubits are numbered 0..n-1.  Every qubit index must be a non-negative ``int``
+(or an object with ``__index__``) below the register size.
+
+Failures raised by every method:
+
+* ``TypeError``: a missing, surplus, duplicate or unknown argument, or an
+  argument that is not an integer (``"argument 'node': ..."``);
+* ``OverflowError``: a negative index, or one that does not fit 64 bits;
+* ``RuntimeError("Already borrowed")`` / ``RuntimeError("Already mutably
+  borrowed")``: the register is used re-entrantly, from code run while one of
+  its own calls is converting its arguments;
+* ``PanicException`` with ``"index out of bounds: the len is {n} but the
+  index is {i}"``: an index at or above the register size.  ``PanicException``
+  (``pyo3_runtime.PanicException``) derives from ``BaseException``, not from
+  ``Exception``, and is not an attribute of this module: catch it with
+  ``except BaseException`` and test ``type(error).__name__``.  The register
+  stays usable after it.
+"""
+
+from typing import ClassVar, Literal, final
+
+__all__ = ["MeasurementResult", "Outcome", "Ordavine"]
+
+@final
+class MeasurementResult:
+    """The eigenvalue found by a measurement: ``PlusOne`` (+1) or ``MinusOne`` (-1).
+
+    ``int()`` of a result is 0 for +1 and 1 for -1; ``repr()`` is
+    ``"MeasurementResult.PlusOne"`` or ``"MeasurementResult.MinusOne"``.
+
+    Every measurement returns a new object: compare results by ``int()``,
+    never with ``==`` or ``is`` against ``PlusOne``/``MinusOne`` (those
+    compare by identity and are always false for a fresh result).  Every
+    instance is true in a boolean context.  Not constructible from Python.
+    """
+
+    PlusOne: ClassVar[MeasurementResult]
+    """The +1 eigenvalue; ``int(MeasurementResult.PlusOne) == 0``."""
+    MinusOne: ClassVar[MeasurementResult]
+    """The -1 eigenvalue; ``int(MeasurementResult.MinusOne) == 1``."""
+
+    def __int__(self) -> int:
+        """0 for +1 (``PlusOne``), 1 for -1 (``MinusOne``)."""
+
+@final
+class Outcome:
+    """One qubit's entry in the result of ``Ordavine.peek_measure_set``.
+
+    Read-only; not constructible from Python.
+    """
+
+    @property
+    def result(self) -> MeasurementResult:
+        """The eigenvalue found, as a new ``MeasurementResult``."""
+    @property
+    def basis(self) -> Literal["X", "Y", "Z"]:
+        """The Pauli basis the qubit was measured in."""
+    @property
+    def deterministic(self) -> bool:
+        """True when the state fixed the outcome; False when it was drawn at random."""
+
+@final
+class Ordavine:
+    """A register of ``nodes`` qubits, every one in |0>.
+
+    Raises ``TypeError``/``OverflowError`` for a bad ``nodes``,
+    ``PanicException("capacity overflow")`` for a count that no allocation
+    can hold, and ``MemoryError`` when the memory cannot be had.
+    """
+
+    def __new__(cls, nodes: int) -> Ordavine: ...
+
+    # Single-qubit Clifford gates: each rewrites one VOP, O(1).
+
+    def x(self, node: int) -> None:
+        """Apply the Pauli X gate to qubit ``node``."""
+    def y(self, node: int) -> None:
+        """Apply the Pauli Y gate to qubit ``node``."""
+    def z(self, node: int) -> None:
+        """Apply the Pauli Z gate to qubit ``node``."""
+    def h(self, node: int) -> None:
+        """Apply the Hadamard gate to qubit ``node``."""
+    def s(self, node: int) -> None:
+        """Apply the phase gate S = diag(1, i) to qubit ``node``."""
+    def sdag(self, node: int) -> None:
+        """Apply S-dagger = diag(1, -i) to qubit ``node``."""
+
+    # Two-qubit gates.  The first letter names the basis the control is read
+    # in (none: Z; x: X; y: Y), the last the Pauli applied to the target when
+    # the control is in the -1 eigenstate of that basis.  ``control`` and
+    # ``target`` must differ (else PanicException "control and target must be
+    # different qubits, both are {q}").
+
+    def cz(self, control: int, target: int) -> None:
+        """Controlled-Z: apply Z to ``target`` when ``control`` is |1>."""
+    def cx(self, control: int, target: int) -> None:
+        """Controlled-X (CNOT): apply X to ``target`` when ``control`` is |1>."""
+    def xcx(self, control: int, target: int) -> None:
+        """Apply X to ``target`` when ``control`` is |->, the -1 eigenstate of X."""
+    def ycx(self, control: int, target: int) -> None:
+        """Apply X to ``target`` when ``control`` is |-i>, the -1 eigenstate of Y."""
+    def xcz(self, control: int, target: int) -> None:
+        """Apply Z to ``target`` when ``control`` is |->; the same as ``cx(target, control)``."""
+    def ycz(self, control: int, target: int) -> None:
+        """Apply Z to ``target`` when ``control`` is |-i>; the same as ``cy(target, control)``."""
+    def cy(self, control: int, target: int) -> None:
+        """Controlled-Y: apply Y to ``target`` when ``control`` is |1>."""
+    def xcy(self, control: int, target: int) -> None:
+        """Apply Y to ``target`` when ``control`` is |->; the same as ``ycx(target, control)``."""
+    def ycy(self, control: int, target: int) -> None:
+        """Apply Y to ``target`` when ``control`` is |-i>, the -1 eigenstate of Y."""
+
+    # Measurements collapse the state and cut the qubit out of the graph.
+
+    def measure_x(self, qubit: int) -> MeasurementResult:
+        """Measure ``qubit`` in the X basis; the qubit is left in |+> or |->."""
+    def measure_y(self, qubit: int) -> MeasurementResult:
+        """Measure ``qubit`` in the Y basis; the qubit is left in |+i> or |-i>."""
+    def measure_z(self, qubit: int) -> MeasurementResult:
+        """Measure ``qubit`` in the Z basis; the qubit is left in |0> or |1>."""
+
+    # Queries: read-only, the register is not changed.
+
+    def get_entangled_group(self, qubit: int) -> set[int]:
+        """A new set of the qubits in ``qubit``'s connected component, itself included.
+
+        Qubits outside the set are in a product state with it.
+        """
+    def peek_measure_set(self, qubits: set[int] | frozenset[int]) -> dict[int, Outcome]:
+        """Measure ``qubits`` on a copy of the register; the register is untouched.
+
+        The qubits are measured one after the other in ascending order, on
+        the same copy, so the outcomes are jointly consistent.  Each is
+        measured in the basis whose outcome the state fixes, if there is
+        one (``Outcome.deterministic`` is then True), else in a basis drawn
+        at random.  ``qubits`` must be a ``set`` or ``frozenset`` (else
+        ``TypeError "argument 'qubits': '{type}' object cannot be cast as
+        'set'"``).  Returns a new dict from each qubit to its ``Outcome``;
+        an empty set gives an empty dict.
+        """
+    def get_vop(self, qubit: int) -> int:
+        """The VOP of ``qubit``: its local Clifford operator, numbered 0..23.
+
+        0 is the identity, 1 X, 2 Y, 3 Z, 5 S-dagger, 6 S, 10 H; a new
+        register has 10 on every qubit (H applied to |+> gives |0>).
+        """
+    def get_neighbors(self, qubit: int) -> list[int]:
+        """A new list of ``qubit``'s neighbours in the graph, in the register's own order.
+
+        Neighbours are listed in the order their edges were made; removing
+        an edge keeps the order of the others.
+        """
