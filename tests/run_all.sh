@@ -22,7 +22,7 @@ TOTAL_FAILED=0
 TOTAL_SKIPPED=0
 
 section() {
-  printf '\n==== %s ====\n' "$*"
+  printf '\n==== %s ==== (at %d s)\n' "$*" $((SECONDS - START))
 }
 
 # Runs a command with its output in a log file; shows the log only on failure.
@@ -77,16 +77,18 @@ if ((ctest_status != 0)); then
   echo "C++ unit tests failed (ctest exit code $ctest_status)" >&2
   exit 1
 fi
-cpp_total=$(sed -n -E 's/.*tests passed, ([0-9]+) tests failed out of ([0-9]+).*/\2/p' "$ctest_log")
+cpp_total=$(sed -n -E 's/.*tests passed.* out of ([0-9]+).*/\1/p' "$ctest_log" | tail -n 1)
 TOTAL_PASSED=$((TOTAL_PASSED + ${cpp_total:-0}))
 SUMMARY+=("C++ (ctest): ${cpp_total:-?} passed")
 
 # --- Python tests ------------------------------------------------------------
 
-# Adds the counts from pytest's closing line in log $1 to the totals.
+# Adds the counts from pytest's closing line in log $1 to the totals and
+# leaves that line, without its timing, in PYTEST_LINE.
 count_pytest() {
   local line word n
   line=$(grep -E '[0-9]+ (passed|failed|skipped|errors?)' "$1" | tail -n 1 || true)
+  line=$(sed -E 's/ in [0-9.]+s.*//; s/=//g; s/^ +//' <<<"$line")
   for word in passed failed skipped error errors; do
     n=$(grep -oE "[0-9]+ $word\b" <<<"$line" | grep -oE '^[0-9]+' || true)
     n=${n:-0}
@@ -96,7 +98,7 @@ count_pytest() {
       *) TOTAL_FAILED=$((TOTAL_FAILED + n)) ;;
     esac
   done
-  echo "$line"
+  PYTEST_LINE=$line
 }
 
 # run_pytest NAME VENV: runs the Python tests with the venv's interpreter.
@@ -117,7 +119,8 @@ run_pytest() {
     echo "Python tests failed under $name (pytest exit code $status)" >&2
     exit 1
   fi
-  SUMMARY+=("$name (pytest): $(count_pytest "$log" | sed -E 's/ in [0-9.]+s.*//; s/=//g; s/^ +//')")
+  count_pytest "$log"
+  SUMMARY+=("$name (pytest): $PYTEST_LINE")
 }
 
 section "CPython: install"
