@@ -1,10 +1,11 @@
 #include "measure/measure.hpp"
 
 #include <cstddef>
-#include <functional>
-#include <unordered_set>
-#include <utility>
 #include <vector>
+
+#include "register/neighbourhood.hpp"
+#include "register/qubit_marks.hpp"
+#include "register/toggle_batch.hpp"
 
 namespace ordavine {
 namespace {
@@ -16,23 +17,16 @@ void right_multiply(Node& node, Vop factor) { node.vop = MULT_TABLE[node.vop][fa
 // invariants always passes this check.
 Node& neighbour(Register& reg, Qubit n) { return reg.at(n); }
 
-bool contains(const std::vector<Qubit>& list, Qubit value) {
-  for (const Qubit entry : list) {
-    if (entry == value) return true;
-  }
-  return false;
-}
-
 // Effective axis Z: cut q out of the graph.  For outcome 1 every former
 // neighbour picks up a Z and q an X underneath its VOP.
 Measurement measure_graph_z(Register& reg, Qubit q, std::uint8_t sign, RandomSource& random) {
   const std::uint8_t r = random_bit(random) ? 1 : 0;
-  const std::vector<Qubit> former = reg[q].neighbors;
-  for (const Qubit n : former) {
-    neighbour(reg, n);
-    remove_edge(reg, q, n);
-    if (r == 1) right_multiply(reg[n], vop::pauli_z);
+  for (const Qubit n : reg[q].neighbors) {
+    Node& former = neighbour(reg, n);
+    if (r == 1) right_multiply(former, vop::pauli_z);
   }
+  // Removing the edges one neighbour at a time leaves the same lists.
+  cut_out(reg, q);
   if (r == 1) right_multiply(reg[q], vop::pauli_x);
   right_multiply(reg[q], vop::hadamard);
   return {static_cast<std::uint8_t>(sign ^ r), false};
@@ -44,44 +38,96 @@ Measurement measure_graph_y(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   const std::uint8_t r = random_bit(random) ? 1 : 0;
   const Vop correction = r == 0 ? vop::s : vop::s_dagger;
   for (const Qubit n : reg[q].neighbors) right_multiply(neighbour(reg, n), correction);
-
-  const std::vector<Qubit> former = reg[q].neighbors;
-  for (std::size_t i = 0; i < former.size(); ++i) {
-    for (std::size_t j = i + 1; j < former.size(); ++j) toggle_edge(reg, former[i], former[j]);
-    toggle_edge(reg, former[i], q);
-  }
+  // Each neighbour n_i toggles its pairs with the later neighbours and then
+  // its edge to q: every pair of neighbours is toggled once, in list order,
+  // and q leaves every list.
+  complement_among(reg, reg[q].neighbors, q);
+  reg[q].neighbors.clear();
   right_multiply(reg[q], correction);
   return {static_cast<std::uint8_t>(sign ^ r), false};
 }
 
-struct PairHash {
-  std::size_t operator()(const std::pair<Qubit, Qubit>& pair) const noexcept {
-    return std::hash<Qubit>{}(pair.first) * 0x9e3779b97f4a7c15ull ^ std::hash<Qubit>{}(pair.second);
-  }
-};
+// Up to this many cross pairs the toggles go straight to the lists; beyond
+// it they are batched so that each list is rewritten once.
+constexpr std::size_t kDirectToggleLimit = 64;
 
-// Toggles every edge between a vertex of `a` and a different vertex of `b`
-// exactly once, even when a vertex lies in both lists.
-void toggle_cross_pairs(Register& reg, const std::vector<Qubit>& a, const std::vector<Qubit>& b) {
-  std::unordered_set<std::pair<Qubit, Qubit>, PairHash> handled;
-  for (const Qubit v : a) {
-    for (const Qubit w : b) {
-      if (v == w) continue;
-      const auto pair = v < w ? std::pair{v, w} : std::pair{w, v};
-      if (handled.insert(pair).second) toggle_edge(reg, pair.first, pair.second);
-    }
+// Where a qubit stands in a short list, or none.
+constexpr std::size_t kAbsent = ~std::size_t{0};
+
+std::size_t position_in(const std::vector<Qubit>& list, Qubit value) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i] == value) return i;
   }
+  return kAbsent;
 }
 
-// Toggles every edge among the vertices common to both lists, in the order
-// they appear in `a`.
-void toggle_common_pairs(Register& reg, const std::vector<Qubit>& a, const std::vector<Qubit>& b) {
-  std::vector<Qubit> common;
+// Membership of the two neighbourhoods of an X measurement: q's list A and
+// b's list B.  Short lists are searched; long ones are marked per qubit.
+class Neighbourhoods {
+ public:
+  Neighbourhoods(const std::vector<Qubit>& a, const std::vector<Qubit>& b, std::size_t size)
+      : a_(a), b_(b), marked_(a.size() + b.size() > kSearchLimit) {
+    if (marked_) {
+      thread_local QubitMarks<Mark> marks;
+      marks.begin(size);
+      for (std::size_t i = 0; i < a.size(); ++i) marks[a[i]].position_in_a = i + 1;
+      for (const Qubit w : b) marks[w].in_b = true;
+      marks_ = &marks;
+    }
+  }
+
+  // Position in A, or kAbsent.
+  std::size_t in_a(Qubit v) const {
+    if (marked_) {
+      const std::size_t p = marks_->get(v).position_in_a;
+      return p == 0 ? kAbsent : p - 1;
+    }
+    return position_in(a_, v);
+  }
+  bool in_b(Qubit v) const { return marked_ ? marks_->get(v).in_b : position_in(b_, v) != kAbsent; }
+
+ private:
+  static constexpr std::size_t kSearchLimit = 16;
+  struct Mark {
+    std::size_t position_in_a = 0;  // position + 1
+    bool in_b = false;
+  };
+  const std::vector<Qubit>& a_;
+  const std::vector<Qubit>& b_;
+  bool marked_;
+  const QubitMarks<Mark>* marks_ = nullptr;
+};
+
+// The edge changes of an X measurement, in order, handed to `toggle`:
+// every pair of a vertex of A with a different vertex of B once (a pair of
+// two vertices in both lists is met twice and handled the first time, when
+// its vertex earlier in A is the one from A); then every pair of the
+// vertices common to A and B; then b with every other vertex of A.
+template <class Toggle>
+void x_measurement_toggles(const std::vector<Qubit>& a, const std::vector<Qubit>& b, Qubit chosen,
+                           const Neighbourhoods& sets, Toggle&& toggle) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const Qubit v = a[i];
+    const bool v_in_b = sets.in_b(v);
+    for (const Qubit w : b) {
+      if (v == w) continue;
+      if (v_in_b) {
+        const std::size_t w_in_a = sets.in_a(w);
+        if (w_in_a != kAbsent && w_in_a < i) continue;  // met before as (w, v)
+      }
+      toggle(v, w);
+    }
+  }
+  thread_local std::vector<Qubit> common;
+  common.clear();
   for (const Qubit v : a) {
-    if (contains(b, v)) common.push_back(v);
+    if (sets.in_b(v)) common.push_back(v);
   }
   for (std::size_t i = 0; i < common.size(); ++i) {
-    for (std::size_t j = i + 1; j < common.size(); ++j) toggle_edge(reg, common[i], common[j]);
+    for (std::size_t j = i + 1; j < common.size(); ++j) toggle(common[i], common[j]);
+  }
+  for (const Qubit e : a) {
+    if (e != chosen) toggle(chosen, e);
   }
 }
 
@@ -106,14 +152,20 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSou
     }
   }
 
-  const std::vector<Qubit> q_neighbours = reg[q].neighbors;
-  const std::vector<Qubit> b_neighbours = reg[b].neighbors;
+  thread_local std::vector<Qubit> q_neighbours, b_neighbours;
+  q_neighbours = reg[q].neighbors;
+  b_neighbours = reg[b].neighbors;
   for (const Qubit v : q_neighbours) neighbour(reg, v);
   for (const Qubit v : b_neighbours) neighbour(reg, v);
-  toggle_cross_pairs(reg, q_neighbours, b_neighbours);
-  toggle_common_pairs(reg, q_neighbours, b_neighbours);
-  for (const Qubit e : q_neighbours) {
-    if (e != b) toggle_edge(reg, b, e);
+  const Neighbourhoods sets(q_neighbours, b_neighbours, reg.size());
+  if (q_neighbours.size() * b_neighbours.size() <= kDirectToggleLimit) {
+    x_measurement_toggles(q_neighbours, b_neighbours, b, sets,
+                          [&](Qubit v, Qubit w) { toggle_edge(reg, v, w); });
+  } else {
+    thread_local ToggleBatch batch;
+    x_measurement_toggles(q_neighbours, b_neighbours, b, sets,
+                          [&](Qubit v, Qubit w) { batch.toggle(v, w); });
+    batch.apply(reg);
   }
   return {static_cast<std::uint8_t>(sign ^ r), false};
 }

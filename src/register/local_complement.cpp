@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "register/neighbourhood.hpp"
+
 namespace ordavine {
 namespace {
 
@@ -17,21 +19,39 @@ constexpr void multiply_on_right(Node& node, Vop factor) noexcept {
   node.vop = MULT_TABLE[node.vop][factor];
 }
 
+// The shortcut in remove_vop relies on these: the identity's word is four
+// complementations about the vertex itself, four right factors sqrt(iX)
+// return the identity, and four right factors S return any VOP.
+constexpr bool identity_word_leaves_vops_alone() {
+  const DecompWord& word = DECOMP_TABLE[vop::identity];
+  if (word.length != 4) return false;
+  for (int i = 0; i < 4; ++i) {
+    if (word.letters[i] != 0) return false;
+  }
+  Vop x = vop::identity;
+  for (int i = 0; i < 4; ++i) x = MULT_TABLE[x][vop::sqrt_ix];
+  if (x != vop::identity) return false;
+  for (int v = 0; v < 24; ++v) {
+    Vop y = static_cast<Vop>(v);
+    for (int i = 0; i < 4; ++i) y = MULT_TABLE[y][vop::s];
+    if (y != v) return false;
+  }
+  return true;
+}
+static_assert(identity_word_leaves_vops_alone());
+
 }  // namespace
 
 void local_complement(Register& reg, Qubit w) {
   reg.check(w);
-  // Toggling edges among w's neighbours never touches w's own list, so this
-  // reference stays valid and unchanged for the whole complementation.
+  // Complementing about w only rewrites the lists of w's neighbours, so w's
+  // own list stays fixed while it is read.
   const std::vector<Qubit>& around = reg[w].neighbors;
   for (Qubit q : around) reg.check(q);  // before anything changes
-  const std::size_t degree = around.size();
-  for (std::size_t i = 0; i < degree; ++i) {
-    for (std::size_t j = i + 1; j < degree; ++j) {
-      toggle_edge(reg, around[i], around[j]);
-    }
-    multiply_on_right(reg[around[i]], vop::s);
-  }
+  // Toggling every pair of neighbours, pair by pair in list order, is done
+  // as one rewrite of each neighbour's list with the same result.
+  complement_among(reg, around);
+  for (Qubit q : around) multiply_on_right(reg[q], vop::s);
   multiply_on_right(reg[w], vop::sqrt_ix);
 }
 
@@ -41,6 +61,13 @@ void remove_vop(Register& reg, Qubit v, Qubit avoid) {
   // The word is taken from the VOP v has now; the complementations below
   // change that VOP letter by letter towards the identity.
   const DecompWord word = DECOMP_TABLE[reg[v].vop];
+  if (reg[v].vop == vop::identity) {
+    // The identity's word complements four times about v: every edge and
+    // VOP ends as it began (S and sqrt(iX) both have order four), and only
+    // list order changes.  Its net effect costs one pass per neighbour.
+    move_joined_members_to_end(reg, reg[v].neighbors);
+    return;
+  }
   for (std::size_t i = 0; i < word.length; ++i) {
     local_complement(reg, word.letters[i] == 0 ? v : partner);
   }

@@ -26,8 +26,12 @@ std::vector<Node> make_nodes(std::size_t count) {
 Register::Register(std::size_t count) : nodes_(make_nodes(count)) {}
 
 bool has_edge(const Register& reg, Qubit a, Qubit b) {
-  const auto& list = reg[a].neighbors;
-  return std::find(list.begin(), list.end(), b) != list.end();
+  // The adjacency is symmetric, so the shorter list answers for both: a hub
+  // asked about a leaf costs one look, not a scan of the hub's list.
+  const auto& from_a = reg[a].neighbors;
+  const auto& from_b = reg[b].neighbors;
+  if (from_b.size() < from_a.size()) return std::find(from_b.begin(), from_b.end(), a) != from_b.end();
+  return std::find(from_a.begin(), from_a.end(), b) != from_a.end();
 }
 
 void add_edge(Register& reg, Qubit a, Qubit b) {

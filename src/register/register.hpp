@@ -59,7 +59,7 @@ class Register {
 
 // Graph primitives on two distinct, checked qubits.
 
-// Whether b occurs in a's list (a's list only, front to back).
+// Whether a and b are joined (b occurs in a's list).
 bool has_edge(const Register& reg, Qubit a, Qubit b);
 
 // Makes the edge present, appending b to a's list and then a to b's list
