@@ -49,6 +49,10 @@ void add_class(PyObject* module, const char* name, PyTypeObject* type) {
 PyObject* initialise() {
   if (cached_module != nullptr) return PyRef::borrow(cached_module).release();
   PyRef module(check(PyModule_Create2(&module_definition, 1013)));
+  // PyPy does not store an empty documentation string from the definition,
+  // so the module would show its type's; set it explicitly.
+  PyRef empty(check(PyUnicode_FromStringAndSize("", 0)));
+  check_status(PyObject_SetAttrString(module.get(), "__doc__", empty.get()));
   add_class(module.get(), "MeasurementResult", measurement_result_type());
   add_class(module.get(), "Outcome", outcome_type());
   add_class(module.get(), "Ordavine", ordavine_type());
