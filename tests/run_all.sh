@@ -125,7 +125,7 @@ run_pytest() {
 
 section "CPython: install"
 python3 -m venv .venv-cpython
-quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim hypothesis
+quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim hypothesis mypy types-networkx networkx matplotlib
 quietly pip-cpython-ordavine .venv-cpython/bin/python -m pip install --force-reinstall --no-deps .
 echo "$(.venv-cpython/bin/python --version): ordavine installed"
 
