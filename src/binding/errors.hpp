@@ -48,12 +48,36 @@ void set_panic(const std::string& message) noexcept;
 // Ends the process after a failure inside failure handling itself.
 [[noreturn]] void fail_at_boundary() noexcept;
 
+// How deeply calls into the module may nest on one thread.  Nesting only
+// happens through Python code run during a call (an argument's __index__
+// calling the module again); PyPy's native stack runs out long before its
+// recursion limit in such chains, so the module stops them itself.
+inline constexpr int kMaxNesting = 100;
+
+// Counts the calls into the module on this thread while they run.
+class NestingGuard {
+ public:
+  NestingGuard() {
+    if (++depth_ > kMaxNesting) {
+      --depth_;
+      raise(PyExc_RecursionError, "maximum recursion depth exceeded in a call into ordavine");
+    }
+  }
+  ~NestingGuard() { --depth_; }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+
+ private:
+  static inline thread_local int depth_ = 0;
+};
+
 // Runs `body` (returning a new reference) and translates every failure into
 // an interpreter exception and a null return.
 template <class Body>
 PyObject* entry_point(Body&& body) noexcept {
   try {
     try {
+      NestingGuard nesting;
       return body();
     } catch (const PythonError&) {
       return nullptr;
