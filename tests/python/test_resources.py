@@ -1,0 +1,354 @@
+"""Memory: running out of it, and not leaking it.
+
+Out-of-memory cases run in a child interpreter whose address space is capped
+with RLIMIT_AS just above what it already uses: the request must fail with
+MemoryError, the register must be left exactly as it was, and the
+interpreter must carry on.  The leak checks make a million mixed calls
+(failing ones included) and watch the resident set size, count references to
+the arguments, and run a short script under valgrind.
+"""
+
+import os
+import platform
+import re
+import shutil
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from helpers import IS_PYPY, assert_ran
+
+UNDER_SANITIZER = "asan" in os.environ.get("LD_PRELOAD", "")
+no_rlimit = pytest.mark.skipif(
+    UNDER_SANITIZER or not sys.platform.startswith("linux"),
+    reason="needs Linux RLIMIT_AS; the sanitizer runtime reserves terabytes of address space",
+)
+
+# Shared by the child scripts: cap the address space a little above what the
+# process maps now, and take a picture of a register through its read-only
+# views.
+PRELUDE = """
+import resource
+import ordavine
+
+def vm_size():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+HARD = resource.getrlimit(resource.RLIMIT_AS)[1]
+
+def cap(headroom):
+    resource.setrlimit(resource.RLIMIT_AS, (vm_size() + headroom, HARD))
+
+def uncap():
+    resource.setrlimit(resource.RLIMIT_AS, (HARD, HARD))
+
+def picture(sim, qubits):
+    return [(sim.get_vop(q), sim.get_neighbors(q)) for q in qubits]
+
+def build(n):
+    # A GHZ chain over the first 40 qubits, some local gates; the rest idle.
+    sim = ordavine.Ordavine(n)
+    sim.h(0)
+    for q in range(1, 40):
+        sim.cx(q - 1, q)
+    sim.s(3); sim.sdag(7); sim.x(n - 1)
+    return sim
+"""
+
+
+def run_child(run_python, body):
+    result = run_python(PRELUDE + textwrap.dedent(body), timeout=300)
+    assert_ran(result)
+    return result.stdout.split()
+
+
+@no_rlimit
+def test_construction_beyond_the_address_space_raises_memory_error(run_python):
+    out = run_child(
+        run_python,
+        """
+        sim = build(100)
+        before = picture(sim, range(100))
+        cap(64 << 20)
+        for count in (1 << 27, 10**9, 1 << 40):   # 4 GiB, 32 GiB, 32 TiB of nodes
+            try:
+                ordavine.Ordavine(count)
+            except MemoryError:
+                print("MemoryError")
+        # Existing registers are untouched and the interpreter goes on.
+        assert picture(sim, range(100)) == before
+        small = ordavine.Ordavine(3)
+        small.h(0); small.cx(0, 1)
+        assert int(small.measure_z(0)) == int(small.measure_z(1))
+        uncap()
+        print("alive")
+        """,
+    )
+    assert out == ["MemoryError"] * 3 + ["alive"]
+
+
+@no_rlimit
+def test_peek_copy_beyond_the_address_space_raises_memory_error(run_python):
+    """The peek works on a copy of the whole register; a register of three
+    million qubits needs about 100 MB for it, far more than is left."""
+    out = run_child(
+        run_python,
+        """
+        n = 3_000_000
+        sim = build(n)
+        watched = list(range(45)) + [n - 1]
+        before = picture(sim, watched)
+        cap(16 << 20)
+        for qubits in ({0}, {5, 39, n - 1}):
+            try:
+                sim.peek_measure_set(qubits)
+            except MemoryError:
+                print("MemoryError")
+            assert picture(sim, watched) == before
+        # Still usable under the cap for calls that need little memory.
+        sim.h(n - 2)
+        sim.h(n - 2)
+        assert picture(sim, watched) == before
+        uncap()
+        assert set(sim.peek_measure_set({0, 1})) == {0, 1}
+        assert picture(sim, watched) == before
+        print("alive")
+        """,
+    )
+    assert out == ["MemoryError", "MemoryError", "alive"]
+
+
+@no_rlimit
+def test_large_group_query_beyond_the_address_space_raises_memory_error(run_python):
+    """The group of a cluster chain of 400,000 qubits needs working sets and
+    a Python set of that size."""
+    out = run_child(
+        run_python,
+        """
+        n = 400_000
+        sim = ordavine.Ordavine(n)
+        for q in range(n):
+            sim.h(q)
+        for q in range(1, n):
+            sim.cz(q - 1, q)
+        watched = [0, 1, 2, n // 2, n - 1]
+        before = picture(sim, watched)
+        cap(4 << 20)
+        try:
+            sim.get_entangled_group(n // 2)
+        except MemoryError:
+            print("MemoryError")
+        assert picture(sim, watched) == before
+        uncap()
+        assert len(sim.get_entangled_group(n // 2)) == n
+        # A Z measurement in the middle cuts the chain in two.
+        sim.measure_z(n // 2)
+        assert len(sim.get_entangled_group(0)) == n // 2
+        assert len(sim.get_entangled_group(n - 1)) == n - n // 2 - 1
+        print("alive")
+        """,
+    )
+    assert out == ["MemoryError", "alive"]
+
+
+LEAK_CALLS = int(os.environ.get("ORDAVINE_LEAK_CALLS", "1000000"))
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+def test_a_million_mixed_calls_leave_memory_flat(run_python):
+    calls = LEAK_CALLS if not IS_PYPY else LEAK_CALLS // 4
+    result = run_python(
+        f"""
+        import gc, os, sys
+        import ordavine
+
+        def rss():
+            with open("/proc/self/status") as status:
+                for line in status:
+                    if line.startswith("VmRSS:"):
+                        return int(line.split()[1]) * 1024
+
+        class Index:
+            def __init__(self, value):
+                self.value = value
+            def __index__(self):
+                return self.value
+
+        class Reenter:
+            def __init__(self, sim):
+                self.sim = sim
+            def __index__(self):
+                self.sim.h(0)
+                return 0
+
+        sim = ordavine.Ordavine(16)
+        reenter = Reenter(sim)
+        index = Index(3)
+        qubits = {{1, 2, 5}}
+        frozen = frozenset({{0, 9}})
+
+        def one_round(i):
+            # 25 calls: gates, measurements, reads, results, and every kind of failure.
+            sim.h(i % 16); sim.cx(i % 16, (i + 1) % 16); sim.cz(index, 9)
+            sim.ycz(4, 11); sim.s(node=7); sim.sdag(8)
+            int(sim.measure_x(i % 16)); sim.measure_z(5); sim.measure_y(index)
+            sim.get_entangled_group(2)
+            sim.peek_measure_set(qubits); sim.peek_measure_set(frozen)
+            sim.peek_measure_set(set())
+            for call, args in FAILING:
+                try:
+                    call(*args)
+                except BaseException:
+                    pass
+            ordavine.Ordavine(4).x(3)
+
+        FAILING = [
+            (sim.x, (16,)), (sim.cx, (2, 2)), (sim.measure_z, (99,)),
+            (sim.get_entangled_group, (2**40,)), (sim.peek_measure_set, ({{0, 16}},)),
+            (sim.h, (-1,)), (sim.h, (1.5,)), (sim.h, ("a",)), (sim.cx, (0,)),
+            (sim.h, (reenter,)), (sim.peek_measure_set, ([0],)),
+        ]
+        rounds = {calls} // 25
+        warm = rounds // 10
+        for i in range(warm):
+            one_round(i)
+        blocks = getattr(sys, "getallocatedblocks", lambda: 0)
+        gc.collect()
+        start, start_blocks = rss(), blocks()
+        for i in range(warm, rounds):
+            one_round(i)
+        gc.collect()
+        grown, grown_blocks = rss() - start, blocks() - start_blocks
+        print("grown", grown, "calls", rounds * 25, "blocks", grown_blocks)
+        """,
+        env={"ORDAVINE_BACKTRACE": None},
+        timeout=600,
+    )
+    assert_ran(result)
+    words = result.stdout.split()
+    grown, calls, blocks = int(words[1]), int(words[3]), int(words[5])
+    assert calls >= LEAK_CALLS // 4
+    # The interpreter's count of live memory blocks (CPython; 0 elsewhere):
+    # one object leaked per round would leave tens of thousands behind.
+    assert blocks < 1000, f"{blocks} more memory blocks in use after {calls} calls"
+    # Resident memory, with room for the allocators' (and PyPy's collector's)
+    # own fluctuation; a sanitizer keeps freed memory in quarantine instead.
+    if not UNDER_SANITIZER:
+        bound = (32 if IS_PYPY else 4) * 2**20
+        assert grown < bound, f"resident memory grew by {grown} bytes over {calls} calls"
+
+
+@pytest.mark.skipif(IS_PYPY or not hasattr(sys, "getrefcount"), reason="CPython reference counts")
+def test_calls_keep_reference_counts_of_their_arguments():
+    import ordavine
+
+    class Index:
+        def __index__(self):
+            return 1
+
+    sim = ordavine.Ordavine(4)
+    index = Index()
+    big = 2**70
+    qubits = {0, 1}
+    frozen = frozenset({2})
+    keyword_value = 3
+    panic_argument = 4  # out of range
+    watched = [index, big, qubits, frozen, ordavine.MeasurementResult.PlusOne, sim]
+    before = [sys.getrefcount(o) for o in watched]
+    for _ in range(1000):
+        sim.h(index)
+        sim.cx(control=index, target=keyword_value)
+        for call in (lambda: sim.h(big), lambda: sim.x(panic_argument),
+                     lambda: sim.peek_measure_set([qubits])):
+            try:
+                call()
+            except BaseException:
+                pass
+        sim.peek_measure_set(qubits)
+        sim.peek_measure_set(frozen)
+        sim.get_entangled_group(index)
+        sim.measure_z(index)
+    after = [sys.getrefcount(o) for o in watched]
+    assert after == before
+
+
+def valgrind_errors_in_module(log):
+    """Definite leaks and memory errors whose stack passes through the module."""
+    found = []
+    for block in re.split(r"\n==\d+== \n", log):
+        if "ordavine" not in block:
+            continue
+        first = re.sub(r"^==\d+== ", "", block.strip().splitlines()[0])
+        if "definitely lost" in first or not re.search(r"lost|reachable", first):
+            found.append(block)
+    return found
+
+
+@pytest.mark.skipif(shutil.which("valgrind") is None, reason="valgrind is not installed")
+@pytest.mark.skipif(IS_PYPY or UNDER_SANITIZER, reason="valgrind runs a plain CPython")
+@pytest.mark.skipif(platform.machine() not in ("x86_64", "aarch64"), reason="valgrind platform")
+def test_valgrind_finds_no_leaks_or_errors_in_the_module(tmp_path):
+    script = tmp_path / "short.py"
+    script.write_text(textwrap.dedent(VALGRIND_SCRIPT))
+    log = tmp_path / "valgrind.log"
+    completed = subprocess.run(
+        ["valgrind", f"--log-file={log}", "--leak-check=full",
+         "--show-leak-kinds=definite", "--num-callers=40",
+         sys.executable, str(script)],
+        env={**os.environ, "PYTHONMALLOC": "malloc"},
+        capture_output=True, text=True, timeout=600,
+    )
+    assert completed.returncode == 0, completed.stderr[-3000:]
+    assert completed.stdout.split() == ["done"]
+    text = log.read_text()
+    assert "LEAK SUMMARY" in text or "All heap blocks were freed" in text
+    problems = valgrind_errors_in_module(text)
+    assert not problems, "\n\n".join(problems)
+
+
+# What the valgrind run exercises: every method, failures of every kind,
+# re-entry, results that are kept and dropped, registers made and freed.
+VALGRIND_SCRIPT = """
+    import ordavine
+
+    class Index:
+        def __init__(self, v): self.v = v
+        def __index__(self): return self.v
+
+    def failing(call, *args, **kwargs):
+        try:
+            call(*args, **kwargs)
+        except BaseException:
+            pass
+
+    kept = []
+    for round in range(200):
+        sim = ordavine.Ordavine(12)
+        for q in range(12):
+            sim.h(q)
+        for q in range(11):
+            sim.cx(q, q + 1)
+            sim.cz(Index(q), q + 1)
+        sim.ycy(3, 7); sim.xcz(1, 2); sim.xcx(0, 5); sim.cy(6, 2); sim.ycx(8, 9)
+        sim.xcy(10, 11); sim.s(4); sim.sdag(5); sim.x(1); sim.y(2); sim.z(3)
+        kept.append(sim.get_entangled_group(0))
+        kept.append(sim.peek_measure_set({0, 3, 5}))
+        sim.peek_measure_set(frozenset())
+        for q in range(12):
+            kept.append(getattr(sim, "measure_" + "xyz"[q % 3])(q))
+        failing(sim.x, 12); failing(sim.cx, 0, 0); failing(sim.measure_y, 99)
+        failing(sim.peek_measure_set, {0, 40}); failing(sim.get_entangled_group, 12)
+        for bad in (-1, 2**64, 1.5, "a", None, Index(sim), Index(-4)):
+            failing(sim.h, bad)
+        failing(sim.h, Index(0), 1); failing(sim.cx, target=1); failing(sim.h, qubit=0)
+        failing(sim.peek_measure_set, [0]); failing(ordavine.Ordavine, 2**63)
+        failing(sim.h, type("Reenter", (), {"__index__": lambda self: sim.h(0)})())
+        if len(kept) > 500:
+            kept.clear()
+    print("done")
+"""

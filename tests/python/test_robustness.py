@@ -1,0 +1,422 @@
+"""Interpreter-level fuzzing of the Ordavine class.
+
+Each batch runs in a fresh interpreter (this file run as a script), so that a
+crash shows up as a failed test with the batch's seed instead of taking the
+test run down.  A batch makes thousands of calls with random argument counts,
+keywords, types and values: integers of every size and sign, bools, floats,
+None, strings, containers, sets that change while they are read, and objects
+whose ``__index__`` raises, returns a non-integer, calls back into the same
+register, or releases the interpreter lock while a second thread keeps
+calling the same register.  Every call must either return the right kind of
+result or raise one of the expected exception types, and afterwards the
+register must still answer a deterministic check.
+
+Reproduce a failing batch with: python tests/python/test_robustness.py SEED
+"""
+
+import os
+import random
+import subprocess
+import sys
+import threading
+import time
+
+CALLS_PER_BATCH = 3000
+SEEDS = range(8)
+
+SINGLE = ["x", "y", "z", "h", "s", "sdag"]
+TWO = ["cz", "cx", "cy", "xcx", "xcy", "xcz", "ycx", "ycy", "ycz"]
+MEASURE = ["measure_x", "measure_y", "measure_z"]
+READ = ["get_entangled_group", "peek_measure_set"]
+PARAMETERS = {
+    **{m: ("node",) for m in SINGLE},
+    **{m: ("control", "target") for m in TWO},
+    **{m: ("qubit",) for m in MEASURE},
+    "get_entangled_group": ("qubit",),
+    "peek_measure_set": ("qubits",),
+}
+METHODS = list(PARAMETERS)
+SIZE = 6  # qubits of the fuzzed register
+
+
+class Boom(Exception):
+    """Raised on purpose by the argument objects below."""
+
+
+class IndexRaises:
+    def __index__(self):
+        raise Boom("no index")
+
+
+class IndexReturns:
+    """`__index__` returns whatever it was given (an int, or not)."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class IntSubclass(int):
+    pass
+
+
+class IndexSleeps:
+    """Releases the interpreter lock during conversion, while the call holds
+    the register, so the background thread can try to get in."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        time.sleep(0)
+        time.sleep(0.0001)
+        return self.value
+
+
+class IndexReenters:
+    """Calls a random method of the same register from inside the call."""
+
+    def __init__(self, fuzzer, value):
+        self.fuzzer = fuzzer
+        self.value = value
+
+    def __index__(self):
+        self.fuzzer.call_once(depth=1)
+        return self.value
+
+
+class IndexRecurses:
+    """A read-only call whose argument makes the same read-only call again:
+    shared access nests until the interpreter's recursion limit."""
+
+    def __init__(self, sim):
+        self.sim = sim
+
+    def __index__(self):
+        self.sim.get_entangled_group(self)
+        return 0
+
+
+class IndexMutatesSet:
+    """An element of a set that changes the set while it is being read."""
+
+    def __init__(self, target, value, action):
+        self.target = target
+        self.value = value
+        self.action = action
+
+    def __index__(self):
+        if self.action == "add":
+            self.target.add(IndexReturns(len(self.target)))
+        elif self.action == "discard":
+            self.target.clear()
+        return self.value
+
+    def __hash__(self):
+        return id(self)
+
+
+class OddIterSet(set):
+    """A set subclass whose iteration is its own."""
+
+    def __init__(self, items, mode):
+        super().__init__(items)
+        self.mode = mode
+
+    def __iter__(self):
+        if self.mode == "raises":
+            raise Boom("no iteration")
+        if self.mode == "not-iterator":
+            return 42
+        if self.mode == "extra":
+            return iter(list(super().__iter__()) + [0, "x"])
+        return super().__iter__()
+
+
+# Exceptions a call may raise.  Anything else (SystemError above all) is a
+# bug in how the module talks to the interpreter.
+ALLOWED = (TypeError, OverflowError, RuntimeError, Boom, RecursionError, MemoryError)
+
+
+def is_panic(error):
+    return type(error).__name__ == "PanicException"
+
+
+class Fuzzer:
+    def __init__(self, seed):
+        import ordavine
+
+        self.ordavine = ordavine
+        self.random = random.Random(seed)
+        self.sim = ordavine.Ordavine(SIZE)
+        self.outcomes = {"ok": 0, "panic": 0, "error": 0}
+
+    # ---- values ----------------------------------------------------------
+
+    def integer(self):
+        r = self.random
+        return r.choice(
+            [
+                r.randrange(SIZE),
+                r.randrange(SIZE),
+                SIZE,
+                SIZE + 1,
+                -1,
+                -r.randrange(1, 2**70),
+                2**31,
+                2**32,
+                2**63 - 1,
+                2**63,
+                2**64 - 1,
+                2**64,
+                2**200,
+                -(2**200),
+                r.getrandbits(r.choice([8, 32, 64, 65, 128])),
+            ]
+        )
+
+    def value(self, depth=0):
+        r = self.random
+        kind = r.randrange(22)
+        if kind < 6:
+            return self.integer()
+        if kind == 6:
+            return r.choice([True, False])
+        if kind == 7:
+            return r.choice([0.0, 1.5, -0.0, float("nan"), float("inf"), 1e300])
+        if kind == 8:
+            return None
+        if kind == 9:
+            return r.choice(["0", "", "qubit", b"1", bytearray(b"\x00")])
+        if kind == 10:
+            return r.choice([[0], (0, 1), {0: 1}, range(3), iter([0]), object()])
+        if kind == 11:
+            return self.index_set(depth)
+        if kind == 12:
+            return IndexRaises()
+        if kind == 13:
+            return IndexReturns(
+                r.choice([1.5, "1", None, True, IntSubclass(1), r.randrange(SIZE), -3, 2**70])
+            )
+        if kind == 14:
+            return IntSubclass(r.randrange(SIZE + 2))
+        if kind == 15 and depth == 0:
+            return IndexReenters(self, r.randrange(SIZE))
+        if kind == 16:
+            return IndexSleeps(r.randrange(SIZE + 1))
+        if kind == 17 and depth == 0:
+            return IndexRecurses(self.sim)
+        return r.randrange(SIZE)
+
+    def index_set(self, depth):
+        r = self.random
+        kind = r.randrange(8)
+        items = {r.randrange(SIZE) for _ in range(r.randrange(4))}
+        if kind == 0:
+            return frozenset(items)
+        if kind == 1:
+            return items | {self.integer()}
+        if kind == 2:
+            target = set(items)
+            target.add(IndexMutatesSet(target, r.randrange(SIZE), r.choice(["add", "discard"])))
+            return target
+        if kind == 3:
+            return OddIterSet(items, r.choice(["raises", "not-iterator", "extra", "plain"]))
+        if kind == 4 and depth == 0:
+            extra = self.value(depth + 1)
+            try:
+                return items | {extra}
+            except TypeError:  # unhashable
+                return items
+        if kind == 5:
+            return {IndexSleeps(q) for q in items}
+        return items
+
+    # ---- calls -----------------------------------------------------------
+
+    def arguments(self, method, depth):
+        """Mostly well-formed calls with one bad value, sometimes a wrong
+        number of arguments or made-up keywords."""
+        r = self.random
+        names = PARAMETERS[method]
+        values = []
+        for name in names:
+            if name == "qubits":
+                values.append(self.index_set(depth) if r.random() < 0.8 else self.value(depth))
+            else:
+                values.append(r.randrange(SIZE) if r.random() < 0.5 else self.value(depth))
+        shape = r.randrange(6)
+        if shape == 0:  # too few or too many positionals
+            count = r.randrange(len(names) + 3)
+            return (values + [self.value(depth) for _ in range(3)])[:count], {}
+        if shape == 1:  # all by keyword, in random order
+            pairs = list(zip(names, values))
+            r.shuffle(pairs)
+            return [], dict(pairs)
+        if shape == 2:  # mixed, possibly duplicated
+            split = r.randrange(len(names) + 1)
+            keywords = dict(zip(names[r.randrange(len(names)) :], values))
+            return values[:split], keywords
+        if shape == 3:  # unknown keyword
+            return values, {r.choice(["qubit", "node", "nodes", "x", "é", "\U0001f600"]): 1}
+        return values, {}
+
+    def check_result(self, method, result):
+        if method in SINGLE or method in TWO:
+            assert result is None, (method, result)
+        elif method in MEASURE:
+            assert type(result).__name__ == "MeasurementResult" and int(result) in (0, 1)
+        elif method == "get_entangled_group":
+            assert isinstance(result, set) and all(0 <= q < SIZE for q in result)
+        else:
+            assert isinstance(result, dict) and all(0 <= q < SIZE for q in result)
+
+    def call_once(self, depth=0):
+        r = self.random
+        if r.random() < 0.03:
+            target, method = self.ordavine.Ordavine, "__new__"
+            args, kwargs = (
+                ([r.choice([0, 1, 7, -1, 2**64 - 1, 2**63, 1.0, None, "3", IndexRaises()])], {})
+                if r.random() < 0.8
+                else ([], {r.choice(["nodes", "n"]): 2})
+            )
+        else:
+            method = r.choice(METHODS)
+            target = getattr(self.sim, method)
+            args, kwargs = self.arguments(method, depth)
+        try:
+            result = target(*args, **kwargs)
+        except ALLOWED:
+            self.outcomes["error"] += 1
+            return
+        except BaseException as error:  # noqa: BLE001
+            if not is_panic(error):
+                raise
+            self.outcomes["panic"] += 1
+            return
+        self.outcomes["ok"] += 1
+        if method == "__new__":
+            assert type(result).__name__ == "Ordavine"
+        else:
+            self.check_result(method, result)
+
+    # ---- checks ----------------------------------------------------------
+
+    def deterministic_check(self, q):
+        """Whatever state the fuzzing left: measuring a qubit twice on the
+        same axis repeats the outcome, a fresh register knows its state, and
+        the register is free for the next call."""
+        sim = self.sim
+        first = int(sim.measure_z(q))
+        assert int(sim.measure_z(q)) == first
+        assert q in sim.get_entangled_group(q)
+        fresh = self.ordavine.Ordavine(3)
+        fresh.h(0)
+        fresh.cx(0, 1)
+        fresh.x(2)
+        bit = int(fresh.measure_z(0))
+        assert int(fresh.measure_z(1)) == bit and int(fresh.measure_z(2)) == 1
+
+    def check_graph(self):
+        sim = self.sim
+        if not hasattr(sim, "get_neighbors"):
+            return
+        lists = [sim.get_neighbors(q) for q in range(SIZE)]
+        for q, neighbors in enumerate(lists):
+            assert 0 <= sim.get_vop(q) < 24
+            assert q not in neighbors and len(set(neighbors)) == len(neighbors)
+            assert all(q in lists[other] for other in neighbors)
+
+
+def background(fuzzer, gate, stop, errors, refused):
+    """Calls the shared register with valid arguments while the main thread
+    fuzzes it: only the two borrow errors may come back.  `gate` keeps it
+    out while the main thread runs its checks."""
+    r = random.Random(1)
+    sim = fuzzer.sim
+    while not stop.is_set():
+        try:
+            with gate:
+                kind = r.randrange(4)
+                if kind == 0:
+                    getattr(sim, r.choice(SINGLE))(r.randrange(SIZE))
+                elif kind == 1:
+                    a, b = r.sample(range(SIZE), 2)
+                    getattr(sim, r.choice(TWO))(a, b)
+                elif kind == 2:
+                    getattr(sim, r.choice(MEASURE))(r.randrange(SIZE))
+                else:
+                    sim.get_entangled_group(r.randrange(SIZE))
+        except RuntimeError as error:
+            if str(error) in ("Already borrowed", "Already mutably borrowed"):
+                refused.append(1)
+            else:
+                errors.append(error)
+        except BaseException as error:  # noqa: BLE001
+            errors.append(error)
+            return
+        time.sleep(0)
+
+
+def run_batch(seed, calls=CALLS_PER_BATCH):
+    import resource
+
+    # A safety net against a runaway allocation; sanitizer runtimes reserve
+    # far more address space than this, so none is set under them.
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):
+        limit = 4 << 30
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    sys.setrecursionlimit(400)
+    sys.setswitchinterval(1e-5)
+    fuzzer = Fuzzer(seed)
+    gate, stop, errors, refused = threading.Lock(), threading.Event(), [], []
+    thread = threading.Thread(
+        target=background, args=(fuzzer, gate, stop, errors, refused), daemon=True
+    )
+    thread.start()
+    try:
+        for step in range(calls):
+            fuzzer.call_once()
+            if step % 25 == 0:
+                with gate:
+                    fuzzer.check_graph()
+                    fuzzer.deterministic_check(step % SIZE)
+    finally:
+        stop.set()
+        thread.join(timeout=30)
+    assert not errors, errors
+    fuzzer.check_graph()
+    fuzzer.deterministic_check(0)
+    counts = fuzzer.outcomes
+    print("batch", seed, "ok", counts["ok"], counts["error"], counts["panic"], len(refused))
+
+
+if __name__ == "__main__":
+    run_batch(int(sys.argv[1]), int(sys.argv[2]) if len(sys.argv) > 2 else CALLS_PER_BATCH)
+    sys.exit(0)
+
+
+import pytest  # noqa: E402 - the batch above runs without pytest
+
+
+@pytest.mark.parametrize("seed", SEEDS)
+def test_random_calls_never_crash(seed):
+    completed = subprocess.run(
+        [sys.executable, os.path.abspath(__file__), str(seed)],
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
+    assert completed.returncode == 0, (
+        f"batch {seed} exited with {completed.returncode}\n--- stdout ---\n{completed.stdout}"
+        f"\n--- stderr (last 4000 characters) ---\n{completed.stderr[-4000:]}"
+    )
+    words = completed.stdout.split()
+    assert words[:3] == ["batch", str(seed), "ok"], completed.stdout
+    ok, errors, panics, refused = map(int, words[3:7])
+    # The batch reached the register: calls that worked, argument errors and
+    # internal failures all happened, and the second thread ran into calls
+    # that were holding the register.
+    assert ok > 100 and errors > 100 and panics > 10 and refused > 0, words
