@@ -1,0 +1,41 @@
+"""Smoke run of the benchmark harness (bench/run.py) at tiny sizes.
+
+Only checks that every workload runs to the end and that the report is
+written; no timing is asserted.  Stim and matplotlib are used when present.
+"""
+
+import json
+import os
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+RUN = os.path.join(ROOT, "bench", "run.py")
+
+
+def test_bench_harness_smoke(tmp_path):
+    out = tmp_path / "bench-out"
+    proc = subprocess.run(
+        [sys.executable, RUN, "--smoke", "--out", str(out)],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        universal_newlines=True,
+        timeout=300,
+    )
+    assert proc.returncode == 0, proc.stderr[-3000:]
+
+    with open(out / "results.json") as f:
+        saved = json.load(f)
+    results = saved["results"]
+    workloads = {r["workload"] for r in results}
+    assert workloads == {"percall", "cluster1d", "cluster2d", "ghz", "random", "peek"}
+    failed = [r for r in results if r["status"] not in ("ok", "skipped")]
+    assert not failed, failed
+    ours = [r for r in results if r["impl"] == "ours" and r["workload"] != "percall"]
+    assert ours and all(r["status"] == "ok" for r in ours)
+    percall = [r for r in results if r["workload"] == "percall" and r["impl"] == "ours"]
+    assert percall and {"h", "cz_sparse", "floor_get", "floor_is"} <= set(percall[0]["cases"])
+
+    report = (out / "report.md").read_text()
+    for heading in ("# ordavine benchmark report", "## Per-call cost", "## Scaling"):
+        assert heading in report
