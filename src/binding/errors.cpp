@@ -56,8 +56,12 @@ std::string qualified_name(PyTypeObject* type) {
 }
 
 void raise_cast_error(PyObject* object, const char* target) {
-  raise(PyExc_TypeError,
-        "'" + qualified_name(Py_TYPE(object)) + "' object cannot be cast as '" + target + "'");
+  std::string message = "'";
+  message += qualified_name(Py_TYPE(object));
+  message += "' object cannot be cast as '";
+  message += target;
+  message += "'";
+  raise(PyExc_TypeError, message);
 }
 
 PyObject* existing_panic_type() noexcept { return panic_type; }

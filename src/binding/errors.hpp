@@ -7,6 +7,8 @@
 // lack of memory never takes the process down.
 #pragma once
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -49,9 +51,11 @@ void set_panic(const std::string& message) noexcept;
 [[noreturn]] void fail_at_boundary() noexcept;
 
 // How deeply calls into the module may nest on one thread.  Nesting only
-// happens through Python code run during a call (an argument's __index__
-// calling the module again); PyPy's native stack runs out long before its
-// recursion limit in such chains, so the module stops them itself.
+// happens through Python code run during a call (an argument's __index__ or
+// a set's __iter__ calling the module again); PyPy's native stack runs out
+// long before its recursion limit in such chains, so the module stops them
+// itself.  The count is kept where the module calls such code, which leaves
+// the common call (plain int arguments) without the per-thread counter.
 inline constexpr int kMaxNesting = 100;
 
 // Counts the calls into the module on this thread while they run.
@@ -73,11 +77,15 @@ class NestingGuard {
 
 // Runs `body` (returning a new reference) and translates every failure into
 // an interpreter exception and a null return.
+//
+// Not noexcept, for one reason: a thread the interpreter ends with
+// pthread_exit (a daemon thread waking up during shutdown) unwinds through
+// the call with a forced unwind, which must pass on, releasing what the call
+// holds, and never be swallowed.  Nothing else leaves this function.
 template <class Body>
-PyObject* entry_point(Body&& body) noexcept {
+PyObject* entry_point(Body&& body) {
   try {
     try {
-      NestingGuard nesting;
       return body();
     } catch (const PythonError&) {
       return nullptr;
@@ -93,6 +101,8 @@ PyObject* entry_point(Body&& body) noexcept {
       set_panic("capacity overflow");
       return nullptr;
     }
+  } catch (abi::__forced_unwind&) {
+    throw;
   } catch (...) {
     fail_at_boundary();
   }
@@ -100,7 +110,7 @@ PyObject* entry_point(Body&& body) noexcept {
 
 // The same for the entry points that return an int status (-1 on failure).
 template <class Body>
-int status_entry_point(Body&& body) noexcept {
+int status_entry_point(Body&& body) {
   PyObject* result = entry_point([&]() -> PyObject* {
     body();
     return Py_None;  // borrowed marker, never returned to the interpreter

@@ -28,7 +28,7 @@ OrdavineObject& as_ordavine(PyObject* self);
 // Runs one method call: `body(register, slots)` returns a new reference.
 template <Access access, std::size_t N, class Body>
 PyObject* call_method(const Signature<N>& signature, PyObject* self, PyObject* const* args,
-                      Py_ssize_t nargs, PyObject* kwnames, Body&& body) noexcept {
+                      Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
   return entry_point([&]() -> PyObject* {
     const auto slots = match_arguments(signature, args, nargs, kwnames);
     OrdavineObject& object = as_ordavine(self);

@@ -257,11 +257,6 @@ def test_forked_child_draws_a_different_stream(run_python):
 
 
 @pytest.mark.skipif(IS_PYPY, reason="daemon threads at exit behave differently on PyPy")
-@pytest.mark.xfail(
-    reason="at shutdown CPython ends daemon threads with pthread_exit, whose forced "
-    "unwind meets a noexcept interpreter entry point and aborts the process",
-    strict=False,
-)
 def test_interpreter_exits_while_threads_hold_registers(run_python):
     """Daemon threads still inside calls when the interpreter shuts down:
     the forced unwind of such a thread must pass through the call (releasing
