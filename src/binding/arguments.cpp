@@ -177,6 +177,7 @@ Qubit to_index(PyObject* object, const char* parameter) {
   if (PyLong_Check(object)) {
     value = read_unsigned(object);
   } else {
+    const NestingGuard nesting;  // __index__ may call into the module again
     PyRef integer(PyNumber_Index(object));
     if (!integer) {
       resume_panic_if_raised();
@@ -193,6 +194,7 @@ Qubit to_index(PyObject* object, const char* parameter) {
 }
 
 std::vector<Qubit> to_index_set(PyObject* object, const char* parameter) {
+  const NestingGuard nesting;  // a set subclass's __iter__ may call into the module
   if (!PySet_Check(object) && !PyFrozenSet_Check(object)) {
     try {
       raise_cast_error(object, "set");
