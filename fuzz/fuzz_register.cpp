@@ -19,8 +19,9 @@
 //     find_deterministic names exactly the axis whose outcome is certain.
 // With ORDAVINE_FUZZ_OOM=1 the program can also make the k-th allocation of
 // its next operation fail (std::bad_alloc, which the binding raises as
-// MemoryError); the register must then still keep its invariants, and with
-// ORDAVINE_FUZZ_OOM=strict it must be exactly as it was.
+// MemoryError); the register must then still keep its invariants and
+// represent the same state, and with ORDAVINE_FUZZ_OOM=strict it must be
+// exactly as it was.
 // Any disagreement aborts, which libFuzzer reports as a crash with the input.
 //
 // Input layout: byte 0 picks the size (top bit clear: 0-6 qubits, checked
@@ -92,7 +93,8 @@ constexpr double kTolerance = 1e-9;
 
 // Allocation failure injection, set from ORDAVINE_FUZZ_OOM: 0 (unset) off;
 // 1: an operation that runs out of memory must leave a register that keeps
-// its invariants; strict: it must leave the register exactly as it was.
+// its invariants and represents the same state; strict: it must leave the
+// register exactly as it was.
 enum class OomMode { off, invariants, strict };
 OomMode oom_mode = OomMode::off;
 
@@ -274,9 +276,8 @@ class Session {
 
   // Runs `op`; a Failure must happen exactly when `should_fail`, and must
   // leave the register as it was.  When an allocation failure was armed and
-  // hit, the register must still keep its invariants; in strict mode it must
-  // also be unchanged, otherwise a changed register drops the dense model
-  // for the rest of the input.
+  // hit, the register must still keep its invariants and represent the same
+  // state as before; in strict mode it must also be exactly unchanged.
   template <class Op>
   Result attempt(const char* name, bool should_fail, Op&& op) {
     const Snapshot before = snapshot(reg_);
@@ -297,7 +298,9 @@ class Session {
         if (oom_mode == OomMode::strict) {
           violation(std::string(name) + " changed the register and then ran out of memory");
         }
-        model_.reset();
+        // Only steps that keep the represented state (the complementations
+        // of a VOP reduction) may have happened.
+        compare_with_model((std::string(name) + " (out of memory)").c_str());
       }
       return result;
     }
@@ -366,10 +369,15 @@ class Session {
     InputWords words(input_);
     FixedWord fixed(source == 1 ? 0x7fffffffu : 0x80000000u);
     RandomSource& random = source == 0 ? static_cast<RandomSource&>(words) : fixed;
+    const Snapshot before = snapshot(reg_);
     const Result result = attempt("measure", !in_range(q),
                                   [&] { m = measure(reg_, q, static_cast<Axis>(axis), random); });
     drawn = source == 0 ? words.drawn : fixed.drawn;
-    if (result == Result::out_of_memory) return;
+    if (result == Result::out_of_memory) {
+      // A measurement has all its memory before it changes anything.
+      require(snapshot(reg_) == before, "a measurement changed the register and then ran out of memory");
+      return;
+    }
     if (result == Result::failed) {
       require(drawn == 0, "a failed measurement drew a word");
       return;

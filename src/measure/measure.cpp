@@ -37,12 +37,14 @@ Measurement measure_graph_z(Register& reg, Qubit q, std::uint8_t sign, RandomSou
 Measurement measure_graph_y(Register& reg, Qubit q, std::uint8_t sign, RandomSource& random) {
   const std::uint8_t r = random_bit(random) ? 1 : 0;
   const Vop correction = r == 0 ? vop::s : vop::s_dagger;
-  for (const Qubit n : reg[q].neighbors) right_multiply(neighbour(reg, n), correction);
   // Each neighbour n_i toggles its pairs with the later neighbours and then
   // its edge to q: every pair of neighbours is toggled once, in list order,
-  // and q leaves every list.
+  // and q leaves every list.  The rewrite either completes or changes
+  // nothing, so it goes first and the corrections, which cannot fail, after.
+  for (const Qubit n : reg[q].neighbors) neighbour(reg, n);
   complement_among(reg, reg[q].neighbors, q);
-  reg[q].neighbors.clear();
+  for (const Qubit n : reg[q].neighbors) right_multiply(reg[n], correction);
+  release_list(reg[q].neighbors);
   right_multiply(reg[q], correction);
   return {static_cast<std::uint8_t>(sign ^ r), false};
 }
@@ -101,10 +103,12 @@ class Neighbourhoods {
 // The edge changes of an X measurement, in order, handed to `toggle`:
 // every pair of a vertex of A with a different vertex of B once (a pair of
 // two vertices in both lists is met twice and handled the first time, when
-// its vertex earlier in A is the one from A); then every pair of the
-// vertices common to A and B; then b with every other vertex of A.
+// its vertex earlier in A is the one from A); then every pair of `common`,
+// the vertices of A that are also in B, in A's order; then b with every
+// other vertex of A.
 template <class Toggle>
-void x_measurement_toggles(const std::vector<Qubit>& a, const std::vector<Qubit>& b, Qubit chosen,
+void x_measurement_toggles(const std::vector<Qubit>& a, const std::vector<Qubit>& b,
+                           const std::vector<Qubit>& common, Qubit chosen,
                            const Neighbourhoods& sets, Toggle&& toggle) {
   for (std::size_t i = 0; i < a.size(); ++i) {
     const Qubit v = a[i];
@@ -118,11 +122,6 @@ void x_measurement_toggles(const std::vector<Qubit>& a, const std::vector<Qubit>
       toggle(v, w);
     }
   }
-  thread_local std::vector<Qubit> common;
-  common.clear();
-  for (const Qubit v : a) {
-    if (sets.in_b(v)) common.push_back(v);
-  }
   for (std::size_t i = 0; i < common.size(); ++i) {
     for (std::size_t j = i + 1; j < common.size(); ++j) toggle(common[i], common[j]);
   }
@@ -131,42 +130,78 @@ void x_measurement_toggles(const std::vector<Qubit>& a, const std::vector<Qubit>
   }
 }
 
+// Gives every list the toggles of an X measurement reach room for one new
+// entry per toggle, before any list changes.  Every toggled vertex is in A
+// or in B.
+void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a,
+                                const std::vector<Qubit>& b, const std::vector<Qubit>& common,
+                                Qubit chosen, const Neighbourhoods& sets) {
+  thread_local QubitMarks<std::uint32_t> toggles_at;
+  toggles_at.begin(reg.size());
+  x_measurement_toggles(a, b, common, chosen, sets, [&](Qubit v, Qubit w) {
+    ++toggles_at[v];
+    ++toggles_at[w];
+  });
+  const auto reserve = [&](Qubit v) {
+    std::vector<Qubit>& list = reg[v].neighbors;
+    reserve_room(list, list.size() + toggles_at.get(v));
+  };
+  for (const Qubit v : a) reserve(v);
+  for (const Qubit v : b) reserve(v);
+}
+
 // Effective axis X on a qubit with neighbours: works about the first
-// neighbour b.  The VOP corrections read the graph as it was; the edge
-// updates then walk fixed copies of the two neighbourhoods.
+// neighbour b.  Everything that needs memory (copies of the two
+// neighbourhoods, their index, the planned toggles and the room in every
+// list they lengthen) is had first; then the VOP corrections read the graph
+// as it was, and the edge updates walk the fixed copies.  Running out of
+// memory therefore changes nothing.
 Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSource& random) {
   const std::uint8_t r = random_bit(random) ? 1 : 0;
   const Qubit b = reg[q].neighbors.front();
   neighbour(reg, b);
 
-  if (r == 0) {
-    right_multiply(reg[b], vop::sqrt_iy);
-    for (const Qubit w : reg[q].neighbors) {
-      if (w != b && !has_edge(reg, b, w)) right_multiply(neighbour(reg, w), vop::pauli_z);
-    }
-  } else {
-    right_multiply(reg[b], vop::sqrt_minus_iy);
-    right_multiply(reg[q], vop::pauli_z);
-    for (const Qubit w : reg[b].neighbors) {
-      if (w != q && !has_edge(reg, q, w)) right_multiply(neighbour(reg, w), vop::pauli_z);
-    }
-  }
-
-  thread_local std::vector<Qubit> q_neighbours, b_neighbours;
+  thread_local std::vector<Qubit> q_neighbours, b_neighbours, common;
   q_neighbours = reg[q].neighbors;
   b_neighbours = reg[b].neighbors;
   for (const Qubit v : q_neighbours) neighbour(reg, v);
   for (const Qubit v : b_neighbours) neighbour(reg, v);
   const Neighbourhoods sets(q_neighbours, b_neighbours, reg.size());
-  if (q_neighbours.size() * b_neighbours.size() <= kDirectToggleLimit) {
-    x_measurement_toggles(q_neighbours, b_neighbours, b, sets,
+  common.clear();
+  for (const Qubit v : q_neighbours) {
+    if (sets.in_b(v)) common.push_back(v);
+  }
+  const bool direct = q_neighbours.size() * b_neighbours.size() <= kDirectToggleLimit;
+  thread_local ToggleBatch batch;
+  if (direct) {
+    reserve_for_direct_toggles(reg, q_neighbours, b_neighbours, common, b, sets);
+  } else {
+    batch.clear();
+    x_measurement_toggles(q_neighbours, b_neighbours, common, b, sets,
+                          [&](Qubit v, Qubit w) { batch.toggle(v, w); });
+    batch.prepare(reg);
+  }
+
+  if (r == 0) {
+    right_multiply(reg[b], vop::sqrt_iy);
+    for (const Qubit w : q_neighbours) {
+      if (w != b && !has_edge(reg, b, w)) right_multiply(reg[w], vop::pauli_z);
+    }
+  } else {
+    right_multiply(reg[b], vop::sqrt_minus_iy);
+    right_multiply(reg[q], vop::pauli_z);
+    for (const Qubit w : b_neighbours) {
+      if (w != q && !has_edge(reg, q, w)) right_multiply(reg[w], vop::pauli_z);
+    }
+  }
+
+  if (direct) {
+    x_measurement_toggles(q_neighbours, b_neighbours, common, b, sets,
                           [&](Qubit v, Qubit w) { toggle_edge(reg, v, w); });
   } else {
-    thread_local ToggleBatch batch;
-    x_measurement_toggles(q_neighbours, b_neighbours, b, sets,
-                          [&](Qubit v, Qubit w) { batch.toggle(v, w); });
-    batch.apply(reg);
+    batch.commit(reg);
   }
+  release_list(reg[q].neighbors);  // q is left without neighbours
   return {static_cast<std::uint8_t>(sign ^ r), false};
 }
 

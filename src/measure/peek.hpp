@@ -1,5 +1,5 @@
-// Measurement outcomes for a set of qubits, taken on a copy of the register
-// so that the register itself is left as it was.
+// Measurement outcomes for a set of qubits, taken on a copy so that the
+// register itself is left as it was.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,7 @@ struct PeekOutcome {
 };
 
 // Measures every listed qubit, in ascending index order, on one deep copy
-// of `reg`: each on the axis whose outcome the copy fixes when there is one,
+// of the part of `reg` they are connected to: each on the axis whose outcome the copy fixes when there is one,
 // otherwise on a uniformly random axis.  Later qubits see the copy as the
 // earlier measurements left it, so the outcomes are jointly consistent.
 // Returns one outcome per distinct qubit, ascending.  An index at or above

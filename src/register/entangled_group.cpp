@@ -1,28 +1,36 @@
 #include "register/entangled_group.hpp"
 
-#include <deque>
-#include <unordered_set>
-
 namespace ordavine {
 
-std::vector<Qubit> entangled_group(const Register& reg, Qubit q) {
-  std::vector<Qubit> members;
-  std::unordered_set<Qubit> visited;
-  std::deque<Qubit> queue;
-  queue.push_back(q);
-  visited.insert(q);
-  while (!queue.empty()) {
-    const Qubit current = queue.front();
-    queue.pop_front();
-    // Checked as it leaves the queue, before any of its neighbours is read.
-    const Node& node = reg.at(current);
-    members.push_back(current);
-    for (Qubit next : node.neighbors) {
-      // Testing before appending keeps every qubit in the queue at most once.
-      if (visited.insert(next).second) queue.push_back(next);
+QubitMarks<std::size_t>& ComponentSearch::marks() {
+  thread_local QubitMarks<std::size_t> position_plus_one;
+  return position_plus_one;
+}
+
+ComponentSearch::ComponentSearch(const Register& reg, std::span<const Qubit> starts) {
+  QubitMarks<std::size_t>& reached = marks();
+  reached.begin(reg.size());
+  const auto visit = [&](Qubit q) {
+    std::size_t& slot = reached[q];
+    if (slot == 0) {
+      members_.push_back(q);
+      slot = members_.size();
+    }
+  };
+  for (const Qubit q : starts) visit(q);
+  // The member list is also the queue: members are read in the order met.
+  for (std::size_t head = 0; head < members_.size(); ++head) {
+    for (const Qubit next : reg[members_[head]].neighbors) {
+      reg.check(next);  // before its mark is touched
+      visit(next);
     }
   }
-  return members;
+}
+
+std::vector<Qubit> entangled_group(const Register& reg, Qubit q) {
+  reg.check(q);
+  const Qubit start[] = {q};
+  return ComponentSearch(reg, start).members();
 }
 
 }  // namespace ordavine

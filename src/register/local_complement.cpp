@@ -57,10 +57,6 @@ void local_complement(Register& reg, Qubit w) {
 
 void remove_vop(Register& reg, Qubit v, Qubit avoid) {
   reg.check(v);
-  const Qubit partner = choose_partner(reg, v, avoid);
-  // The word is taken from the VOP v has now; the complementations below
-  // change that VOP letter by letter towards the identity.
-  const DecompWord word = DECOMP_TABLE[reg[v].vop];
   if (reg[v].vop == vop::identity) {
     // The identity's word complements four times about v: every edge and
     // VOP ends as it began (S and sqrt(iX) both have order four), and only
@@ -68,6 +64,10 @@ void remove_vop(Register& reg, Qubit v, Qubit avoid) {
     move_joined_members_to_end(reg, reg[v].neighbors);
     return;
   }
+  const Qubit partner = choose_partner(reg, v, avoid);
+  // The word is taken from the VOP v has now; the complementations below
+  // change that VOP letter by letter towards the identity.
+  const DecompWord word = DECOMP_TABLE[reg[v].vop];
   for (std::size_t i = 0; i < word.length; ++i) {
     local_complement(reg, word.letters[i] == 0 ? v : partner);
   }

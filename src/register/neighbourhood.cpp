@@ -48,44 +48,118 @@ class MemberIndex {
 
 void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop) {
   const MemberIndex index(members, reg.size());
+  // Which members the list being rewritten was joined to: bits of one word
+  // for up to 64 members, else a per-thread byte array.
+  constexpr std::size_t kMaskBits = 64;
+  const bool use_mask = members.size() <= kMaskBits;
   thread_local std::vector<std::uint8_t> joined;
-  joined.assign(members.size(), 0);
+  if (!use_mask) joined.assign(members.size(), 0);
+
+  // Every list that will grow gets its room first, so that running out of
+  // memory throws before any list has changed.  A member joined to j other
+  // members ends with (size - j - drop entries) + (m - 1 - j) entries; the
+  // count is only needed when the list might not have the room already.
+  for (const Qubit member : members) {
+    std::vector<Qubit>& list = reg[member].neighbors;
+    if (list.size() + members.size() - 1 <= list.capacity()) continue;
+    std::size_t leaving = 0, joined_members = 0;
+    for (const Qubit entry : list) {
+      if (entry == drop) {
+        ++leaving;
+      } else if (index.find(entry) != MemberIndex::kNone) {
+        ++joined_members;
+      }
+    }
+    reserve_room(list, list.size() + members.size() - 1 - leaving - 2 * joined_members);
+  }
+
   for (std::size_t k = 0; k < members.size(); ++k) {
     std::vector<Qubit>& list = reg[members[k]].neighbors;
-    std::fill(joined.begin(), joined.end(), 0);
+    std::uint64_t joined_mask = 0;
+    if (!use_mask) std::fill(joined.begin(), joined.end(), 0);
     // Entries of other members leave (their toggle removes them); the rest
     // close up in order.
     std::size_t kept = 0;
     for (const Qubit entry : list) {
       if (entry == drop) continue;
       const std::size_t position = index.find(entry);
-      if (position != MemberIndex::kNone) {
-        joined[position] = 1;
-      } else {
+      if (position == MemberIndex::kNone) {
         list[kept++] = entry;
+      } else if (use_mask) {
+        joined_mask |= std::uint64_t{1} << position;
+      } else {
+        joined[position] = 1;
       }
     }
     list.resize(kept);
     // Members it was not joined to are appended in the order they are met.
     for (std::size_t j = 0; j < members.size(); ++j) {
-      if (j != k && joined[j] == 0) list.push_back(members[j]);
+      const bool was_joined = use_mask ? (joined_mask >> j) & 1 : joined[j] != 0;
+      if (j != k && !was_joined) list.push_back(members[j]);
     }
   }
 }
 
+namespace {
+
+// move_joined_members_to_end for a short member list: positions are found by
+// a linear search and the moved entries wait in a buffer on the stack, so
+// nothing is allocated and nothing can fail.
+void move_joined_among_few(Register& reg, std::span<const Qubit> members) {
+  struct Moved {
+    std::size_t position;  // in `members`
+    Qubit entry;
+  };
+  Moved moved[kLinearSearchLimit];  // left uninitialised: only the used part is read
+  for (const Qubit member : members) {
+    std::vector<Qubit>& list = reg[member].neighbors;
+    if (list.size() < 2) continue;
+    std::size_t moved_count = 0, kept = 0;
+    for (const Qubit entry : list) {
+      std::size_t position = 0;
+      while (position < members.size() && members[position] != entry) ++position;
+      if (position < members.size()) {
+        // Lists hold distinct entries, none of them the member itself.
+        if (moved_count == kLinearSearchLimit) fail("neighbour list holds a qubit twice");
+        moved[moved_count++] = {position, entry};
+      } else {
+        list[kept++] = entry;
+      }
+    }
+    if (moved_count == 0) continue;
+    // Insertion sort by position: there are fewer than kLinearSearchLimit.
+    for (std::size_t i = 1; i < moved_count; ++i) {
+      const Moved next = moved[i];
+      std::size_t j = i;
+      for (; j > 0 && moved[j - 1].position > next.position; --j) moved[j] = moved[j - 1];
+      moved[j] = next;
+    }
+    for (std::size_t i = 0; i < moved_count; ++i) list[kept++] = moved[i].entry;
+  }
+}
+
+}  // namespace
+
 void move_joined_members_to_end(Register& reg, std::span<const Qubit> members) {
+  for (const Qubit member : members) reg.check(member);  // before anything changes
+  // A lone member has no other member to move.
+  if (members.size() < 2) return;
+  if (members.size() <= kLinearSearchLimit) {
+    move_joined_among_few(reg, members);
+    return;
+  }
   // A member whose list holds only the centre has nothing to move, so the
   // leaves of a star cost one look each and no index is built for them.
-  // The same pass checks every member before anything changes.
   const auto has_others = [&](Qubit member) { return reg[member].neighbors.size() > 1; };
-  bool any_to_move = false;
+  std::size_t longest = 0;
   for (const Qubit member : members) {
-    reg.check(member);
-    any_to_move = any_to_move || has_others(member);
+    if (has_others(member)) longest = std::max(longest, reg[member].neighbors.size());
   }
-  if (!any_to_move) return;
+  if (longest == 0) return;
+  // The scratch space is had before any list changes.
   const MemberIndex index(members, reg.size());
   thread_local std::vector<std::pair<std::size_t, Qubit>> moved;
+  moved.reserve(longest);
   for (const Qubit member : members) {
     if (!has_others(member)) continue;
     std::vector<Qubit>& list = reg[member].neighbors;
@@ -111,7 +185,7 @@ void cut_out(Register& reg, Qubit q) {
     std::vector<Qubit>& list = reg[n].neighbors;
     list.erase(std::remove(list.begin(), list.end(), q), list.end());
   }
-  reg[q].neighbors.clear();
+  release_list(reg[q].neighbors);
 }
 
 }  // namespace ordavine

@@ -23,8 +23,10 @@ class QubitMarks {
   // Value{} until it is set.
   void begin(std::size_t count) {
     if (stamps_.size() < count) {
-      stamps_.resize(count, 0);
+      // Values first: if either allocation fails, the stamps still cover
+      // no more qubits than the values, and the next call grows them again.
       values_.resize(count);
+      stamps_.resize(count, 0);
     }
     if (++epoch_ == 0) {  // the stamps wrapped: forget them all once
       std::fill(stamps_.begin(), stamps_.end(), 0);

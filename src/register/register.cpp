@@ -5,13 +5,9 @@
 namespace ordavine {
 namespace {
 
-// Removes every occurrence of `value`, closing up the rest in order; returns
-// whether anything was removed.
-bool erase_all(std::vector<Qubit>& list, Qubit value) {
-  const auto new_end = std::remove(list.begin(), list.end(), value);
-  const bool removed = new_end != list.end();
-  list.erase(new_end, list.end());
-  return removed;
+// Removes every occurrence of `value`, closing up the rest in order.
+void erase_all(std::vector<Qubit>& list, Qubit value) {
+  list.erase(std::remove(list.begin(), list.end(), value), list.end());
 }
 
 std::vector<Node> make_nodes(std::size_t count) {
@@ -34,10 +30,21 @@ bool has_edge(const Register& reg, Qubit a, Qubit b) {
   return std::find(from_a.begin(), from_a.end(), b) != from_a.end();
 }
 
+namespace {
+
+void append_edge(Register& reg, Qubit a, Qubit b) {
+  std::vector<Qubit>& from_a = reg[a].neighbors;
+  std::vector<Qubit>& from_b = reg[b].neighbors;
+  reserve_room(from_a, from_a.size() + 1);
+  reserve_room(from_b, from_b.size() + 1);
+  from_a.push_back(b);
+  from_b.push_back(a);
+}
+
+}  // namespace
+
 void add_edge(Register& reg, Qubit a, Qubit b) {
-  if (has_edge(reg, a, b)) return;
-  reg[a].neighbors.push_back(b);
-  reg[b].neighbors.push_back(a);
+  if (!has_edge(reg, a, b)) append_edge(reg, a, b);
 }
 
 void remove_edge(Register& reg, Qubit a, Qubit b) {
@@ -46,11 +53,10 @@ void remove_edge(Register& reg, Qubit a, Qubit b) {
 }
 
 void toggle_edge(Register& reg, Qubit a, Qubit b) {
-  const bool was_present = erase_all(reg[a].neighbors, b);
-  erase_all(reg[b].neighbors, a);
-  if (!was_present) {
-    reg[a].neighbors.push_back(b);
-    reg[b].neighbors.push_back(a);
+  if (has_edge(reg, a, b)) {
+    remove_edge(reg, a, b);
+  } else {
+    append_edge(reg, a, b);
   }
 }
 

@@ -7,6 +7,7 @@
 // reduction, local complementation and X measurement all read list order.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -57,7 +58,20 @@ class Register {
   std::vector<Node> nodes_;
 };
 
-// Graph primitives on two distinct, checked qubits.
+// Makes room for `needed` entries in a list without moving it again for a
+// while (capacity at least doubles, as a growing vector's does).  Every
+// graph update calls this for each list it will lengthen before it changes
+// any list, so that running out of memory leaves the graph as it was.
+inline void reserve_room(std::vector<Qubit>& list, std::size_t needed) {
+  if (needed > list.capacity()) list.reserve(std::max(needed, 2 * list.capacity()));
+}
+
+// Frees a list's storage: a qubit cut out of the graph keeps no memory.
+inline void release_list(std::vector<Qubit>& list) noexcept { std::vector<Qubit>().swap(list); }
+
+// Graph primitives on two distinct, checked qubits.  Each one either
+// completes or, when memory runs out, throws std::bad_alloc having changed
+// nothing.
 
 // Whether a and b are joined (b occurs in a's list).
 bool has_edge(const Register& reg, Qubit a, Qubit b);

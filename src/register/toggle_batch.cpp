@@ -14,11 +14,13 @@ struct PartnerState {
   bool originally_joined = false;
 };
 
+// Scratch shared by the two halves of a batch on this thread.
+thread_local QubitMarks<PartnerState> partner_state;
+
 }  // namespace
 
-void ToggleBatch::apply(Register& reg) {
+void ToggleBatch::prepare(Register& reg) {
   thread_local QubitMarks<std::uint32_t> slot_of;  // touched vertex -> slot + 1
-  thread_local QubitMarks<PartnerState> partner_state;
 
   // Group the partners of every touched vertex, keeping the toggle order.
   slot_of.begin(reg.size());
@@ -49,10 +51,20 @@ void ToggleBatch::apply(Register& reg) {
   for (std::size_t i = offsets_.size() - 1; i > 0; --i) offsets_[i] = offsets_[i - 1];
   offsets_[0] = 0;
 
+  // Room for every toggle of a list to add an entry, had before any list
+  // changes: running out of memory then leaves the graph as it was.
+  partner_state.begin(reg.size());
+  for (std::size_t slot = 0; slot < touched_.size(); ++slot) {
+    std::vector<Qubit>& list = reg[touched_[slot]].neighbors;
+    reserve_room(list, list.size() + offsets_[slot + 1] - offsets_[slot]);
+  }
+}
+
+void ToggleBatch::commit(Register& reg) noexcept {
   for (std::size_t slot = 0; slot < touched_.size(); ++slot) {
     std::vector<Qubit>& list = reg[touched_[slot]].neighbors;
     const std::size_t first = offsets_[slot], last = offsets_[slot + 1];
-    partner_state.begin(reg.size());
+    partner_state.begin(reg.size());  // a new epoch; no allocation after the first
     for (std::size_t i = first; i < last; ++i) {
       PartnerState& state = partner_state[partners_[i]];
       ++state.toggles;

@@ -20,8 +20,22 @@ class ToggleBatch {
   void toggle(Qubit a, Qubit b) { pairs_.emplace_back(a, b); }
   std::size_t size() const noexcept { return pairs_.size(); }
 
-  // Applies the recorded toggles in order and empties the batch.
-  void apply(Register& reg);
+  // Forgets the recorded toggles (after recording was cut short).
+  void clear() noexcept { pairs_.clear(); }
+
+  // Applies the recorded toggles in order and empties the batch.  When
+  // memory runs out it throws std::bad_alloc before any list has changed.
+  void apply(Register& reg) {
+    prepare(reg);
+    commit(reg);
+  }
+
+  // The two halves of apply: `prepare` plans the rewrite and makes room in
+  // every list it lengthens (it may throw std::bad_alloc, having changed
+  // nothing); `commit`, right after it on the same thread and register,
+  // rewrites the lists and cannot fail.
+  void prepare(Register& reg);
+  void commit(Register& reg) noexcept;
 
  private:
   std::vector<std::pair<Qubit, Qubit>> pairs_;

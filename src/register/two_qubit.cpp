@@ -23,9 +23,10 @@ void check_operands(const Register& reg, Qubit first_checked, Qubit second_check
   }
 }
 
+// Lists hold distinct entries, so two entries always include one besides y.
 bool has_neighbor_other_than(const Register& reg, Qubit x, Qubit y) {
   const auto& list = reg[x].neighbors;
-  return std::any_of(list.begin(), list.end(), [y](Qubit q) { return q != y; });
+  return list.size() > 1 || (list.size() == 1 && list.front() != y);
 }
 
 // Applies single-qubit gates to one qubit in the order listed.
@@ -64,74 +65,106 @@ void cz(Register& reg, Qubit a, Qubit b) {
   reg[b].vop = entry.second_vop;
 }
 
+// Runs `before`, cz on (first, second), then `after`.  In every gate of the
+// family `after` undoes `before`, so when cz runs out of memory (having only
+// changed how the state is represented) running `after` and passing the
+// exception on leaves the state as it was.
+template <class Before, class After>
+void conjugated_cz(Register& reg, Qubit first, Qubit second, Before&& before, After&& after) {
+  before();
+  try {
+    cz(reg, first, second);
+  } catch (...) {
+    after();
+    throw;
+  }
+  after();
+}
+
 // In each gate below, the operands are checked in the order in which the
 // gate's steps first use them (the controlled-Z step checks its first operand
 // before its second).
 
 void cx(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, t, c);
-  apply_gates(reg, t, {H});
-  cz(reg, c, t);
-  apply_gates(reg, t, {H});
+  conjugated_cz(
+      reg, c, t, [&] { apply_gates(reg, t, {H}); }, [&] { apply_gates(reg, t, {H}); });
 }
 
 void cy(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, t, c);
-  apply_gates(reg, t, {SDAG, H});
-  cz(reg, c, t);
-  apply_gates(reg, t, {H, S});
+  conjugated_cz(
+      reg, c, t, [&] { apply_gates(reg, t, {SDAG, H}); }, [&] { apply_gates(reg, t, {H, S}); });
 }
 
 void xcx(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, c, t);
-  apply_gates(reg, c, {H});
-  apply_gates(reg, t, {H});
-  cz(reg, c, t);
-  apply_gates(reg, t, {H});
-  apply_gates(reg, c, {H});
+  conjugated_cz(
+      reg, c, t,
+      [&] {
+        apply_gates(reg, c, {H});
+        apply_gates(reg, t, {H});
+      },
+      [&] {
+        apply_gates(reg, t, {H});
+        apply_gates(reg, c, {H});
+      });
 }
 
 void xcy(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, t, c);
-  apply_gates(reg, t, {SDAG, H});
-  apply_gates(reg, c, {H});
-  cz(reg, t, c);
-  apply_gates(reg, c, {H});
-  apply_gates(reg, t, {H, S});
+  conjugated_cz(
+      reg, t, c,
+      [&] {
+        apply_gates(reg, t, {SDAG, H});
+        apply_gates(reg, c, {H});
+      },
+      [&] {
+        apply_gates(reg, c, {H});
+        apply_gates(reg, t, {H, S});
+      });
 }
 
 void xcz(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, c, t);
-  apply_gates(reg, c, {H});
-  cz(reg, t, c);
-  apply_gates(reg, c, {H});
+  conjugated_cz(
+      reg, t, c, [&] { apply_gates(reg, c, {H}); }, [&] { apply_gates(reg, c, {H}); });
 }
 
 void ycx(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, c, t);
-  apply_gates(reg, c, {SDAG, H});
-  apply_gates(reg, t, {H});
-  cz(reg, c, t);
-  apply_gates(reg, t, {H});
-  apply_gates(reg, c, {H, S});
+  conjugated_cz(
+      reg, c, t,
+      [&] {
+        apply_gates(reg, c, {SDAG, H});
+        apply_gates(reg, t, {H});
+      },
+      [&] {
+        apply_gates(reg, t, {H});
+        apply_gates(reg, c, {H, S});
+      });
 }
 
 void ycy(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, t, c);
-  apply_gates(reg, t, {SDAG});
-  apply_gates(reg, c, {SDAG, H});
-  apply_gates(reg, t, {H});
-  cz(reg, c, t);
-  apply_gates(reg, t, {H});
-  apply_gates(reg, c, {H, S});
-  apply_gates(reg, t, {S});
+  conjugated_cz(
+      reg, c, t,
+      [&] {
+        apply_gates(reg, t, {SDAG});
+        apply_gates(reg, c, {SDAG, H});
+        apply_gates(reg, t, {H});
+      },
+      [&] {
+        apply_gates(reg, t, {H});
+        apply_gates(reg, c, {H, S});
+        apply_gates(reg, t, {S});
+      });
 }
 
 void ycz(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, c, t);
-  apply_gates(reg, c, {SDAG, H});
-  cz(reg, t, c);
-  apply_gates(reg, c, {H, S});
+  conjugated_cz(
+      reg, t, c, [&] { apply_gates(reg, c, {SDAG, H}); }, [&] { apply_gates(reg, c, {H, S}); });
 }
 
 }  // namespace ordavine

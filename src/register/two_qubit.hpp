@@ -7,7 +7,9 @@
 // Every gate checks both indices before it changes anything, in the order in
 // which its steps first use them, so the first bad index met is the one
 // reported and a failing call leaves the register as it was.  A call whose
-// control equals its target is refused the same way.
+// control equals its target is refused the same way.  A call that runs out
+// of memory throws std::bad_alloc and leaves the same state, possibly
+// represented by another graph (the reductions it got through).
 #pragma once
 
 #include "register/register.hpp"

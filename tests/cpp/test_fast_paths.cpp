@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "measure/measure.hpp"
+#include "measure/peek.hpp"
 #include "register/local_complement.hpp"
 #include "register/single_qubit.hpp"
 #include "register/toggle_batch.hpp"
@@ -148,6 +149,60 @@ TEST(FastPaths, LongGateAndMeasurementSequencesWithHubsMatch) {
                   plain::measure(plain, b, axis, plain_words).result);
       }
       expect_same(fast, plain, "round " + std::to_string(round) + " step " + std::to_string(step));
+    }
+  }
+}
+
+// Sparse registers of many small components, the everyday case: chains and
+// small clusters where the short-list paths of the updates run, and peeks
+// that copy only the components they reach.
+TEST(FastPaths, SparseRegistersGatesMeasurementsAndPeeksMatch) {
+  std::mt19937 rng(19);
+  for (int round = 0; round < 20; ++round) {
+    const std::size_t n = 40;
+    Register fast(n);
+    // A chain over the first half, as a cluster state; the rest separate.
+    for (Qubit q = 0; q < n; ++q) h(fast, q);
+    for (Qubit q = 0; q + 1 < n / 2; ++q) cz(fast, q, q + 1);
+    Register plain = fast;
+    SeededSource fast_words(300 + round), plain_words(300 + round);
+    // Gates stay within blocks of eight, so components stay small.
+    std::uniform_int_distribution<Qubit> offset(0, 7), block(0, n / 8 - 1);
+    std::uniform_int_distribution<int> kind(0, 99);
+    for (int step = 0; step < 400; ++step) {
+      const Qubit base = 8 * block(rng);
+      const Qubit a = base + offset(rng);
+      Qubit b = base + offset(rng);
+      if (b == a) b = base + (a - base + 1) % 8;
+      const int k = kind(rng);
+      const std::string where = "round " + std::to_string(round) + " step " + std::to_string(step);
+      // The other two-qubit gates are cz framed by single-qubit gates, so
+      // the two together cover their graph work.
+      if (k < 60) {
+        cz(fast, a, b);
+        plain::cz(plain, a, b);
+      } else if (k < 80) {
+        const Vop gate = std::array<Vop, 6>{1, 2, 3, 5, 6, 10}[static_cast<std::size_t>(k % 6)];
+        apply_single_qubit_gate(fast, a, gate);
+        apply_single_qubit_gate(plain, a, gate);
+      } else if (k < 90) {
+        const Axis axis = static_cast<Axis>(k % 3);
+        const Measurement x = measure(fast, a, axis, fast_words);
+        const Measurement y = plain::measure(plain, a, axis, plain_words);
+        ASSERT_EQ(x.result, y.result) << where;
+        ASSERT_EQ(x.determined, y.determined) << where;
+      } else {
+        std::vector<Qubit> set{a, b, 8 * block(rng) + offset(rng)};
+        const auto x = peek_measure_set(fast, set, fast_words);
+        const auto y = plain::peek_measure_set(plain, set, plain_words);
+        ASSERT_EQ(x.size(), y.size()) << where;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+          ASSERT_EQ(x[i].qubit, y[i].qubit) << where;
+          ASSERT_EQ(x[i].result, y[i].result) << where;
+          ASSERT_EQ(x[i].info, y[i].info) << where;
+        }
+      }
+      expect_same(fast, plain, where);
     }
   }
 }

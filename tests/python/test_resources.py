@@ -156,22 +156,8 @@ def test_large_group_query_beyond_the_address_space_raises_memory_error(run_pyth
     assert out == ["MemoryError", "alive"]
 
 
-KNOWN_PARTIAL_MEASUREMENT = pytest.mark.xfail(
-    reason="the measurement corrects VOPs before it copies the neighbour lists, so "
-    "running out of memory on the copy leaves the corrections behind",
-    strict=False,
-)
-
-
 @no_rlimit
-@pytest.mark.parametrize(
-    "axis",
-    [
-        pytest.param("x", marks=KNOWN_PARTIAL_MEASUREMENT),
-        pytest.param("y", marks=KNOWN_PARTIAL_MEASUREMENT),
-        "z",
-    ],
-)
+@pytest.mark.parametrize("axis", ["x", "y", "z"])
 def test_large_measurement_out_of_memory_leaves_the_register_as_it_was(run_python, axis):
     """Measuring the centre of a star with 40,000 leaves copies neighbour
     lists of that length.  With almost no address space left the call may

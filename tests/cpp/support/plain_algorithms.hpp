@@ -12,6 +12,7 @@
 
 #include "clifford/cz_table.hpp"
 #include "measure/measure.hpp"
+#include "measure/peek.hpp"
 #include "measure/random_source.hpp"
 #include "register/register.hpp"
 
@@ -122,6 +123,24 @@ inline Measurement measure(Register& reg, Qubit q, Axis axis, RandomSource& rand
     }
   }
   return {static_cast<std::uint8_t>(sign ^ r), false};
+}
+
+// The peek on a copy of the whole register.
+inline std::vector<PeekOutcome> peek_measure_set(const Register& reg, std::vector<Qubit> qubits,
+                                                 RandomSource& random) {
+  std::sort(qubits.begin(), qubits.end());
+  qubits.erase(std::unique(qubits.begin(), qubits.end()), qubits.end());
+  Register copy = reg;
+  std::vector<PeekOutcome> outcomes;
+  for (const Qubit q : qubits) {
+    Axis axis = find_deterministic(copy, q);
+    if (axis == Axis::none) axis = random_axis(random);
+    const Measurement m = plain::measure(copy, q, axis, random);
+    outcomes.push_back({q, m.result,
+                        static_cast<std::uint8_t>(static_cast<std::uint8_t>(axis) |
+                                                  (m.determined ? PeekOutcome::kDeterminedFlag : 0))});
+  }
+  return outcomes;
 }
 
 }  // namespace ordavine::plain
