@@ -9,7 +9,7 @@
 #
 # Environment:
 #   FUZZ_SECONDS   length of the fuzzing run (default 60)
-#   FUZZ_OOM       allocation failure injection in the fuzzer: 0 (default), 1, strict
+#   FUZZ_OOM       allocation failure injection in the fuzzer: 0, 1 (default), strict
 #   JOBS           parallel build jobs (default 2)
 #
 # Meant for a Debian 12 machine, run as root (or with sudo for the packages).
@@ -20,7 +20,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT=$PWD
 JOBS=${JOBS:-2}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
-FUZZ_OOM=${FUZZ_OOM:-0}
+FUZZ_OOM=${FUZZ_OOM:-1}
 PYTHON_ASAN=${HARDENING_PYTHON_ASAN:-0}
 for argument in "$@"; do
   case $argument in

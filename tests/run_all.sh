@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what testing needs and runs every test of the project:
 #   1. the C++ unit tests of the core (CMake, GoogleTest, ctest);
-#   2. the Python tests under CPython (python3), in .venv-cpython;
-#   3. the Python tests under PyPy (pypy3), in .venv-pypy.
+#   2. hardening: the same unit tests under AddressSanitizer and
+#      UndefinedBehaviorSanitizer, and a bounded fuzzing run (tests/hardening.sh);
+#   3. the Python tests under CPython (python3), in .venv-cpython;
+#   4. the Python tests under PyPy (pypy3), in .venv-pypy.
 # Meant for a fresh Debian 12 machine, run as root (or with sudo for the
 # system packages).  Exits non-zero when anything fails.
 set -euo pipefail
@@ -80,6 +82,24 @@ fi
 cpp_total=$(sed -n -E 's/.*tests passed.* out of ([0-9]+).*/\1/p' "$ctest_log" | tail -n 1)
 TOTAL_PASSED=$((TOTAL_PASSED + ${cpp_total:-0}))
 SUMMARY+=("C++ (ctest): ${cpp_total:-?} passed")
+
+# --- hardening ---------------------------------------------------------------
+
+section "Hardening (sanitizers, fuzzing)"
+hardening_log=$LOG_DIR/hardening.log
+set +e
+bash tests/hardening.sh >"$hardening_log" 2>&1
+hardening_status=$?
+set -e
+grep -E '^(sanitized unit tests|fuzzing|stat::number_of_executed_units|hardening):' "$hardening_log" || true
+if ((hardening_status != 0)); then
+  tail -n 120 "$hardening_log" >&2
+  echo "hardening checks failed (exit code $hardening_status)" >&2
+  exit 1
+fi
+hardening_passed=$(sed -n -E 's/^hardening: ([0-9]+) passed.*/\1/p' "$hardening_log" | tail -n 1)
+TOTAL_PASSED=$((TOTAL_PASSED + ${hardening_passed:-0}))
+SUMMARY+=("hardening: ${hardening_passed:-?} passed")
 
 # --- Python tests ------------------------------------------------------------
 
