@@ -58,10 +58,11 @@ void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop)
   // Every list that will grow gets its room first, so that running out of
   // memory throws before any list has changed.  A member joined to j other
   // members ends with (size - j - drop entries) + (m - 1 - j) entries; the
-  // count is only needed when the list might not have the room already.
+  // rewrite below also needs one spare slot.  The count is only needed when
+  // the list might not have the room already.
   for (const Qubit member : members) {
     std::vector<Qubit>& list = reg[member].neighbors;
-    if (list.size() + members.size() - 1 <= list.capacity()) continue;
+    if (list.size() + members.size() <= list.capacity()) continue;
     std::size_t leaving = 0, joined_members = 0;
     for (const Qubit entry : list) {
       if (entry == drop) {
@@ -70,7 +71,7 @@ void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop)
         ++joined_members;
       }
     }
-    reserve_room(list, list.size() + members.size() - 1 - leaving - 2 * joined_members);
+    reserve_room(list, list.size() + members.size() - leaving - 2 * joined_members);
   }
 
   for (std::size_t k = 0; k < members.size(); ++k) {
@@ -79,24 +80,34 @@ void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop)
     if (!use_mask) std::fill(joined.begin(), joined.end(), 0);
     // Entries of other members leave (their toggle removes them); the rest
     // close up in order.
-    std::size_t kept = 0;
+    std::size_t kept = 0, joined_count = 0;
     for (const Qubit entry : list) {
       if (entry == drop) continue;
       const std::size_t position = index.find(entry);
       if (position == MemberIndex::kNone) {
         list[kept++] = entry;
-      } else if (use_mask) {
+        continue;
+      }
+      ++joined_count;
+      if (use_mask) {
         joined_mask |= std::uint64_t{1} << position;
       } else {
         joined[position] = 1;
       }
     }
-    list.resize(kept);
     // Members it was not joined to are appended in the order they are met.
+    // Every member is written and the end only advances past the ones
+    // taken, so the loop has no branch to mispredict on a dense
+    // neighbourhood; the spare slot takes the write after the last one.
+    const std::size_t appended = members.size() - 1 - joined_count;
+    list.resize(kept + appended + 1);
+    Qubit* out = list.data() + kept;
     for (std::size_t j = 0; j < members.size(); ++j) {
       const bool was_joined = use_mask ? (joined_mask >> j) & 1 : joined[j] != 0;
-      if (j != k && !was_joined) list.push_back(members[j]);
+      *out = members[j];
+      out += static_cast<std::size_t>(j != k && !was_joined);
     }
+    list.pop_back();
   }
 }
 
@@ -141,21 +152,20 @@ void move_joined_among_few(Register& reg, std::span<const Qubit> members) {
 }  // namespace
 
 void move_joined_members_to_end(Register& reg, std::span<const Qubit> members) {
-  for (const Qubit member : members) reg.check(member);  // before anything changes
-  // A lone member has no other member to move.
-  if (members.size() < 2) return;
+  // A member whose list holds only the centre has nothing to move, so the
+  // leaves of a star cost one look each and nothing more.  The same pass
+  // checks every member before anything changes.
+  const auto has_others = [&](Qubit member) { return reg[member].neighbors.size() > 1; };
+  std::size_t longest = 0;
+  for (const Qubit member : members) {
+    reg.check(member);
+    if (has_others(member)) longest = std::max(longest, reg[member].neighbors.size());
+  }
+  if (longest == 0) return;
   if (members.size() <= kLinearSearchLimit) {
     move_joined_among_few(reg, members);
     return;
   }
-  // A member whose list holds only the centre has nothing to move, so the
-  // leaves of a star cost one look each and no index is built for them.
-  const auto has_others = [&](Qubit member) { return reg[member].neighbors.size() > 1; };
-  std::size_t longest = 0;
-  for (const Qubit member : members) {
-    if (has_others(member)) longest = std::max(longest, reg[member].neighbors.size());
-  }
-  if (longest == 0) return;
   // The scratch space is had before any list changes.
   const MemberIndex index(members, reg.size());
   thread_local std::vector<std::pair<std::size_t, Qubit>> moved;

@@ -22,31 +22,34 @@ class QubitMarks {
   // Starts a fresh marking for qubits below `count`: every value reads as
   // Value{} until it is set.
   void begin(std::size_t count) {
-    if (stamps_.size() < count) {
-      // Values first: if either allocation fails, the stamps still cover
-      // no more qubits than the values, and the next call grows them again.
-      values_.resize(count);
-      stamps_.resize(count, 0);
-    }
+    if (slots_.size() < count) slots_.resize(count);
     if (++epoch_ == 0) {  // the stamps wrapped: forget them all once
-      std::fill(stamps_.begin(), stamps_.end(), 0);
+      for (Slot& slot : slots_) slot.stamp = 0;
       epoch_ = 1;
     }
   }
 
-  Value get(Qubit q) const { return stamps_[q] == epoch_ ? values_[q] : Value{}; }
+  Value get(Qubit q) const {
+    const Slot& slot = slots_[q];
+    return slot.stamp == epoch_ ? slot.value : Value{};
+  }
 
   Value& operator[](Qubit q) {
-    if (stamps_[q] != epoch_) {
-      stamps_[q] = epoch_;
-      values_[q] = Value{};
+    Slot& slot = slots_[q];
+    if (slot.stamp != epoch_) {
+      slot.stamp = epoch_;
+      slot.value = Value{};
     }
-    return values_[q];
+    return slot.value;
   }
 
  private:
-  std::vector<std::uint32_t> stamps_;
-  std::vector<Value> values_;
+  // Stamp and value side by side: one cache line per look-up.
+  struct Slot {
+    std::uint32_t stamp = 0;
+    Value value{};
+  };
+  std::vector<Slot> slots_;
   std::uint32_t epoch_ = 0;
 };
 
