@@ -43,6 +43,7 @@ MODES = {
         "case_cap": 0.5,
         "cluster1d": [1000, 10000, 100000],
         "cluster2d": [1000, 10000, 30000],
+        "cluster2d_rows": [1000, 10000, 30000],
         "ghz": [125, 250, 500, 1000],
         "random": [100],
         "peek": [10000, 100000],
@@ -56,6 +57,7 @@ MODES = {
         "case_cap": 2.0,
         "cluster1d": [1000, 3000, 10000, 30000, 100000, 300000, 1000000, 3000000, 10000000],
         "cluster2d": [1000, 3000, 10000, 30000, 100000, 300000, 1000000],
+        "cluster2d_rows": [1000, 10000, 100000, 1000000],
         "ghz": [125, 250, 500, 1000, 2000, 4000, 8000, 10000, 16000, 32000, 64000, 100000],
         "random": [100, 1000],
         "peek": [10000, 100000, 1000000],
@@ -70,6 +72,7 @@ MODES = {
         "case_cap": 0.05,
         "cluster1d": [16, 32],
         "cluster2d": [16],
+        "cluster2d_rows": [16],
         "ghz": [8, 16],
         "random": [8],
         "peek": [16],
@@ -77,11 +80,17 @@ MODES = {
     },
 }
 
-SCALING = ("cluster1d", "cluster2d", "ghz", "random")
+SCALING = ("cluster1d", "cluster2d", "cluster2d_rows", "ghz", "random")
+# Workloads that only ordavine runs (the order of measurements does not
+# change Stim's cost).
+OURS_ONLY = ("cluster2d_rows",)
 TITLES = {
     "cluster1d": "1D cluster state: h on all, cz along the line, measure_x on every qubit",
     "cluster2d": "2D cluster state (square lattice): h on all, cz along rows and columns, "
-                 "measure_x on every qubit",
+                 "measure_x on every qubit (ordavine: in a diagonal sweep, each qubit followed "
+                 "by its first neighbour, read with get_neighbors; Stim: row by row)",
+    "cluster2d_rows": "2D cluster state, measured row by row: the same, with ordavine "
+                      "measuring in row-major order",
     "ghz": "GHZ state: h(0), then cx(0, i) for every other qubit",
     "random": "Random Clifford circuits: depth 100 (a random single-qubit gate on every qubit "
               "and random disjoint cx/cz pairs per layer), then a random-basis measurement "
@@ -271,7 +280,8 @@ class Bench:
             self.percall(ours[:1] + stim_call + ours[1:])
         for workload in SCALING:
             if wanted(workload):
-                self.scaling(workload, self.cfg[workload], ours + stim_call + batched)
+                peers = [] if workload in OURS_ONLY else stim_call + batched
+                self.scaling(workload, self.cfg[workload], ours + peers)
         if wanted("peek"):
             for dims in (1, 2):
                 self.scaling("peek", self.cfg["peek"], ours, {"dims": dims})
@@ -979,7 +989,7 @@ def main(argv=None):
     parser.add_argument("--mem-limit-gb", type=float, default=8.0,
                         help="address-space limit of each child (default 8)")
     parser.add_argument("--only", help="comma-separated workloads: percall,cluster1d,"
-                        "cluster2d,ghz,random,peek")
+                        "cluster2d,cluster2d_rows,ghz,random,peek")
     parser.add_argument("--also", action="append", metavar="LABEL=PYTHON",
                         help="also run ordavine under this interpreter (another build, "
                         "for instance a baseline commit), labelled LABEL; repeatable")

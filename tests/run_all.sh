@@ -43,7 +43,7 @@ quietly() {
 
 section "System packages"
 need=()
-for package in pypy3 pypy3-dev pypy3-venv libgtest-dev; do
+for package in pypy3 pypy3-dev pypy3-venv libgtest-dev valgrind; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
     need+=("$package")
   fi
