@@ -145,9 +145,14 @@ run_pytest() {
 
 section "CPython: install"
 python3 -m venv .venv-cpython
-quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim hypothesis mypy types-networkx networkx matplotlib
-quietly pip-cpython-ordavine .venv-cpython/bin/python -m pip install --force-reinstall --no-deps .
-echo "$(.venv-cpython/bin/python --version): ordavine installed"
+quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim hypothesis mypy types-networkx networkx matplotlib build
+# The distributable files are what gets tested: a wheel built here for
+# CPython, and a source distribution that the PyPy run below compiles.
+rm -rf build/dist
+quietly sdist .venv-cpython/bin/python -m build --sdist --outdir build/dist .
+quietly wheel-cpython .venv-cpython/bin/python -m pip wheel --no-deps -w build/dist .
+quietly pip-cpython-ordavine .venv-cpython/bin/python -m pip install --force-reinstall --no-deps build/dist/ordavine-*.whl
+echo "$(.venv-cpython/bin/python --version): ordavine installed from $(basename build/dist/ordavine-*.whl)"
 
 section "CPython: tests"
 run_pytest CPython .venv-cpython
@@ -162,8 +167,8 @@ for package in numpy stim; do
     echo "note: no $package wheel for PyPy; tests that need it are skipped"
   fi
 done
-quietly pip-pypy-ordavine .venv-pypy/bin/python -m pip install --force-reinstall --no-deps .
-echo "$(.venv-pypy/bin/python --version 2>&1 | tr '\n' ' '): ordavine installed"
+quietly pip-pypy-ordavine .venv-pypy/bin/python -m pip install --force-reinstall --no-deps build/dist/ordavine-*.tar.gz
+echo "$(.venv-pypy/bin/python --version 2>&1 | tr '\n' ' '): ordavine installed from $(basename build/dist/ordavine-*.tar.gz)"
 
 section "PyPy: tests"
 run_pytest PyPy .venv-pypy

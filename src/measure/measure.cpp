@@ -44,7 +44,7 @@ Measurement measure_graph_y(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   for (const Qubit n : reg[q].neighbors) neighbour(reg, n);
   complement_among(reg, reg[q].neighbors, q);
   for (const Qubit n : reg[q].neighbors) right_multiply(reg[n], correction);
-  release_list(reg[q].neighbors);
+  clear_list(reg[q].neighbors);
   right_multiply(reg[q], correction);
   return {static_cast<std::uint8_t>(sign ^ r), false};
 }
@@ -130,24 +130,42 @@ void x_measurement_toggles(const std::vector<Qubit>& a, const std::vector<Qubit>
   }
 }
 
-// Gives every list the toggles of an X measurement reach room for one new
-// entry per toggle, before any list changes.  Every toggled vertex is in A
-// or in B.
+// Gives every list the toggles of an X measurement reach the room they can
+// need, before any list changes.  Toggles of one pair alternate between
+// adding and removing its entries, so a list never holds more than its
+// present entries plus one for each toggled pair that is absent now.  Used
+// when there are at most kDirectToggleLimit cross pairs: every toggled
+// vertex is in A or in B, so at most kDirectToggleLimit + 1 vertices are
+// counted, on the stack.
 void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a,
                                 const std::vector<Qubit>& b, const std::vector<Qubit>& common,
                                 Qubit chosen, const Neighbourhoods& sets) {
-  thread_local QubitMarks<std::uint32_t> toggles_at;
-  toggles_at.begin(reg.size());
-  x_measurement_toggles(a, b, common, chosen, sets, [&](Qubit v, Qubit w) {
-    ++toggles_at[v];
-    ++toggles_at[w];
-  });
-  const auto reserve = [&](Qubit v) {
-    std::vector<Qubit>& list = reg[v].neighbors;
-    reserve_room(list, list.size() + toggles_at.get(v));
+  struct Count {
+    Qubit vertex;
+    std::size_t toggles;
   };
-  for (const Qubit v : a) reserve(v);
-  for (const Qubit v : b) reserve(v);
+  constexpr std::size_t kMaxVertices = kDirectToggleLimit + 1;
+  Count counts[kMaxVertices];  // left uninitialised: only the used part is read
+  std::size_t used = 0;
+  const auto count = [&](Qubit v) {
+    for (std::size_t i = 0; i < used; ++i) {
+      if (counts[i].vertex == v) {
+        ++counts[i].toggles;
+        return;
+      }
+    }
+    if (used == kMaxVertices) fail("an X measurement toggled a vertex outside both neighbourhoods");
+    counts[used++] = {v, 1};
+  };
+  x_measurement_toggles(a, b, common, chosen, sets, [&](Qubit v, Qubit w) {
+    if (has_edge(reg, v, w)) return;  // a pair counted twice only over-reserves
+    count(v);
+    count(w);
+  });
+  for (std::size_t i = 0; i < used; ++i) {
+    std::vector<Qubit>& list = reg[counts[i].vertex].neighbors;
+    reserve_room(list, list.size() + counts[i].toggles);
+  }
 }
 
 // Effective axis X on a qubit with neighbours: works about the first
@@ -201,7 +219,7 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   } else {
     batch.commit(reg);
   }
-  release_list(reg[q].neighbors);  // q is left without neighbours
+  clear_list(reg[q].neighbors);  // q is left without neighbours
   return {static_cast<std::uint8_t>(sign ^ r), false};
 }
 

@@ -195,7 +195,7 @@ void cut_out(Register& reg, Qubit q) {
     std::vector<Qubit>& list = reg[n].neighbors;
     list.erase(std::remove(list.begin(), list.end(), q), list.end());
   }
-  release_list(reg[q].neighbors);
+  clear_list(reg[q].neighbors);
 }
 
 }  // namespace ordavine

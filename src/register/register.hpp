@@ -66,8 +66,17 @@ inline void reserve_room(std::vector<Qubit>& list, std::size_t needed) {
   if (needed > list.capacity()) list.reserve(std::max(needed, 2 * list.capacity()));
 }
 
-// Frees a list's storage: a qubit cut out of the graph keeps no memory.
-inline void release_list(std::vector<Qubit>& list) noexcept { std::vector<Qubit>().swap(list); }
+// Empties the list of a qubit cut out of the graph.  Storage for a few
+// entries is kept for the qubit's next edges; anything larger, left by a
+// qubit that had many neighbours, is freed.
+inline void clear_list(std::vector<Qubit>& list) noexcept {
+  constexpr std::size_t kKeptCapacity = 8;
+  if (list.capacity() > kKeptCapacity) {
+    std::vector<Qubit>().swap(list);
+  } else {
+    list.clear();
+  }
+}
 
 // Graph primitives on two distinct, checked qubits.  Each one either
 // completes or, when memory runs out, throws std::bad_alloc having changed

@@ -28,7 +28,7 @@ def test_bench_harness_smoke(tmp_path):
         saved = json.load(f)
     results = saved["results"]
     workloads = {r["workload"] for r in results}
-    assert workloads == {"percall", "cluster1d", "cluster2d", "ghz", "random", "peek"}
+    assert workloads == {"percall", "cluster1d", "cluster2d", "cluster2d_rows", "ghz", "random", "peek"}
     failed = [r for r in results if r["status"] not in ("ok", "skipped")]
     assert not failed, failed
     ours = [r for r in results if r["impl"] == "ours" and r["workload"] != "percall"]
