@@ -1,4 +1,4 @@
-// Shared pieces of the three classes: creation from a type specification,
+// Shared pieces of the three classes: creation from a PyType_Spec,
 // deallocation, and the wrapping of creation errors.
 #pragma once
 
