@@ -156,17 +156,19 @@ void move_joined_members_to_end(Register& reg, std::span<const Qubit> members) {
   // leaves of a star cost one look each and nothing more.  The same pass
   // checks every member before anything changes.
   const auto has_others = [&](Qubit member) { return reg[member].neighbors.size() > 1; };
-  std::size_t longest = 0;
+  bool any_to_move = false;
   for (const Qubit member : members) {
     reg.check(member);
-    if (has_others(member)) longest = std::max(longest, reg[member].neighbors.size());
+    any_to_move = any_to_move || has_others(member);
   }
-  if (longest == 0) return;
+  if (!any_to_move) return;
   if (members.size() <= kLinearSearchLimit) {
     move_joined_among_few(reg, members);
     return;
   }
   // The scratch space is had before any list changes.
+  std::size_t longest = 0;
+  for (const Qubit member : members) longest = std::max(longest, reg[member].neighbors.size());
   const MemberIndex index(members, reg.size());
   thread_local std::vector<std::pair<std::size_t, Qubit>> moved;
   moved.reserve(longest);
