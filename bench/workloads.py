@@ -305,6 +305,23 @@ def lattice_side(n):
     return side, side * side
 
 
+def build_cluster(sim, n, dims, side):
+    """h on every qubit, then cz along the line (dims 1) or along the rows
+    and then the columns of a side x side lattice (dims 2)."""
+    h, cz = sim.h, sim.cz
+    for q in range(n):
+        h(q)
+    if dims == 1:
+        for q in range(n - 1):
+            cz(q, q + 1)
+    else:
+        for base in range(0, n, side):
+            for q in range(base, base + side - 1):
+                cz(q, q + 1)
+        for q in range(n - side):
+            cz(q, q + side)
+
+
 def diagonal_sweep(side):
     """The qubits of a side x side lattice, anti-diagonal by anti-diagonal."""
     for d in range(2 * side - 1):
@@ -341,6 +358,7 @@ def cluster_per_call(job, dims):
     """h on all, cz along the lattice, then measure_x on every qubit."""
     impl, n = job["impl"], job["n"]
     order = job.get("order", "sweep")
+    side = None
     if dims == 2:
         side, n = lattice_side(n)
     progress = Progress()
@@ -352,18 +370,7 @@ def cluster_per_call(job, dims):
     t1 = perf()
     phases["alloc"] = t1 - t0
     emit("progress", {"phase": "alloc", "done": n, "total": n, "elapsed": t1 - t0})
-    h, cz = sim.h, sim.cz
-    for q in range(n):
-        h(q)
-    if dims == 1:
-        for q in range(n - 1):
-            cz(q, q + 1)
-    else:
-        for base in range(0, n, side):
-            for q in range(base, base + side - 1):
-                cz(q, q + 1)
-        for q in range(n - side):
-            cz(q, q + side)
+    build_cluster(sim, n, dims, side)
     t2 = perf()
     phases["build"] = t2 - t1
     emit("progress", {"phase": "build", "done": n, "total": n, "elapsed": t2 - t0})
@@ -376,7 +383,7 @@ def cluster_per_call(job, dims):
                 mx(q)
             progress("measure", min(start + chunk, n), n, t0)
     else:
-        m = sim.measure
+        h, m = sim.h, sim.measure
         for start in range(0, n, chunk):
             for q in range(start, min(start + chunk, n)):
                 h(q)
@@ -534,22 +541,12 @@ def peek_large(job):
     """peek_measure_set of a few qubits on a large cluster state."""
     n, dims = job["n"], job.get("dims", 1)
     k, calls = job.get("qubits", 4), job.get("calls", 5)
+    side = None
     if dims == 2:
         side, n = lattice_side(n)
     sim = new_ours(n)
     t0 = perf()
-    h, cz = sim.h, sim.cz
-    for q in range(n):
-        h(q)
-    if dims == 1:
-        for q in range(n - 1):
-            cz(q, q + 1)
-    else:
-        for base in range(0, n, side):
-            for q in range(base, base + side - 1):
-                cz(q, q + 1)
-        for q in range(n - side):
-            cz(q, q + side)
+    build_cluster(sim, n, dims, side)
     build = perf() - t0
     rss_before = max_rss_bytes()
     wanted = {(j * n) // (k + 1) for j in range(1, k + 1)}
