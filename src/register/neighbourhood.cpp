@@ -113,10 +113,11 @@ void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop)
 
 namespace {
 
-// move_joined_members_to_end for a short member list: positions are found by
-// a linear search and the moved entries wait in a buffer on the stack, so
+// move_joined_members_to_end for a short member list: the index searches the
+// list itself and the moved entries wait in a buffer on the stack, so
 // nothing is allocated and nothing can fail.
 void move_joined_among_few(Register& reg, std::span<const Qubit> members) {
+  const MemberIndex index(members, reg.size());  // short: no marks
   struct Moved {
     std::size_t position;  // in `members`
     Qubit entry;
@@ -127,9 +128,8 @@ void move_joined_among_few(Register& reg, std::span<const Qubit> members) {
     if (list.size() < 2) continue;
     std::size_t moved_count = 0, kept = 0;
     for (const Qubit entry : list) {
-      std::size_t position = 0;
-      while (position < members.size() && members[position] != entry) ++position;
-      if (position < members.size()) {
+      const std::size_t position = index.find(entry);
+      if (position != MemberIndex::kNone) {
         // Lists hold distinct entries, none of them the member itself.
         if (moved_count == kLinearSearchLimit) fail("neighbour list holds a qubit twice");
         moved[moved_count++] = {position, entry};
