@@ -1,9 +1,10 @@
 // How failures cross into the interpreter.
 //
 // Inside the binding a failed interpreter call leaves its exception set and
-// throws `PythonError`; the core throws `Failure`.  Every function that the
-// interpreter calls runs its body through `entry_point`, which turns both
-// into a null return with the right exception set, so that a bad index or a
+// throws `PythonError`; the core throws `Failure`, or `InvalidInput` for
+// input from outside that it refuses (raised as ValueError).  Every function
+// that the interpreter calls runs its body through `entry_point`, which turns
+// them into a null return with the right exception set, so that a bad index or a
 // lack of memory never takes the process down.
 #pragma once
 
@@ -91,6 +92,9 @@ PyObject* entry_point(Body&& body) {
       return nullptr;
     } catch (const Failure& failure) {
       set_panic(failure.message());
+      return nullptr;
+    } catch (const InvalidInput& invalid) {
+      PyErr_SetString(PyExc_ValueError, invalid.what());
       return nullptr;
     } catch (const std::bad_alloc&) {
       PyErr_NoMemory();

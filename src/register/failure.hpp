@@ -22,6 +22,20 @@ class Failure : public std::exception {
   std::string message_;
 };
 
+// Input from outside that the core refuses: bytes of a saved state, circuit
+// text, a parameter out of its range.  Unlike Failure it is the caller's
+// mistake, not the module's, so it is reported as ValueError and writes no
+// failure report.  The message says what is wrong and where.
+class InvalidInput : public std::exception {
+ public:
+  explicit InvalidInput(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& message() const noexcept { return message_; }
+
+ private:
+  std::string message_;
+};
+
 // Writes the failure report for `message` at `where` to standard error.
 void report_failure(const std::string& message, std::source_location where);
 
