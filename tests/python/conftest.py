@@ -9,6 +9,20 @@ import pytest
 
 from helpers import catch_panic
 
+try:
+    from hypothesis import HealthCheck, settings
+except ImportError:  # the tests that need hypothesis skip themselves
+    pass
+else:
+    # No example may fail for taking long: how long one takes depends on the
+    # machine and its load, never on the code under test.
+    settings.register_profile(
+        "any-machine",
+        deadline=None,
+        suppress_health_check=[HealthCheck.too_slow],
+    )
+    settings.load_profile("any-machine")
+
 
 @pytest.fixture(scope="session")
 def panic_type():
