@@ -1,6 +1,7 @@
 #include "register/entanglement_entropy.hpp"
 
 #include <algorithm>
+#include <numeric>
 
 #include "register/qubit_marks.hpp"
 
@@ -9,8 +10,7 @@ namespace {
 
 struct CutMark {
   bool in_set = false;
-  bool reached = false;
-  std::size_t column = 0;  // bit position of a boundary qubit on the packed side
+  std::size_t end_plus_one = 0;  // position + 1 among the ends of cut edges
 };
 
 // One table per thread, reused across calls like the other qubit marks.
@@ -19,35 +19,48 @@ QubitMarks<CutMark>& cut_marks() {
   return marks;
 }
 
-bool crosses_cut(const Register& reg, QubitMarks<CutMark>& marks, Qubit q) {
-  const bool inside = marks.get(q).in_set;
-  for (const Qubit next : reg[q].neighbors) {
-    if (marks.get(next).in_set != inside) return true;
-  }
-  return false;
-}
+// The cut edges as pairs of end positions (the end in the set first), and
+// for every end whether it is in the set.
+struct Cut {
+  std::vector<std::pair<std::size_t, std::size_t>> edges;
+  std::vector<bool> end_in_set;
+};
 
-// The rank of the cut block of one component, given its boundary qubits on
-// each side.  The larger side gives the rows and the smaller one the packed
-// bits, which keeps the elimination at rows * columns^2 / 64 word operations.
-std::size_t component_cut_rank(const Register& reg, QubitMarks<CutMark>& marks,
-                               const std::vector<Qubit>& inside, const std::vector<Qubit>& outside) {
-  const bool inside_is_rows = inside.size() >= outside.size();
-  const std::vector<Qubit>& rows = inside_is_rows ? inside : outside;
-  const std::vector<Qubit>& columns = inside_is_rows ? outside : inside;
-  for (std::size_t i = 0; i < columns.size(); ++i) marks[columns[i]].column = i;
-  const std::size_t words = (columns.size() + 63) / 64;
-  std::vector<std::uint64_t> matrix(rows.size() * words, 0);
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    const bool row_inside = marks.get(rows[r]).in_set;
-    std::uint64_t* row = matrix.data() + r * words;
-    for (const Qubit next : reg[rows[r]].neighbors) {
-      const CutMark mark = marks.get(next);
-      if (mark.in_set == row_inside) continue;
-      row[mark.column / 64] |= std::uint64_t{1} << (mark.column % 64);
+Cut find_cut(const Register& reg, std::span<const Qubit> qubits, QubitMarks<CutMark>& marks) {
+  Cut cut;
+  const auto end_of = [&](Qubit q, bool in_set) {
+    CutMark& mark = marks[q];
+    if (mark.end_plus_one == 0) {
+      cut.end_in_set.push_back(in_set);
+      mark.end_plus_one = cut.end_in_set.size();
+    }
+    return mark.end_plus_one - 1;
+  };
+  for (const Qubit a : qubits) {
+    for (const Qubit b : reg[a].neighbors) {
+      reg.check(b);  // before its mark is touched
+      if (marks.get(b).in_set) continue;
+      const std::size_t inside = end_of(a, true);
+      cut.edges.emplace_back(inside, end_of(b, false));
     }
   }
-  return gf2_rank(matrix, rows.size(), words, columns.size());
+  return cut;
+}
+
+// The piece of every end: the smallest end joined to it by cut edges.
+std::vector<std::size_t> pieces(const Cut& cut) {
+  std::vector<std::size_t> parent(cut.end_in_set.size());
+  std::iota(parent.begin(), parent.end(), std::size_t{0});
+  const auto find = [&](std::size_t v) {
+    while (parent[v] != v) v = parent[v] = parent[parent[v]];
+    return v;
+  };
+  for (const auto& [inside, outside] : cut.edges) {
+    const std::size_t a = find(inside), b = find(outside);
+    if (a != b) parent[std::max(a, b)] = std::min(a, b);
+  }
+  for (std::size_t v = 0; v < parent.size(); ++v) parent[v] = find(v);
+  return parent;
 }
 
 }  // namespace
@@ -79,29 +92,40 @@ std::size_t entanglement_entropy(const Register& reg, std::span<const Qubit> qub
   QubitMarks<CutMark>& marks = cut_marks();
   marks.begin(reg.size());
   for (const Qubit q : qubits) marks[q].in_set = true;
+  const Cut cut = find_cut(reg, qubits, marks);
+  if (cut.edges.empty()) return 0;
+
+  // Number the ends of each piece on each side, and bucket the edges by piece.
+  const std::size_t ends = cut.end_in_set.size();
+  const std::vector<std::size_t> piece = pieces(cut);
+  std::vector<std::size_t> local(ends), inside_count(ends, 0), outside_count(ends, 0);
+  for (std::size_t e = 0; e < ends; ++e) {
+    local[e] = cut.end_in_set[e] ? inside_count[piece[e]]++ : outside_count[piece[e]]++;
+  }
+  std::vector<std::size_t> first(ends + 1, 0), order(cut.edges.size());
+  for (const auto& edge : cut.edges) ++first[piece[edge.first] + 1];
+  std::partial_sum(first.begin(), first.end(), first.begin());
+  std::vector<std::size_t> next(first.begin(), first.end() - 1);
+  for (std::size_t i = 0; i < cut.edges.size(); ++i) order[next[piece[cut.edges[i].first]]++] = i;
 
   std::size_t entropy = 0;
-  std::vector<Qubit> component, inside, outside;
-  for (const Qubit start : qubits) {
-    if (marks.get(start).reached) continue;
-    component.assign(1, start);
-    marks[start].reached = true;
-    for (std::size_t head = 0; head < component.size(); ++head) {
-      for (const Qubit next : reg[component[head]].neighbors) {
-        reg.check(next);  // before its mark is touched
-        CutMark& mark = marks[next];
-        if (!mark.reached) {
-          mark.reached = true;
-          component.push_back(next);
-        }
-      }
+  std::vector<std::uint64_t> matrix;
+  for (std::size_t p = 0; p < ends; ++p) {
+    if (first[p] == first[p + 1]) continue;
+    // The larger side gives the rows and the smaller the packed bits, which
+    // keeps the elimination at rows * columns^2 / 64 word operations.
+    const bool inside_rows = inside_count[p] >= outside_count[p];
+    const std::size_t rows = inside_rows ? inside_count[p] : outside_count[p];
+    const std::size_t columns = inside_rows ? outside_count[p] : inside_count[p];
+    const std::size_t words = (columns + 63) / 64;
+    matrix.assign(rows * words, 0);
+    for (std::size_t k = first[p]; k < first[p + 1]; ++k) {
+      const auto& [inside, outside] = cut.edges[order[k]];
+      const std::size_t row = local[inside_rows ? inside : outside];
+      const std::size_t column = local[inside_rows ? outside : inside];
+      matrix[row * words + column / 64] |= std::uint64_t{1} << (column % 64);
     }
-    inside.clear();
-    outside.clear();
-    for (const Qubit q : component) {
-      if (crosses_cut(reg, marks, q)) (marks.get(q).in_set ? inside : outside).push_back(q);
-    }
-    if (!inside.empty()) entropy += component_cut_rank(reg, marks, inside, outside);
+    entropy += gf2_rank(matrix, rows, words, columns);
   }
   return entropy;
 }

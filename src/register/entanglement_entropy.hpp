@@ -1,10 +1,11 @@
 // The entanglement entropy of a set of qubits against the rest of the
 // register.  For a graph state the entropy in bits of a set A is the GF(2)
 // rank of the adjacency block between A and its complement; the VOPs are
-// local unitaries and do not change it.  The block is block-diagonal over
-// connected components, so only the components that A touches are read, and
-// each one's rank is taken on its own: over the qubits of A with a neighbour
-// outside A against the qubits outside A with a neighbour in A.
+// local unitaries and do not change it.  Only the cut edges are nonzero in
+// that block, and they are all found in the lists of A's qubits, so nothing
+// else is read.  The block is block-diagonal over the connected pieces of
+// the cut edges (a piece never shares a row or a column with another), and
+// each piece is ranked on its own, bit-packed.
 #pragma once
 
 #include <cstddef>
