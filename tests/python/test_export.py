@@ -87,7 +87,9 @@ def test_generators_fix_and_entropies_match_the_dense_state(n):
         generators = sim.stabilizers()
         assert len(generators) == n
         for q, text in enumerate(generators):
-            assert sparse_as_text(n, *sim.stabilizer(q)) == text
+            sign, paulis = sim.stabilizer(q)
+            assert sparse_as_text(n, sign, paulis) == text
+            assert list(paulis) == [q] + sim.get_neighbors(q)
             image = psi
             for p, letter in enumerate(text[1:]):
                 if letter != "_":
