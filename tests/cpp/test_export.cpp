@@ -3,6 +3,7 @@
 // whose value is known from their structure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -125,7 +126,8 @@ TEST(EntanglementEntropy, SumsOverComponentsAndEqualsTheComplementsValue) {
   std::mt19937_64 rng(11);
   for (int trial = 0; trial < 200; ++trial) {
     const std::size_t qubits = 2 + rng() % 90;
-    const Register reg = random_register(rng, qubits, 3.0 / static_cast<double>(qubits));
+    const double edge_probability = std::min(1.0, 3.0 / static_cast<double>(qubits));
+    const Register reg = random_register(rng, qubits, edge_probability);
     std::vector<Qubit> inside, outside;
     for (Qubit q = 0; q < qubits; ++q) (rng() % 2 ? inside : outside).push_back(q);
     const std::size_t entropy = entanglement_entropy(reg, inside);
