@@ -28,6 +28,8 @@ import subprocess
 import sys
 import time
 
+import export_bench
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 WORKLOADS = os.path.join(HERE, "workloads.py")
@@ -194,6 +196,7 @@ class Bench:
         self.reps = args.reps if args.reps else self.cfg["reps"]
         self.mem_limit = int(args.mem_limit_gb * 2 ** 30)
         self.results = []  # every child run, in order
+        self.export = []  # the report lines of bench/export_bench.py
         self.t0 = time.perf_counter()
 
     def log(self, text):
@@ -285,6 +288,8 @@ class Bench:
         if wanted("peek"):
             for dims in (1, 2):
                 self.scaling("peek", self.cfg["peek"], ours, {"dims": dims})
+        if wanted("export"):
+            self.export = export_bench.section(self.args.python, self.mode, self.log)
 
 
 def describe_failure(result, budget):
@@ -827,6 +832,7 @@ def write_report(path, meta, results, runners, plot_name):
             lines += scaling_section(table, workload, runners, budget)
     if table.sizes("peek"):
         lines += peek_section(table, runners, budget)
+    lines += meta.get("export") or []
     if meta.get("cpp"):
         lines += ["", "## C++ micro-benchmark", "",
                   "`%s`, in the same run." % meta["cpp_command"], ""]
@@ -989,7 +995,7 @@ def main(argv=None):
     parser.add_argument("--mem-limit-gb", type=float, default=8.0,
                         help="address-space limit of each child (default 8)")
     parser.add_argument("--only", help="comma-separated workloads: percall,cluster1d,"
-                        "cluster2d,cluster2d_rows,ghz,random,peek")
+                        "cluster2d,cluster2d_rows,ghz,random,peek,export")
     parser.add_argument("--also", action="append", metavar="LABEL=PYTHON",
                         help="also run ordavine under this interpreter (another build, "
                         "for instance a baseline commit), labelled LABEL; repeatable")
@@ -1061,6 +1067,7 @@ def main(argv=None):
             if args.cpp_bench else None,
             "stim": stim_version,
             "runners": [(r.impl, r.python, r.interp) for r in runners],
+            "export": bench.export,
         }
         results = bench.results
         with open(os.path.join(args.out, "results.json"), "w") as f:

@@ -42,6 +42,7 @@
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
 #include "register/entangled_group.hpp"
+#include "register/export.hpp"
 #include "register/failure.hpp"
 #include "register/register.hpp"
 #include "register/single_qubit.hpp"
@@ -317,6 +318,20 @@ class Session {
     if (!model_) return;
     require(oracle::same_up_to_phase(oracle::state_of(reg_), *model_, 1e-7),
             std::string("represented state differs from the dense model after ") + after);
+    // The generator of every qubit, read from the register, fixes the model
+    // with its sign (an eigenvalue equation: the model's phase drops out).
+    for (Qubit a = 0; a < reg_.size(); ++a) {
+      const SparseStabilizer generator = stabilizer_of(reg_, a);
+      DenseState image = *model_;
+      for (const PauliFactor& factor : generator.factors) {
+        image.apply(factor.qubit, gates::pauli(factor.axis));
+      }
+      const double sign = generator.negative ? -1.0 : 1.0;
+      for (std::size_t i = 0; i < image.amplitudes().size(); ++i) {
+        require(std::abs(sign * image.amplitudes()[i] - model_->amplitudes()[i]) < 1e-7,
+                std::string("stabilizer generator does not fix the state after ") + after);
+      }
+    }
   }
 
   void single_qubit_gate(const SingleQubitCase& g) {

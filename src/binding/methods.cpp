@@ -1,5 +1,6 @@
 #include "binding/methods.hpp"
 
+#include "binding/export_methods.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/results.hpp"
 #include "measure/measure.hpp"
@@ -144,6 +145,13 @@ PyMethodDef methods[] = {
                 "peek_measure_set($self, qubits)\n--\n\n"),
     fast_method("get_vop", get_vop_method, "get_vop($self, qubit)\n--\n\n"),
     fast_method("get_neighbors", get_neighbors_method, "get_neighbors($self, qubit)\n--\n\n"),
+    // Bulk export and entanglement (export_methods.cpp).
+    fast_method("vops", vops_method, "vops($self)\n--\n\n"),
+    fast_method("edges", edges_method, "edges($self)\n--\n\n"),
+    fast_method("stabilizers", stabilizers_method, "stabilizers($self)\n--\n\n"),
+    fast_method("stabilizer", stabilizer_method, "stabilizer($self, qubit)\n--\n\n"),
+    fast_method("entanglement_entropy", entanglement_entropy_method,
+                "entanglement_entropy($self, qubits)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -157,3 +157,40 @@ class Ordavine:
         Neighbours are listed in the order their edges were made; removing
         an edge keeps the order of the others.
         """
+
+    # Bulk export: each call reads the register once, in time linear in its
+    # qubits and edges.  Read-only.
+
+    def vops(self) -> bytes:
+        """Every qubit's VOP (0..23, as ``get_vop``), qubit 0 first: ``bytes`` of length n."""
+    def edges(self) -> memoryview:
+        """Every edge once, as a flat read-only ``memoryview`` ``[a0, b0, a1, b1, ...]``.
+
+        Each pair has a < b; pairs are sorted by a, and for one a they follow
+        a's neighbour list (``get_neighbors``).  The entries are unsigned
+        32-bit (``format == "I"``) when the register has at most 2**32 qubits,
+        else 64-bit (``"Q"``).  ``numpy.frombuffer(e, dtype=e.format).reshape(-1, 2)``
+        reads it without a copy.
+        """
+    def stabilizers(self) -> list[str]:
+        """The n stabilizer generators of the state, generator i for qubit i.
+
+        Each is a sign and one letter per qubit, qubit 0 first, in Stim's
+        text form (``"+X_Z"``, ``"-YZ_"``; ``_`` is the identity), so
+        ``stim.Tableau.from_stabilizers(map(stim.PauliString, sim.stabilizers()))``
+        is a tableau of the same state.  Only for registers of at most 8192
+        qubits (``ValueError`` beyond); use ``stabilizer`` for larger ones.
+        """
+    def stabilizer(self, qubit: int) -> tuple[Literal[1, -1], dict[int, Literal["X", "Y", "Z"]]]:
+        """The stabilizer generator of ``qubit``: ``(sign, {qubit: Pauli})``.
+
+        The dict holds the non-identity factors: ``qubit`` itself first,
+        then each of its neighbours in list order.  Any register size.
+        """
+    def entanglement_entropy(self, qubits: set[int] | frozenset[int]) -> int:
+        """The entanglement entropy, in bits, of ``qubits`` against the rest of the register.
+
+        The GF(2) rank of the graph's adjacency between the set and the
+        rest; only the entangled groups the set touches are read.  ``qubits``
+        must be a ``set`` or ``frozenset``; an empty set gives 0.
+        """

@@ -37,5 +37,6 @@ def test_bench_harness_smoke(tmp_path):
     assert percall and {"h", "cz_sparse", "floor_get", "floor_is"} <= set(percall[0]["cases"])
 
     report = (out / "report.md").read_text()
-    for heading in ("# ordavine benchmark report", "## Per-call cost", "## Scaling"):
+    for heading in ("# ordavine benchmark report", "## Per-call cost", "## Scaling",
+                    "## Bulk export and entanglement entropy"):
         assert heading in report

@@ -77,7 +77,7 @@ def lying(method, call=1):
 
 def test_every_example_is_tested():
     tested = {"bell_ghz", "teleport_wire", "cluster_wire", "repeater_chain",
-              "repetition_code", "draw_graph"}
+              "repetition_code", "draw_graph", "export_state"}
     assert {path.stem for path in EXAMPLES.glob("*.py")} == tested
 
 
@@ -314,6 +314,33 @@ def test_draw_graph(tmp_path):
     assert sorted(graph.neighbors(9)) == [4]
     assert graph.nodes[9]["vop"] == 10
     assert {frozenset(e) for e in graph.edges} - {frozenset((4, 9))} == example.expected_edges()
+
+
+# --- export to networkx and Stim ----------------------------------------------
+
+
+@pytest.mark.parametrize("side", [3, 4, 7])
+def test_export_state(side, capsys):
+    pytest.importorskip("networkx")
+    pytest.importorskip("stim")
+    assert load("export_state").main(["--side", str(side)]) == 0
+    assert f"Stim confirms all {side * side} generators" in capsys.readouterr().out
+
+
+def test_export_state_notices_a_wrong_generator(monkeypatch):
+    pytest.importorskip("networkx")
+    stim = pytest.importorskip("stim")
+    example = load("export_state")
+    honest = example.to_stim
+
+    def flipped(sim):  # the tableau of the state with one generator's sign flipped
+        tableau = honest(sim)
+        return stim.Tableau.from_stabilizers(
+            [-s if q == 1 else s for q, s in enumerate(tableau.to_stabilizers())])
+
+    monkeypatch.setattr(example, "to_stim", flipped)
+    with pytest.raises(AssertionError, match="generator 1"):
+        example.main(["--side", "4"])
 
 
 # --- the README, which is the user's manual ----------------------------------
