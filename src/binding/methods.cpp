@@ -2,6 +2,7 @@
 
 #include "binding/ordavine_object.hpp"
 #include "binding/results.hpp"
+#include "binding/state_methods.hpp"
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
 #include "measure/thread_rng.hpp"
@@ -144,6 +145,14 @@ PyMethodDef methods[] = {
                 "peek_measure_set($self, qubits)\n--\n\n"),
     fast_method("get_vop", get_vop_method, "get_vop($self, qubit)\n--\n\n"),
     fast_method("get_neighbors", get_neighbors_method, "get_neighbors($self, qubit)\n--\n\n"),
+    // Copies and saved states.
+    fast_method("copy", copy_method, "copy($self)\n--\n\n"),
+    fast_method("__copy__", dunder_copy_method, "__copy__($self)\n--\n\n"),
+    fast_method("__deepcopy__", deepcopy_method, "__deepcopy__($self, memo)\n--\n\n"),
+    fast_method("to_bytes", to_bytes_method, "to_bytes($self)\n--\n\n"),
+    {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_bytes_method)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "from_bytes($type, data)\n--\n\n"},
+    fast_method("__reduce__", reduce_method, "__reduce__($self)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -24,7 +24,8 @@ Failures raised by every method:
   stays usable after it.
 """
 
-from typing import ClassVar, Literal, final
+from collections.abc import Callable
+from typing import Any, ClassVar, Literal, final
 
 __all__ = ["MeasurementResult", "Outcome", "Ordavine"]
 
@@ -169,3 +170,24 @@ class Ordavine:
         Neighbours are listed in the order their edges were made; removing
         an edge keeps the order of the others.
         """
+
+    # Copies and saved states.
+
+    def copy(self) -> Ordavine:
+        """An independent register with the same graph (list order included) and VOPs."""
+    def __copy__(self) -> Ordavine:
+        """The same as ``copy()``."""
+    def __deepcopy__(self, memo: dict[int, Any]) -> Ordavine:
+        """The same as ``copy()``: a register holds no Python objects."""
+    def to_bytes(self) -> bytes:
+        """The register's saved form: magic ``b"ORDV"``, version 1, the size,
+        one byte per VOP and the neighbour lists in order."""
+    @classmethod
+    def from_bytes(cls, data: bytes | bytearray | memoryview) -> Ordavine:
+        """A register rebuilt from ``to_bytes()`` output (any bytes-like object).
+
+        Damaged or foreign data raises ``ValueError("invalid saved state:
+        ...")`` naming what is wrong; nothing is built from it.
+        """
+    def __reduce__(self) -> tuple[Callable[[bytes], Ordavine], tuple[bytes]]:
+        """Pickling support through ``from_bytes`` and ``to_bytes``."""
