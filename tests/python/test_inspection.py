@@ -54,9 +54,10 @@ def test_text_signature(name):
 def test_inspectors_follow_the_twenty_methods():
     names = [name for name, value in vars(Ordavine).items()
              if callable(value) and not name.startswith("__")]
-    assert names[-2:] == ["get_vop", "get_neighbors"]
-    assert names.index("peek_measure_set") == len(names) - 3
-    assert len(names) == 22
+    # Later additions (copies, saved states) come after the first twenty-two.
+    assert names[20:22] == ["get_vop", "get_neighbors"]
+    assert names.index("peek_measure_set") == 19
+    assert {"copy", "to_bytes", "from_bytes"} <= set(names[22:])
 
 
 @pytest.mark.parametrize("name", INSPECTORS)
