@@ -1,10 +1,9 @@
-// The saved form: exact round trips, and refusal of every kind of damage
-// without a register that breaks an invariant ever being returned.
+// The saved form: exact round trips, the documented layout, and a named
+// refusal for every kind of damage.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -40,20 +39,6 @@ void expect_same(const Register& a, const Register& b) {
   for (Qubit q = 0; q < a.size(); ++q) {
     EXPECT_EQ(a[q].vop, b[q].vop) << "qubit " << q;
     EXPECT_EQ(a[q].neighbors, b[q].neighbors) << "qubit " << q;
-  }
-}
-
-// What every loaded register must satisfy.
-void expect_invariants(const Register& reg) {
-  for (Qubit a = 0; a < reg.size(); ++a) {
-    ASSERT_LT(reg[a].vop, 24);
-    std::set<Qubit> seen;
-    for (const Qubit b : reg[a].neighbors) {
-      ASSERT_LT(b, reg.size());
-      ASSERT_NE(b, a);
-      ASSERT_TRUE(seen.insert(b).second);
-      ASSERT_TRUE(has_edge(reg, b, a));
-    }
   }
 }
 
@@ -140,29 +125,6 @@ TEST(SavedState, ImpossibleSizesAreRefusedBeforeAllocating) {
     data.resize(data.size() + 15, 0);
     EXPECT_EQ(refusal(data).rfind("invalid saved state: truncated: ", 0), 0u) << n;
   }
-}
-
-// Every truncation is refused; every single-byte change is refused or
-// loads into a register that keeps every invariant.
-TEST(SavedState, DamagedBytesNeverLoadABrokenRegister) {
-  const Bytes data = save(random_register(12, 5));
-  for (std::size_t length = 0; length < data.size(); ++length) {
-    EXPECT_NE(refusal(Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length))), "accepted");
-  }
-  int accepted = 0;
-  for (std::size_t position = 0; position < data.size(); ++position) {
-    for (const std::uint8_t value : {0, 1, 2, 11, 23, 24, 0x80, 0xff}) {
-      Bytes damaged = data;
-      if (damaged[position] == value) continue;
-      damaged[position] = value;
-      try {
-        expect_invariants(load_register(damaged));
-        ++accepted;
-      } catch (const InvalidInput&) {
-      }
-    }
-  }
-  EXPECT_GT(accepted, 0);  // VOP bytes may change freely
 }
 
 }  // namespace
