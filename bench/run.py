@@ -33,6 +33,8 @@ import export_bench
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 WORKLOADS = os.path.join(HERE, "workloads.py")
+sys.path.insert(0, HERE)
+import saved_state  # noqa: E402  (bench/saved_state.py)
 
 # --- configuration -------------------------------------------------------------
 
@@ -838,6 +840,8 @@ def write_report(path, meta, results, runners, plot_name):
                   "`%s`, in the same run." % meta["cpp_command"], ""]
         lines += [l.replace("## ", "### ", 1) if l.startswith("## ") else l
                   for l in meta["cpp"].splitlines()]
+    if meta.get("saved_state"):
+        lines += saved_state.report_lines(meta["saved_state"])
     lines.append("")
     with open(path, "w") as f:
         f.write("\n".join(lines))
@@ -995,7 +999,7 @@ def main(argv=None):
     parser.add_argument("--mem-limit-gb", type=float, default=8.0,
                         help="address-space limit of each child (default 8)")
     parser.add_argument("--only", help="comma-separated workloads: percall,cluster1d,"
-                        "cluster2d,cluster2d_rows,ghz,random,peek,export")
+                        "cluster2d,cluster2d_rows,ghz,random,peek,export,saved_state")
     parser.add_argument("--also", action="append", metavar="LABEL=PYTHON",
                         help="also run ordavine under this interpreter (another build, "
                         "for instance a baseline commit), labelled LABEL; repeatable")
@@ -1042,6 +1046,11 @@ def main(argv=None):
             bench.log("C++ micro-benchmark: %s %s" % (args.cpp_bench, args.cpp_args))
             cpp = subprocess.run([args.cpp_bench] + args.cpp_args.split(),
                                  stdout=subprocess.PIPE, universal_newlines=True).stdout
+        saved = None
+        if not args.only or "saved_state" in args.only.split(","):
+            bench.log("saved states and copies of a 2D cluster")
+            saved = saved_state.measure([("CPython", args.python)] + ([("PyPy", pypy)] if pypy else []),
+                                        mode, bench.reps)
         interpreters = [("CPython", interpreter_info(args.python))]
         if pypy:
             interpreters.append(("PyPy", interpreter_info(pypy)))
@@ -1066,6 +1075,7 @@ def main(argv=None):
             "cpp_command": ("%s %s" % (args.cpp_bench, args.cpp_args)).strip()
             if args.cpp_bench else None,
             "stim": stim_version,
+            "saved_state": saved,
             "runners": [(r.impl, r.python, r.interp) for r in runners],
             "export": bench.export,
         }

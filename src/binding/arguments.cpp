@@ -84,6 +84,14 @@ void take_positional(const char* method, std::span<const char* const> parameters
   for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
 }
 
+unsigned long long read_unsigned(PyObject* integer) {
+  const unsigned long long value = PyLong_AsUnsignedLongLong(integer);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
+  return value;
+}
+
+}  // namespace
+
 // The interpreter's error for an argument, rewritten to name the parameter
 // when it is exactly a TypeError; its cause carries over.
 [[noreturn]] void raise_conversion_error(const char* parameter) {
@@ -135,14 +143,6 @@ void resume_panic_if_raised() {
   PyErr_PrintEx(0);
   resume_failure(std::move(message));
 }
-
-unsigned long long read_unsigned(PyObject* integer) {
-  const unsigned long long value = PyLong_AsUnsignedLongLong(integer);
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
-  return value;
-}
-
-}  // namespace
 
 void match_fast_call(const char* method, std::span<const char* const> parameters,
                      PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,

@@ -42,6 +42,15 @@ std::array<PyObject*, N> match_arguments(const Signature<N>& signature, PyObject
   return slots;
 }
 
+// Rethrows the interpreter's pending error for an argument; exactly a
+// TypeError is rewritten as "argument '{parameter}': {text}", its cause kept.
+[[noreturn]] void raise_conversion_error(const char* parameter);
+
+// When the pending error is a PanicException raised by Python code that the
+// module called (an `__index__`), carries the abort on as an internal
+// failure; any other pending error is left as it is.
+void resume_panic_if_raised();
+
 // Converts a qubit index or count: an int (bool included) or an object with
 // `__index__`, non-negative and fitting a machine word.  A TypeError names
 // the parameter; other errors pass through unchanged.

@@ -3,6 +3,7 @@
 #include "binding/export_methods.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/results.hpp"
+#include "binding/state_methods.hpp"
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
 #include "measure/thread_rng.hpp"
@@ -152,6 +153,14 @@ PyMethodDef methods[] = {
     fast_method("stabilizer", stabilizer_method, "stabilizer($self, qubit)\n--\n\n"),
     fast_method("entanglement_entropy", entanglement_entropy_method,
                 "entanglement_entropy($self, qubits)\n--\n\n"),
+    // Copies and saved states.
+    fast_method("copy", copy_method, "copy($self)\n--\n\n"),
+    fast_method("__copy__", dunder_copy_method, "__copy__($self)\n--\n\n"),
+    fast_method("__deepcopy__", deepcopy_method, "__deepcopy__($self, memo)\n--\n\n"),
+    fast_method("to_bytes", to_bytes_method, "to_bytes($self)\n--\n\n"),
+    {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_bytes_method)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "from_bytes($type, data)\n--\n\n"},
+    fast_method("__reduce__", reduce_method, "__reduce__($self)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -19,12 +19,7 @@ PyObject* ordavine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     std::array<PyObject*, 1> slots{};
     match_classic_call(kConstructor.method, kConstructor.parameters, args, kwargs, slots);
     const std::size_t count = to_index(slots[0], "nodes");
-    Register reg(count);
-    PyObject* self = allocate_instance(type);
-    auto* object = reinterpret_cast<OrdavineObject*>(self);
-    new (&object->reg) Register(std::move(reg));
-    new (&object->borrow) BorrowFlag(0);
-    return self;
+    return new_ordavine(type, Register(count));
   });
 }
 
@@ -34,6 +29,14 @@ void ordavine_dealloc(PyObject* self) noexcept {
 }
 
 }  // namespace
+
+PyObject* new_ordavine(PyTypeObject* type, Register&& reg) {
+  PyObject* self = allocate_instance(type);
+  auto* object = reinterpret_cast<OrdavineObject*>(self);
+  new (&object->reg) Register(std::move(reg));
+  new (&object->borrow) BorrowFlag(0);
+  return self;
+}
 
 OrdavineObject& as_ordavine(PyObject* self) {
   if (ordavine_class == nullptr || !PyObject_TypeCheck(self, ordavine_class)) {

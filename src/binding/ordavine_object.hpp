@@ -21,6 +21,9 @@ struct OrdavineObject {
 // Creates the class (once per process); throws PythonError.
 PyTypeObject* ordavine_type();
 
+// A new instance of `type` holding `reg`.
+PyObject* new_ordavine(PyTypeObject* type, Register&& reg);
+
 // The instance behind `self`, or TypeError "'{type}' object cannot be cast
 // as 'Ordavine'".
 OrdavineObject& as_ordavine(PyObject* self);

@@ -24,9 +24,22 @@ Failures raised by every method:
   stays usable after it.
 """
 
-from typing import ClassVar, Literal, final
+from collections.abc import Callable
+from typing import Any, ClassVar, Literal, final
 
 __all__ = ["MeasurementResult", "Outcome", "Ordavine"]
+
+def seed(value: int | None, /) -> None:
+    """Seed the calling thread's generator; ``None`` returns it to OS entropy.
+
+    From then on every random outcome and peek basis drawn on this thread
+    comes from a ChaCha12 stream that is a function of ``value`` alone (the
+    same on every machine and interpreter); other threads are not touched.
+    ``value`` is a non-negative ``int`` of any size or an object with
+    ``__index__``; a ``bool`` raises ``TypeError``, a negative value
+    ``ValueError``.  A process forked from a seeded thread draws from OS
+    entropy until it seeds itself.
+    """
 
 @final
 class MeasurementResult:
@@ -194,3 +207,24 @@ class Ordavine:
         rest; only the entangled groups the set touches are read.  ``qubits``
         must be a ``set`` or ``frozenset``; an empty set gives 0.
         """
+
+    # Copies and saved states.
+
+    def copy(self) -> Ordavine:
+        """An independent register with the same graph (list order included) and VOPs."""
+    def __copy__(self) -> Ordavine:
+        """The same as ``copy()``."""
+    def __deepcopy__(self, memo: dict[int, Any]) -> Ordavine:
+        """The same as ``copy()``: a register holds no Python objects."""
+    def to_bytes(self) -> bytes:
+        """The register's saved form: magic ``b"ORDV"``, version 1, the size,
+        one byte per VOP and the neighbour lists in order."""
+    @classmethod
+    def from_bytes(cls, data: bytes | bytearray | memoryview) -> Ordavine:
+        """A register rebuilt from ``to_bytes()`` output (any bytes-like object).
+
+        Damaged or foreign data raises ``ValueError("invalid saved state:
+        ...")`` naming what is wrong; nothing is built from it.
+        """
+    def __reduce__(self) -> tuple[Callable[[bytes], Ordavine], tuple[bytes]]:
+        """Pickling support through ``from_bytes`` and ``to_bytes``."""
