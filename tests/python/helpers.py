@@ -63,3 +63,16 @@ def assert_ran(result):
         f"exit code {result.returncode}\n--- stdout ---\n{result.stdout}"
         f"\n--- stderr ---\n{result.stderr}"
     )
+
+
+def gf2_rank(rows):
+    """Rank over GF(2) of rows given as Python ints."""
+    pivots = {}
+    for row in rows:
+        while row:
+            top = row.bit_length() - 1
+            if top not in pivots:
+                pivots[top] = row
+                break
+            row ^= pivots[top]
+    return len(pivots)

@@ -11,7 +11,7 @@ import random
 
 import pytest
 
-from helpers import catch_panic
+from helpers import catch_panic, gf2_rank
 from ordavine import Ordavine
 
 np = pytest.importorskip("numpy")
@@ -189,19 +189,6 @@ def random_stim_run(stim, n, steps, rng):
             getattr(sim, gate)(q)
             getattr(tab, STIM_SINGLE[gate])(q)
     return sim, tab
-
-
-def gf2_rank(rows):
-    """Rank over GF(2) of rows given as Python ints."""
-    pivots = {}
-    for row in rows:
-        while row:
-            top = row.bit_length() - 1
-            if top not in pivots:
-                pivots[top] = row
-                break
-            row ^= pivots[top]
-    return len(pivots)
 
 
 def tableau_entropy(tab, part):

@@ -12,7 +12,7 @@ import random
 
 import pytest
 
-from helpers import TWO_QUBIT_GATES, catch_panic, cpython_only
+from helpers import TWO_QUBIT_GATES, catch_panic, cpython_only, gf2_rank
 from ordavine import Ordavine
 
 SINGLE = {"h": "h", "s": "s", "sdag": "s_dag", "x": "x", "y": "y", "z": "z"}
@@ -449,18 +449,6 @@ def test_measuring_a_ghz_qubit_splits_the_group(basis, rest_joined):
     assert sim.get_entangled_group(0) == {0}
     for q in (1, 50, n - 1):
         assert sim.get_entangled_group(q) == (set(range(1, n)) if rest_joined else {q})
-
-
-def gf2_rank(rows):
-    pivots = {}
-    for row in rows:
-        while row:
-            top = row.bit_length() - 1
-            if top not in pivots:
-                pivots[top] = row
-                break
-            row ^= pivots[top]
-    return len(pivots)
 
 
 def product_factors(tab, n):
