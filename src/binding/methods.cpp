@@ -1,5 +1,7 @@
 #include "binding/methods.hpp"
 
+#include "binding/circuit_methods.hpp"
+
 #include "binding/ordavine_object.hpp"
 #include "binding/results.hpp"
 #include "measure/measure.hpp"
@@ -144,6 +146,7 @@ PyMethodDef methods[] = {
                 "peek_measure_set($self, qubits)\n--\n\n"),
     fast_method("get_vop", get_vop_method, "get_vop($self, qubit)\n--\n\n"),
     fast_method("get_neighbors", get_neighbors_method, "get_neighbors($self, qubit)\n--\n\n"),
+    fast_method("run", run_circuit_method, "run($self, circuit)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -32,9 +32,9 @@ namespace ordavine::circuit {
 // empty (not computed) or exactly detector_count and observable_count long;
 // both are written in full.
 struct RunRecord {
-  std::span<std::uint8_t> measurements;
-  std::span<std::uint8_t> detectors;
-  std::span<std::uint8_t> observables;
+  std::span<std::uint8_t> measurements = {};
+  std::span<std::uint8_t> detectors = {};
+  std::span<std::uint8_t> observables = {};
 };
 
 // InvalidInput naming the line and column of the largest qubit index when
