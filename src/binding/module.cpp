@@ -1,6 +1,7 @@
 // Module initialisation: creates the module and its three classes once per
 // process and hands back the same module on every later initialisation.
 #include "binding/circuit_methods.hpp"
+#include "binding/module_functions.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
 #include "binding/results.hpp"
@@ -13,7 +14,7 @@ PyModuleDef module_definition = {
     "ordavine",
     "",       // the module has an empty documentation string
     0,        // no per-module state
-    nullptr,  // no module-level functions
+    nullptr,  // the module-level functions, filled in before creation
     nullptr, nullptr, nullptr, nullptr,
 };
 
@@ -49,6 +50,7 @@ void add_class(PyObject* module, const char* name, PyTypeObject* type) {
 
 PyObject* initialise() {
   if (cached_module != nullptr) return PyRef::borrow(cached_module).release();
+  module_definition.m_methods = module_functions();
   PyRef module(check(PyModule_Create2(&module_definition, 1013)));
   // PyPy does not store an empty documentation string from the definition,
   // so the module would show its type's; set it explicitly.

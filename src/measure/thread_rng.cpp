@@ -29,11 +29,34 @@ ThreadRng::ThreadRng(EntropyFunction entropy) : entropy_(std::move(entropy)) {
 }
 
 std::uint32_t ThreadRng::next_word() {
+  if (seeded_stream_) {
+    if (seeded_stream_fork_generation_ == fork_generation.load(std::memory_order_relaxed)) {
+      return seeded_stream_->next_word();
+    }
+    seeded_stream_.reset();  // a forked child: entropy from here on
+  }
   if (!seeded_ || seeded_in_fork_generation_ != fork_generation.load(std::memory_order_relaxed)) {
     seed();
   }
   if (position_ >= kBufferWords) refill();
   return buffer_[position_++];
+}
+
+void ThreadRng::use_seeded_stream(const ChaChaKey& key, std::uint64_t stream) {
+  seeded_stream_.emplace(key, stream);
+  seeded_stream_fork_generation_ = fork_generation.load(std::memory_order_relaxed);
+  forget_entropy_stream();  // if it is ever taken up again, it starts afresh
+}
+
+void ThreadRng::use_entropy() {
+  seeded_stream_.reset();
+  forget_entropy_stream();
+}
+
+void ThreadRng::forget_entropy_stream() {
+  seeded_ = false;
+  buffer_.fill(0);
+  position_ = kBufferWords;
 }
 
 void ThreadRng::seed() {
@@ -77,7 +100,7 @@ void ThreadRng::refill() {
   position_ = 0;
 }
 
-RandomSource& thread_rng() {
+ThreadRng& thread_rng() {
   thread_local ThreadRng generator;
   return generator;
 }

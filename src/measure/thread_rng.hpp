@@ -1,15 +1,18 @@
 // The per-thread random generator: a ChaCha12 keystream keyed from the
 // operating system's entropy source on the first draw and rekeyed from it
-// after every 64 KiB of output.
+// after every 64 KiB of output; or, once seeded, a SeededStream whose
+// output is a function of the seed alone.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "measure/chacha.hpp"
 #include "measure/entropy.hpp"
 #include "measure/random_source.hpp"
+#include "measure/seeded_stream.hpp"
 
 namespace ordavine {
 
@@ -30,10 +33,24 @@ class ThreadRng final : public RandomSource {
   // parent's stream.  A seeding failure fails with "could not initialize
   // ThreadRng: " and the entropy error's text; the generator then stays
   // unseeded and the next call tries again.
+  //
+  // While a seeded stream is in use every word comes from it instead.  A
+  // forked child must not replay the stream its parent goes on drawing
+  // from, and cannot tell which of its siblings took which share of it, so
+  // the child's first draw drops the seeded stream and falls back to
+  // entropy; a child that wants reproducible draws seeds itself.
   std::uint32_t next_word() override;
+
+  // Draws from SeededStream(key, stream) from the next word on.
+  void use_seeded_stream(const ChaChaKey& key, std::uint64_t stream);
+
+  // Back to entropy: the next draw seeds afresh from it.
+  void use_entropy();
 
  private:
   void seed();
+  // Drops the entropy-keyed state so that its next use seeds afresh.
+  void forget_entropy_stream();
   void refill();
   // New key from entropy; when none can be had the old key and counter
   // carry on, since the stream is still unpredictable without it.
@@ -48,10 +65,12 @@ class ThreadRng final : public RandomSource {
   std::array<std::uint32_t, kBufferWords> buffer_{};
   std::size_t position_ = kBufferWords;  // at the end: nothing left to read
   std::int64_t bytes_until_rekey_ = kRekeyThreshold;
+  std::optional<SeededStream> seeded_stream_;
+  std::uint64_t seeded_stream_fork_generation_ = 0;
 };
 
 // The calling thread's generator, created on the thread's first call and
 // destroyed when the thread exits.
-RandomSource& thread_rng();
+ThreadRng& thread_rng();
 
 }  // namespace ordavine

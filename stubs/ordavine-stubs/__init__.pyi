@@ -28,6 +28,18 @@ from typing import ClassVar, Literal, final
 
 __all__ = ["MeasurementResult", "Outcome", "Ordavine"]
 
+def seed(value: int | None, /) -> None:
+    """Seed the calling thread's generator; ``None`` returns it to OS entropy.
+
+    From then on every random outcome and peek basis drawn on this thread
+    comes from a ChaCha12 stream that is a function of ``value`` alone (the
+    same on every machine and interpreter); other threads are not touched.
+    ``value`` is a non-negative ``int`` of any size or an object with
+    ``__index__``; a ``bool`` raises ``TypeError``, a negative value
+    ``ValueError``.  A process forked from a seeded thread draws from OS
+    entropy until it seeds itself.
+    """
+
 @final
 class MeasurementResult:
     """The eigenvalue found by a measurement: ``PlusOne`` (+1) or ``MinusOne`` (-1).

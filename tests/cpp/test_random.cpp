@@ -17,6 +17,7 @@
 #include "measure/chacha.hpp"
 #include "measure/entropy.hpp"
 #include "measure/random_source.hpp"
+#include "measure/seeded_stream.hpp"
 #include "measure/thread_rng.hpp"
 #include "register/failure.hpp"
 
@@ -291,6 +292,40 @@ TEST(ThreadRng, ThreadGeneratorOfAForkedChildDoesNotReplayTheParent) {
   std::vector<std::uint32_t> parent(16);
   for (auto& w : parent) w = rng.next_word();
   EXPECT_NE(child, parent);
+}
+
+// Seeding switches every later word to the seeded stream, leaving entropy
+// alone; going back seeds afresh from entropy rather than resuming the
+// entropy stream that was interrupted.
+TEST(ThreadRng, SeededStreamReplacesEntropyUntilEntropyIsAskedForAgain) {
+  CountingEntropy entropy;
+  ThreadRng rng(entropy.function());
+  for (int i = 0; i < 5; ++i) rng.next_word();
+  const ChaChaKey key = key_from_seed(std::vector<std::uint8_t>{42});
+  rng.use_seeded_stream(key, 3);
+  SeededStream expected(key, 3);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(rng.next_word(), expected.next_word()) << "word " << i;
+  rng.use_seeded_stream(key, 3);  // seeding again restarts the sequence
+  EXPECT_EQ(rng.next_word(), SeededStream(key, 3).next_word());
+  EXPECT_EQ(entropy.calls, 1);
+  rng.use_entropy();
+  EXPECT_EQ(rng.next_word(), keystream_word(key_of_call(2), 0));
+  EXPECT_EQ(entropy.calls, 2);
+}
+
+TEST(ThreadRng, ForkedChildOfASeededGeneratorFallsBackToEntropy) {
+  CountingEntropy entropy;
+  ThreadRng rng(entropy.function());
+  const ChaChaKey key = key_from_seed({});
+  rng.use_seeded_stream(key, 0);
+  SeededStream expected(key, 0);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(rng.next_word(), expected.next_word());
+  const auto child = words_from_child(4, [&] { return rng.next_word(); });
+  for (std::uint64_t i = 0; i < child.size(); ++i) {
+    EXPECT_EQ(child[i], keystream_word(key_of_call(1), i)) << "child word " << i;
+  }
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(rng.next_word(), expected.next_word());
+  EXPECT_EQ(entropy.calls, 0);
 }
 
 // Hands out the listed words in order and counts them.
