@@ -3,12 +3,14 @@
 #   1. the unit tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (g++), run with ctest;
 #   2. a bounded libFuzzer run (clang) of fuzz/fuzz_register.cpp, starting from
-#      the committed seed corpus in fuzz/corpus.
+#      the committed seed corpus in fuzz/corpus, and one of fuzz/fuzz_reader.cpp
+#      (circuit text) from fuzz/corpus_reader.
 # Optionally (--python-asan, or HARDENING_PYTHON_ASAN=1):
 #   3. the Python test suite against a sanitized build of the module.
 #
 # Environment:
 #   FUZZ_SECONDS   length of the fuzzing run (default 60)
+#   FUZZ_READER_SECONDS  length of the circuit reader's fuzzing run (default 30)
 #   FUZZ_OOM       allocation failure injection in the fuzzer: 0, 1 (default), strict
 #   JOBS           parallel build jobs (default 2)
 #
@@ -20,6 +22,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT=$PWD
 JOBS=${JOBS:-2}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
+FUZZ_READER_SECONDS=${FUZZ_READER_SECONDS:-30}
 FUZZ_OOM=${FUZZ_OOM:-1}
 PYTHON_ASAN=${HARDENING_PYTHON_ASAN:-0}
 for argument in "$@"; do
@@ -143,6 +146,30 @@ if ((status != 0)); then
 fi
 PASSED=$((PASSED + 1))
 echo "fuzzing: no failure in $((SECONDS - t0)) s (build included)"
+
+section "libFuzzer: ${FUZZ_READER_SECONDS} s on the circuit reader"
+t0=$SECONDS
+quietly fuzz-reader-build cmake --build "$BUILD/fuzz" -j "$JOBS" --target ordavine_fuzz_reader
+READER_CORPUS=$BUILD/fuzz-reader-corpus
+mkdir -p "$READER_CORPUS"
+reader_log=$LOG_DIR/fuzz-reader.log
+set +e
+ASAN_OPTIONS=$ASAN_OPTIONS:detect_stack_use_after_return=0 \
+  "$BUILD/fuzz/fuzz/ordavine_fuzz_reader" -max_total_time="$FUZZ_READER_SECONDS" -timeout=30 \
+  -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$ARTIFACTS/" \
+  "$READER_CORPUS" fuzz/corpus_reader >"$reader_log" 2>&1
+status=$?
+set -e
+grep -E '^#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$reader_log" || true
+if ((status != 0)); then
+  grep -E -A40 'fuzz check failed|ERROR: (AddressSanitizer|libFuzzer|LeakSanitizer)|runtime error' "$reader_log" |
+    head -n 80 >&2 || tail -n 60 "$reader_log" >&2
+  echo "fuzzing the circuit reader found a failure (inputs in $ARTIFACTS)" >&2
+  echo "hardening: $PASSED passed, 1 failed"
+  exit 1
+fi
+PASSED=$((PASSED + 1))
+echo "fuzzing the circuit reader: no failure in $((SECONDS - t0)) s (build included)"
 
 # --- 3. Python tests against the sanitized module (optional) -----------------------
 
