@@ -33,7 +33,7 @@ SIZES = {
     "quick": {"cluster1d": [10**4, 10**5], "cluster2d": [900, 2500], "surface": [3, 5],
               "shots": 1000, "reps": 3},
     "full": {"cluster1d": [10**4, 10**5, 10**6], "cluster2d": [2500, 10**4, 10**6],
-             "surface": [3, 5, 7, 9, 11], "shots": 10**4, "reps": 5},
+             "surface": [3, 5, 7], "shots": 10**4, "reps": 3},
 }
 STIM_2D_LIMIT = 10**4  # the tableau grows as n^2: larger grids only for us
 
