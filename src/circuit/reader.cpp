@@ -144,10 +144,13 @@ class Reader {
   std::uint64_t read_integer(std::uint64_t limit, const char* what) {
     const SourcePosition start = here();
     if (!is_digit(peek())) error_here("expected " + std::string(what) + ", found " + describe_byte(peek()));
+    // Below limit / 10 another digit cannot pass the limit; only near it
+    // does the exact check run.
+    const std::uint64_t safe = limit / 10;
     std::uint64_t value = 0;
     while (!at_end() && is_digit(text_[position_])) {
       const std::uint64_t digit = static_cast<std::uint64_t>(text_[position_] - '0');
-      if (value > (limit - digit) / 10) error(start, std::string(what) + " is too large");
+      if (value >= safe && value > (limit - digit) / 10) error(start, std::string(what) + " is too large");
       value = value * 10 + digit;
       ++position_;
     }
