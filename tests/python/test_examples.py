@@ -382,6 +382,7 @@ def test_dask_shots_gathers_what_one_process_samples():
 
 
 def test_dask_shots_circuit_is_silent_without_noise_and_fires_with_it():
+    pytest.importorskip("dask.distributed")  # the example imports it
     shots = load("dask_shots")
     for distance, rounds in [(3, 1), (5, 4)]:
         quiet = ordavine.sample_detectors(shots.repetition_code(distance, rounds, 0.0), 40, seed=1)
