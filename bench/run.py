@@ -999,7 +999,7 @@ def main(argv=None):
     parser.add_argument("--mem-limit-gb", type=float, default=8.0,
                         help="address-space limit of each child (default 8)")
     parser.add_argument("--only", help="comma-separated workloads: percall,cluster1d,"
-                        "cluster2d,cluster2d_rows,ghz,random,peek,export,saved_state")
+                        "cluster2d,cluster2d_rows,ghz,random,peek,export,saved_state,circuits")
     parser.add_argument("--also", action="append", metavar="LABEL=PYTHON",
                         help="also run ordavine under this interpreter (another build, "
                         "for instance a baseline commit), labelled LABEL; repeatable")
@@ -1086,6 +1086,14 @@ def main(argv=None):
     plot = os.path.join(args.out, "scaling.png")
     have_plot = write_plot(plot, results, runners, meta["budget"], meta)
     write_report(report, meta, results, runners, "scaling.png" if have_plot else "(no plot)")
+    if not args.report_only and (not args.only or "circuits" in args.only.split(",")):
+        # Whole-circuit ratios (bench/circuits.py), appended to the report.
+        pythons = ["%s=%s" % (r.interp, r.python) for r in runners if r.impl == "ours"]
+        subprocess.run([sys.executable, os.path.join(HERE, "circuits.py"), "--out", report + ".circuits"]
+                       + (["--%s" % mode] if mode != "full" else []) + ["--python=" + p for p in pythons],
+                       check=True, stdout=subprocess.DEVNULL)
+        with open(report, "a") as f, open(report + ".circuits") as section:
+            f.write("\n" + section.read())
     sys.stderr.write("report: %s%s\n" % (report, "" if have_plot else
                                          " (no plot: matplotlib missing)"))
     if args.publish:

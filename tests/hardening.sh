@@ -3,15 +3,17 @@
 #   1. the unit tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (g++), run with ctest;
 #   2. a bounded libFuzzer run (clang) of fuzz/fuzz_register.cpp, starting from
-#      the committed seed corpus in fuzz/corpus, then one of
-#      fuzz/fuzz_from_bytes.cpp (loading saved registers) from
-#      fuzz/corpus_from_bytes.
+#      the committed seed corpus in fuzz/corpus, then shorter runs on the two
+#      untrusted-input surfaces: fuzz/fuzz_from_bytes.cpp (loading saved
+#      registers, from fuzz/corpus_from_bytes) and fuzz/fuzz_reader.cpp
+#      (circuit text, from fuzz/corpus_reader).
 # Optionally (--python-asan, or HARDENING_PYTHON_ASAN=1):
 #   3. the Python test suite against a sanitized build of the module.
 #
 # Environment:
 #   FUZZ_SECONDS   length of the fuzzing run of the register core (default 60)
 #   FUZZ_FROM_BYTES_SECONDS  length of the saved-register fuzzing run (default 30)
+#   FUZZ_READER_SECONDS  length of the circuit reader's fuzzing run (default 30)
 #   FUZZ_OOM       allocation failure injection in the fuzzer: 0, 1 (default), strict
 #   JOBS           parallel build jobs (default 2)
 #
@@ -24,6 +26,7 @@ ROOT=$PWD
 JOBS=${JOBS:-2}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 FUZZ_FROM_BYTES_SECONDS=${FUZZ_FROM_BYTES_SECONDS:-30}
+FUZZ_READER_SECONDS=${FUZZ_READER_SECONDS:-30}
 FUZZ_OOM=${FUZZ_OOM:-1}
 PYTHON_ASAN=${HARDENING_PYTHON_ASAN:-0}
 for argument in "$@"; do
@@ -115,7 +118,7 @@ t0=$SECONDS
 quietly fuzz-configure env CXX="$CLANGXX" cmake -S . -B "$BUILD/fuzz" -G Ninja \
   -DORDAVINE_SANITIZE=ON -DORDAVINE_BUILD_FUZZ=ON -DORDAVINE_BUILD_MODULE=OFF \
   -DORDAVINE_BUILD_TESTS=OFF
-quietly fuzz-build cmake --build "$BUILD/fuzz" -j "$JOBS" --target ordavine_fuzz ordavine_fuzz_from_bytes
+quietly fuzz-build cmake --build "$BUILD/fuzz" -j "$JOBS" --target ordavine_fuzz ordavine_fuzz_from_bytes ordavine_fuzz_reader
 # New inputs go to a scratch folder; the committed corpus is only read.
 WORK_CORPUS=$BUILD/fuzz-corpus
 ARTIFACTS=$BUILD/fuzz-artifacts
@@ -148,30 +151,40 @@ fi
 PASSED=$((PASSED + 1))
 echo "fuzzing: no failure in $((SECONDS - t0)) s (build included)"
 
-# --- 2b. fuzzing the loading of saved registers ----------------------------------
+# --- 2b. fuzzing the untrusted-input surfaces ----------------------------------
 
-section "libFuzzer: ${FUZZ_FROM_BYTES_SECONDS} s on loading saved registers"
-t0=$SECONDS
-FB_CORPUS=$BUILD/fuzz-from-bytes-corpus
-mkdir -p "$FB_CORPUS"
-fb_log=$LOG_DIR/fuzz-from-bytes.log
-set +e
-ASAN_OPTIONS=$ASAN_OPTIONS:detect_stack_use_after_return=0 \
-  "$BUILD/fuzz/fuzz/ordavine_fuzz_from_bytes" -max_total_time="$FUZZ_FROM_BYTES_SECONDS" -timeout=30 \
-  -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$ARTIFACTS/from-bytes-" \
-  "$FB_CORPUS" fuzz/corpus_from_bytes >"$fb_log" 2>&1
-status=$?
-set -e
-grep -E '^#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|new_units_added)' "$fb_log" || true
-if ((status != 0)); then
-  grep -E -A40 'fuzz check failed|ERROR: (AddressSanitizer|libFuzzer|LeakSanitizer)|runtime error' "$fb_log" |
-    head -n 80 >&2 || tail -n 60 "$fb_log" >&2
-  echo "fuzzing the loading of saved registers found a failure (inputs in $ARTIFACTS)" >&2
-  echo "hardening: $PASSED passed, 1 failed"
-  exit 1
-fi
-PASSED=$((PASSED + 1))
-echo "fuzzing saved registers: no failure in $((SECONDS - t0)) s"
+# fuzz_input_surface TARGET SECONDS CORPUS DESCRIPTION: a bounded libFuzzer run
+# of one target from its committed seed corpus (only read; new inputs go to
+# a scratch folder).  Exits the script on a failure.
+fuzz_input_surface() {
+  local target=$1 seconds=$2 corpus=$3 what=$4
+  local scratch=$BUILD/$target-corpus log=$LOG_DIR/$target.log status
+  section "libFuzzer: $seconds s on $what"
+  t0=$SECONDS
+  mkdir -p "$scratch"
+  set +e
+  ASAN_OPTIONS=$ASAN_OPTIONS:detect_stack_use_after_return=0 \
+    "$BUILD/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=30 \
+    -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$ARTIFACTS/$target-" \
+    "$scratch" "$corpus" >"$log" 2>&1
+  status=$?
+  set -e
+  grep -E '^#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|new_units_added)' "$log" || true
+  if ((status != 0)); then
+    grep -E -A40 'fuzz check failed|ERROR: (AddressSanitizer|libFuzzer|LeakSanitizer)|runtime error' "$log" |
+      head -n 80 >&2 || tail -n 60 "$log" >&2
+    echo "fuzzing $what found a failure (inputs in $ARTIFACTS)" >&2
+    echo "hardening: $PASSED passed, 1 failed"
+    exit 1
+  fi
+  PASSED=$((PASSED + 1))
+  echo "fuzzing $what: no failure in $((SECONDS - t0)) s"
+}
+
+fuzz_input_surface ordavine_fuzz_from_bytes "$FUZZ_FROM_BYTES_SECONDS" fuzz/corpus_from_bytes \
+  "loading saved registers"
+fuzz_input_surface ordavine_fuzz_reader "$FUZZ_READER_SECONDS" fuzz/corpus_reader \
+  "the circuit reader"
 
 # --- 3. Python tests against the sanitized module (optional) -----------------------
 

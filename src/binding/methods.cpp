@@ -1,6 +1,8 @@
 #include "binding/methods.hpp"
 
 #include "binding/export_methods.hpp"
+#include "binding/circuit_methods.hpp"
+
 #include "binding/ordavine_object.hpp"
 #include "binding/results.hpp"
 #include "binding/state_methods.hpp"
@@ -161,6 +163,8 @@ PyMethodDef methods[] = {
     {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_bytes_method)),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "from_bytes($type, data)\n--\n\n"},
     fast_method("__reduce__", reduce_method, "__reduce__($self)\n--\n\n"),
+    // Whole circuits (circuit_methods.cpp).
+    fast_method("run", run_circuit_method, "run($self, circuit)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 

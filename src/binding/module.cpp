@@ -1,5 +1,6 @@
 // Module initialisation: creates the module and its three classes once per
 // process and hands back the same module on every later initialisation.
+#include "binding/circuit_methods.hpp"
 #include "binding/module_functions.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
@@ -58,6 +59,7 @@ PyObject* initialise() {
   add_class(module.get(), "MeasurementResult", measurement_result_type());
   add_class(module.get(), "Outcome", outcome_type());
   add_class(module.get(), "Ordavine", ordavine_type());
+  check_status(PyModule_AddFunctions(module.get(), circuit_functions()));
   cached_module = PyRef::borrow(module.get()).release();  // kept for the process
   return module.release();
 }

@@ -41,6 +41,34 @@ def seed(value: int | None, /) -> None:
     entropy until it seeds itself.
     """
 
+def sample(circuit: str, shots: int, *, seed: int | None = None, first_shot: int = 0) -> bytes:
+    """Run ``circuit`` (circuit text, see ``Ordavine.run``) ``shots`` times.
+
+    Each shot runs on a new register of as many qubits as the circuit
+    names (largest index + 1), all in |0>.  Returns ``shots * m`` bytes,
+    row-major, one 0/1 byte per measurement (``m`` per shot):
+    ``numpy.frombuffer(b, numpy.uint8).reshape(shots, m)``.  Shot number
+    ``k`` (counting from ``first_shot``) draws from ChaCha12 stream
+    ``k + 1`` of the key derived from ``seed``, so batches of a run split
+    by ``first_shot`` concatenate to the bytes of one call.  With
+    ``seed=None`` the key is drawn from the calling thread's generator.
+    Raises ``ValueError`` for a refused text (with line and column),
+    ``MemoryError`` for a record that cannot be held, and
+    ``KeyboardInterrupt`` on Ctrl-C between shots.
+    """
+
+def sample_detectors(
+    circuit: str, shots: int, *, seed: int | None = None, first_shot: int = 0
+) -> tuple[bytes, bytes]:
+    """As ``sample``, but returns ``(detectors, observables)``.
+
+    ``detectors`` holds ``shots * D`` bytes (one per ``DETECTOR`` per shot,
+    the parity of its record bits), ``observables`` ``shots * O`` bytes
+    (``O`` one more than the largest ``OBSERVABLE_INCLUDE`` index, each
+    the parity of every record bit included in it), both row-major: the
+    layout of Stim's ``sample(shots, separate_observables=True)``.
+    """
+
 @final
 class MeasurementResult:
     """The eigenvalue found by a measurement: ``PlusOne`` (+1) or ``MinusOne`` (-1).
@@ -228,3 +256,19 @@ class Ordavine:
         """
     def __reduce__(self) -> tuple[Callable[[bytes], Ordavine], tuple[bytes]]:
         """Pickling support through ``from_bytes`` and ``to_bytes``."""
+
+    # Whole circuits.
+
+    def run(self, circuit: str) -> bytes:
+        """Run circuit text on the register; one 0/1 byte per measurement, in order.
+
+        The text is the stabilizer circuit format read by Stim, in the subset
+        listed in the README (Clifford gates, Pauli measurements and resets,
+        feed-forward from ``rec[-k]``, Pauli noise, ``REPEAT``, detectors and
+        observables, coordinates).  Everything is checked before anything
+        runs: a refused text, or a qubit index at or above the register
+        size, raises ``ValueError("line L, column C: ...")`` and leaves the
+        register untouched.  Random outcomes and noise draw from the calling
+        thread's generator.  Returns the same graph, VOPs and record as the
+        same gates called one by one.
+        """

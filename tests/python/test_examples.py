@@ -77,7 +77,8 @@ def lying(method, call=1):
 
 def test_every_example_is_tested():
     tested = {"bell_ghz", "teleport_wire", "cluster_wire", "repeater_chain",
-              "repetition_code", "draw_graph", "export_state"}
+              "repetition_code", "draw_graph", "export_state",
+              "dask_shots"}
     assert {path.stem for path in EXAMPLES.glob("*.py")} == tested
 
 
@@ -396,3 +397,23 @@ def test_readme_covers_every_method_and_example():
         assert f"`{name}`" in text or f".{name}`" in text, name
     for path in EXAMPLES.glob("*.py"):
         assert f"examples/{path.name}" in text, path.name
+
+
+# --- Dask fan-out ----------------------------------------------------------------
+
+def test_dask_shots_gathers_what_one_process_samples():
+    pytest.importorskip("dask.distributed")
+    result = run_script("dask_shots", "--shots", "3000", "--batch", "700", "--workers", "2",
+                        "--distance", "3", timeout=300)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "identical to one process's sample" in result.stdout
+
+
+def test_dask_shots_circuit_is_silent_without_noise_and_fires_with_it():
+    pytest.importorskip("dask.distributed")  # the example imports it
+    shots = load("dask_shots")
+    for distance, rounds in [(3, 1), (5, 4)]:
+        quiet = ordavine.sample_detectors(shots.repetition_code(distance, rounds, 0.0), 40, seed=1)
+        assert not any(quiet[0]) and not any(quiet[1])
+        noisy = ordavine.sample_detectors(shots.repetition_code(distance, rounds, 0.05), 40, seed=1)
+        assert any(noisy[0])

@@ -23,9 +23,9 @@ def test_module_documentation_is_empty():
     assert ordavine.__doc__ == ""
 
 
-def test_module_functions_are_the_seed_alone():
+def test_module_functions_are_seed_and_the_samplers():
     public = {name for name in dir(ordavine) if not name.startswith("_")}
-    assert public == set(CLASS_NAMES) | {"seed"}
+    assert public == set(CLASS_NAMES) | {"seed", "sample", "sample_detectors"}
 
 
 @pytest.mark.parametrize("name", CLASS_NAMES)

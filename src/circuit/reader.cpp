@@ -1,0 +1,546 @@
+#include "circuit/reader.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "circuit/instruction_names.hpp"
+#include "register/failure.hpp"
+
+namespace ordavine::circuit {
+namespace {
+
+constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_name_char(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || is_digit(c) || c == '_';
+}
+constexpr char to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+// How a byte is shown in a message: printable ASCII as itself, anything
+// else (NUL, control characters, bytes of non-ASCII text) by its code.
+std::string describe_byte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte >= 0x21 && byte <= 0x7e) return std::string("'") + c + "'";
+  char text[32];
+  std::snprintf(text, sizeof text, "byte 0x%02X%s", byte, byte >= 0x80 ? " (non-ASCII)" : "");
+  return text;
+}
+
+// A name as shown in a message: long ones are cut.
+std::string shown_name(std::string_view name) {
+  constexpr std::size_t kShown = 40;
+  if (name.size() <= kShown) return std::string(name);
+  return std::string(name.substr(0, kShown)) + "...";
+}
+
+struct TargetToken {
+  Target value;
+  SourcePosition at;
+};
+
+struct Argument {
+  double value;
+  SourcePosition at;
+};
+
+// An open REPEAT block, with the running counts at its start.
+struct Frame {
+  std::size_t instruction;
+  std::uint64_t count;
+  std::uint64_t measurements;
+  std::uint64_t detectors;
+  std::uint64_t work;
+  SourcePosition at;
+};
+
+// (a, b) of the letters <a>C<b> of a controlled gate: the Pauli basis read
+// on each operand.  A record bit can stand only where the gate reads Z.
+struct Letters {
+  Axis first, second;
+};
+
+constexpr std::array<Letters, 9> kControlledLetters{{
+    {Axis::z, Axis::z}, {Axis::z, Axis::x}, {Axis::z, Axis::y},  // cz, cx, cy
+    {Axis::x, Axis::x}, {Axis::x, Axis::y}, {Axis::x, Axis::z},  // xcx, xcy, xcz
+    {Axis::y, Axis::x}, {Axis::y, Axis::y}, {Axis::y, Axis::z},  // ycx, ycy, ycz
+}};
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t sum;
+  return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
+}
+
+std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t product;
+  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max()
+                                                : product;
+}
+
+Threshold threshold_of(double p) {
+  const double scaled = std::nearbyint(p * 4294967296.0);
+  return scaled >= 4294967296.0 ? kAlways : static_cast<Threshold>(scaled);
+}
+
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : text_(text) {}
+
+  Program read() {
+    while (position_ < text_.size()) read_line();
+    if (!frames_.empty()) error(frames_.back().at, "REPEAT block is never closed");
+    program_.measurement_count = measurements_;
+    program_.detector_count = detectors_;
+    program_.observable_count = observables_;
+    program_.work = work_;
+    return std::move(program_);
+  }
+
+ private:
+  // ---- positions and errors ----------------------------------------------
+
+  SourcePosition here() const { return {line_, position_ - line_start_ + 1}; }
+
+  [[noreturn]] static void error(SourcePosition at, const std::string& problem) {
+    throw InvalidInput("line " + std::to_string(at.line) + ", column " +
+                       std::to_string(at.column) + ": " + problem);
+  }
+  [[noreturn]] void error_here(const std::string& problem) const { error(here(), problem); }
+
+  [[noreturn]] static void too_large(SourcePosition at, const char* what) {
+    throw RecordTooLarge("line " + std::to_string(at.line) + ", column " +
+                         std::to_string(at.column) + ": the " + what + " would hold more than " +
+                         std::to_string(kMaxRecordEntries) + " entries");
+  }
+
+  // ---- characters ------------------------------------------------------------
+
+  bool at_end() const { return position_ >= text_.size(); }
+  char peek() const { return at_end() ? '\n' : text_[position_]; }
+  // The end of a line's content: its newline, a comment, or the end of text.
+  bool at_line_end() const { return at_end() || text_[position_] == '\n' || text_[position_] == '#'; }
+
+  void skip_blanks() {
+    while (!at_end() && is_blank(text_[position_])) ++position_;
+  }
+
+  // Skips a comment, if any, and the newline; anything else is refused.
+  void finish_line() {
+    skip_blanks();
+    if (!at_end() && text_[position_] == '#') {
+      while (!at_end() && text_[position_] != '\n') ++position_;
+    }
+    if (at_end()) return;
+    if (text_[position_] != '\n') error_here("unexpected " + describe_byte(text_[position_]));
+    ++position_;
+    ++line_;
+    line_start_ = position_;
+  }
+
+  // Non-negative decimal integer, at most `limit`.
+  std::uint64_t read_integer(std::uint64_t limit, const char* what) {
+    const SourcePosition start = here();
+    if (!is_digit(peek())) error_here("expected " + std::string(what) + ", found " + describe_byte(peek()));
+    // Below limit / 10 another digit cannot pass the limit; only near it
+    // does the exact check run.
+    const std::uint64_t safe = limit / 10;
+    std::uint64_t value = 0;
+    while (!at_end() && is_digit(text_[position_])) {
+      const std::uint64_t digit = static_cast<std::uint64_t>(text_[position_] - '0');
+      if (value >= safe && value > (limit - digit) / 10) error(start, std::string(what) + " is too large");
+      value = value * 10 + digit;
+      ++position_;
+    }
+    return value;
+  }
+
+  // ---- one line ----------------------------------------------------------------
+
+  void read_line() {
+    skip_blanks();
+    if (at_line_end()) return finish_line();
+    const SourcePosition start = here();
+    if (peek() == '}') {
+      ++position_;
+      close_block(start);
+      return finish_line();
+    }
+    if (!is_name_char(peek()) || is_digit(peek())) {
+      error_here("expected an instruction name, found " + describe_byte(peek()));
+    }
+    const std::size_t name_begin = position_;
+    while (!at_end() && is_name_char(text_[position_])) ++position_;
+    const std::string_view name = text_.substr(name_begin, position_ - name_begin);
+    std::optional<NamedInstruction> entry;
+    constexpr std::size_t kLongestName = 24;
+    if (name.size() <= kLongestName) {
+      char upper[kLongestName];
+      for (std::size_t i = 0; i < name.size(); ++i) upper[i] = to_upper(name[i]);
+      entry = find_instruction(std::string_view(upper, name.size()));
+    }
+    if (!entry) error(start, "unknown or unsupported instruction '" + shown_name(name) + "'");
+    if (entry->kind == Kind::repeat) {
+      open_block(start);
+      return finish_line();
+    }
+    read_arguments();
+    read_targets();
+    compile(*entry, start);
+    finish_line();
+  }
+
+  void read_arguments() {
+    arguments_.clear();
+    const std::size_t after_name = position_;
+    skip_blanks();
+    if (peek() != '(') {
+      position_ = after_name;  // the blanks separate the first target
+      return;
+    }
+    ++position_;
+    skip_blanks();
+    if (peek() == ')') {
+      ++position_;
+      return;
+    }
+    while (true) {
+      skip_blanks();
+      const SourcePosition at = here();
+      const char* begin = text_.data() + position_;
+      const char* end = text_.data() + text_.size();
+      double value = 0;
+      const auto [stop, code] = std::from_chars(begin, end, value);
+      if (code != std::errc() || stop == begin || !std::isfinite(value)) {
+        error(at, "expected a number, found " + describe_byte(peek()));
+      }
+      position_ += static_cast<std::size_t>(stop - begin);
+      arguments_.push_back({value, at});
+      skip_blanks();
+      if (peek() == ',') {
+        ++position_;
+        continue;
+      }
+      if (peek() == ')') {
+        ++position_;
+        return;
+      }
+      error_here("expected ',' or ')', found " + describe_byte(peek()));
+    }
+  }
+
+  void read_targets() {
+    targets_.clear();
+    while (true) {
+      const std::size_t before = position_;
+      skip_blanks();
+      if (at_line_end()) return;
+      if (position_ == before) error_here("expected a blank before the target, found " + describe_byte(peek()));
+      const SourcePosition at = here();
+      Target value;
+      if (peek() == '!') {
+        ++position_;
+        value = read_integer(kMaxQubitIndex, "qubit index") | kInvertedFlag;
+      } else if (is_digit(peek())) {
+        value = read_integer(kMaxQubitIndex, "qubit index");
+      } else if (text_.substr(position_, 5) == "rec[-") {
+        position_ += 5;
+        const std::uint64_t back = read_integer(kValueMask, "record look-back");
+        if (peek() != ']') error_here("expected ']', found " + describe_byte(peek()));
+        ++position_;
+        if (back == 0) error(at, "rec[-0] is not a record entry; look-backs start at rec[-1]");
+        value = back | kRecordFlag;
+      } else {
+        error(at, "malformed target starting with " + describe_byte(peek()));
+      }
+      if (!at_line_end() && !is_blank(peek())) {
+        error_here("unexpected " + describe_byte(peek()) + " in a target");
+      }
+      targets_.push_back({value, at});
+    }
+  }
+
+  // ---- blocks ------------------------------------------------------------------
+
+  void open_block(SourcePosition start) {
+    skip_blanks();
+    if (frames_.size() >= kMaxNesting) {
+      error(start, "REPEAT blocks nested deeper than " + std::to_string(kMaxNesting));
+    }
+    const std::uint64_t count =
+        read_integer(std::numeric_limits<std::int64_t>::max(), "repeat count");
+    if (count == 0) error(start, "REPEAT 0 is not allowed: a block runs at least once");
+    skip_blanks();
+    if (peek() != '{') error_here("expected '{' after the repeat count, found " + describe_byte(peek()));
+    ++position_;
+    frames_.push_back({program_.instructions.size(), count, measurements_, detectors_, work_, start});
+    Instruction repeat{Opcode::repeat};
+    repeat.count = count;
+    program_.instructions.push_back(repeat);
+  }
+
+  void close_block(SourcePosition at) {
+    if (frames_.empty()) error(at, "'}' without an open REPEAT block");
+    const Frame frame = frames_.back();
+    frames_.pop_back();
+    const std::uint64_t body = program_.instructions.size() - frame.instruction - 1;
+    if (body == 0) {  // nothing to run: drop the block
+      program_.instructions.pop_back();
+      return;
+    }
+    program_.instructions[frame.instruction].body = body;
+    measurements_ = repeated(frame.measurements, measurements_, frame.count, frame.at,
+                             "measurement record");
+    detectors_ = repeated(frame.detectors, detectors_, frame.count, frame.at, "detector record");
+    if (detectors_ + observables_ > kMaxRecordEntries) too_large(frame.at, "detector record");
+    work_ = saturating_add(frame.work, saturating_mul(work_ - frame.work, frame.count));
+  }
+
+  // The count after a block that added `now - before` once runs `count` times.
+  static std::uint64_t repeated(std::uint64_t before, std::uint64_t now, std::uint64_t count,
+                                SourcePosition at, const char* what) {
+    const std::uint64_t body = now - before;
+    if (body != 0 && count > (kMaxRecordEntries - before) / body) too_large(at, what);
+    return before + body * count;
+  }
+
+  // ---- checks shared by the instructions -----------------------------------------
+
+  void expect_arguments(const NamedInstruction& entry, SourcePosition start, std::size_t low,
+                        std::size_t high) const {
+    const std::size_t n = arguments_.size();
+    if (n >= low && n <= high) return;
+    std::string wanted = low == high ? std::to_string(low)
+                                     : std::to_string(low) + " or " + std::to_string(high);
+    error(n > 0 ? arguments_.front().at : start,
+          std::string(entry.name) + " takes " + wanted + " argument" + (high == 1 ? "" : "s") +
+              ", found " + std::to_string(n));
+  }
+
+  void check_probabilities() const {
+    for (const Argument& argument : arguments_) {
+      if (!(argument.value >= 0.0 && argument.value <= 1.0)) {
+        error(argument.at, "probability " + std::to_string(argument.value) + " is outside [0, 1]");
+      }
+    }
+  }
+
+  void note_qubit(const TargetToken& token) {
+    const std::uint64_t q = value_of(token.value);
+    if (q + 1 > program_.qubit_count) {
+      program_.qubit_count = q + 1;
+      program_.largest_qubit_at = token.at;
+    }
+  }
+
+  // Qubit targets only; `!` only where `inverted_allowed`.
+  void check_qubits(const NamedInstruction& entry, bool inverted_allowed) {
+    for (const TargetToken& token : targets_) {
+      if (is_record(token.value)) {
+        error(token.at, std::string(entry.name) + " takes qubit targets, not measurement records");
+      }
+      if (is_inverted(token.value) && !inverted_allowed) {
+        error(token.at, std::string(entry.name) + " takes no inverted (!) targets");
+      }
+      note_qubit(token);
+    }
+  }
+
+  void check_look_back(const TargetToken& token) const {
+    const std::uint64_t back = value_of(token.value);
+    if (back > measurements_) {
+      error(token.at, "rec[-" + std::to_string(back) + "] reaches before the first measurement (" +
+                          std::to_string(measurements_) + " made so far)");
+    }
+  }
+
+  void check_records(const NamedInstruction& entry) const {
+    for (const TargetToken& token : targets_) {
+      if (!is_record(token.value)) {
+        error(token.at, std::string(entry.name) + " takes only measurement record targets rec[-k]");
+      }
+      check_look_back(token);
+    }
+  }
+
+  void check_pairs(const NamedInstruction& entry, SourcePosition start) {
+    if (targets_.size() % 2 != 0) {
+      error(targets_.empty() ? start : targets_.back().at,
+            std::string(entry.name) + " takes targets in pairs; this one has no partner");
+    }
+    const bool controlled = entry.kind == Kind::two_qubit &&
+                            entry.detail < static_cast<std::uint8_t>(TwoQubitGate::swap);
+    for (std::size_t i = 0; i < targets_.size(); i += 2) {
+      const TargetToken& a = targets_[i];
+      const TargetToken& b = targets_[i + 1];
+      for (const TargetToken* token : {&a, &b}) {
+        if (is_inverted(token->value)) {
+          error(token->at, std::string(entry.name) + " takes no inverted (!) targets");
+        }
+        if (!is_record(token->value)) {
+          note_qubit(*token);
+          continue;
+        }
+        if (!controlled) {
+          error(token->at, std::string(entry.name) + " takes qubit targets, not measurement records");
+        }
+        const bool first = token == &a;
+        const Letters letters = kControlledLetters[entry.detail];
+        if ((first ? letters.first : letters.second) != Axis::z) {
+          error(token->at, "a measurement record can only stand where " + std::string(entry.name) +
+                               " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
+        }
+        check_look_back(*token);
+      }
+      if (is_record(a.value) && is_record(b.value)) {
+        error(a.at, "both operands of " + std::string(entry.name) + " are measurement records");
+      }
+      if (a.value == b.value) {
+        error(b.at, std::string(entry.name) + " acts on qubit " + std::to_string(value_of(a.value)) +
+                        " twice in one pair");
+      }
+    }
+  }
+
+  // ---- emitting ------------------------------------------------------------------
+
+  void emit(Opcode code, std::uint8_t detail, SourcePosition start,
+            std::array<Threshold, 3> threshold = {}, std::uint64_t count = 0) {
+    if (program_.targets.size() + targets_.size() > std::numeric_limits<std::uint32_t>::max()) {
+      error(start, "the circuit has too many targets");
+    }
+    Instruction instruction{code, detail};
+    instruction.first_target = static_cast<std::uint32_t>(program_.targets.size());
+    instruction.target_count = static_cast<std::uint32_t>(targets_.size());
+    instruction.threshold = threshold;
+    instruction.count = count;
+    for (const TargetToken& token : targets_) program_.targets.push_back(token.value);
+    program_.instructions.push_back(instruction);
+    work_ = saturating_add(work_, targets_.size() + 1);
+  }
+
+  void add_measurements(SourcePosition start) {
+    measurements_ += targets_.size();
+    if (measurements_ > kMaxRecordEntries) too_large(start, "measurement record");
+  }
+
+  void compile(const NamedInstruction& entry, SourcePosition start) {
+    const auto detail = entry.detail;
+    switch (entry.kind) {
+      case Kind::single_qubit:
+        expect_arguments(entry, start, 0, 0);
+        check_qubits(entry, false);
+        if (!targets_.empty() && detail != vop::identity) emit(Opcode::single_qubit, detail, start);
+        return;
+      case Kind::two_qubit:
+        expect_arguments(entry, start, 0, 0);
+        check_pairs(entry, start);
+        if (!targets_.empty()) emit(Opcode::two_qubit, detail, start);
+        return;
+      case Kind::measure:
+      case Kind::measure_reset: {
+        expect_arguments(entry, start, 0, 1);
+        check_probabilities();
+        check_qubits(entry, true);
+        const Threshold flip = arguments_.empty() ? 0 : threshold_of(arguments_[0].value);
+        if (!targets_.empty()) {
+          emit(entry.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, detail, start,
+               {flip, 0, 0});
+        }
+        add_measurements(start);
+        return;
+      }
+      case Kind::reset:
+        expect_arguments(entry, start, 0, 0);
+        check_qubits(entry, false);
+        if (!targets_.empty()) emit(Opcode::reset, detail, start);
+        return;
+      case Kind::pauli_error:
+      case Kind::depolarize1:
+      case Kind::depolarize2: {
+        expect_arguments(entry, start, 1, 1);
+        check_probabilities();
+        if (entry.kind == Kind::depolarize2) {
+          check_pairs(entry, start);
+        } else {
+          check_qubits(entry, false);
+        }
+        const Threshold p = threshold_of(arguments_[0].value);
+        const Opcode code = entry.kind == Kind::pauli_error ? Opcode::pauli_error
+                            : entry.kind == Kind::depolarize1 ? Opcode::depolarize1
+                                                              : Opcode::depolarize2;
+        if (!targets_.empty() && p != 0) emit(code, detail, start, {p, 0, 0});
+        return;
+      }
+      case Kind::pauli_channel_1: {
+        expect_arguments(entry, start, 3, 3);
+        check_probabilities();
+        check_qubits(entry, false);
+        const double px = arguments_[0].value, py = arguments_[1].value, pz = arguments_[2].value;
+        if (px + py + pz > 1.0 + 1e-12) {
+          error(arguments_[0].at, "the probabilities of PAULI_CHANNEL_1 add up to more than 1");
+        }
+        const std::array<Threshold, 3> cumulative{threshold_of(px), threshold_of(px + py),
+                                                  threshold_of(std::min(1.0, px + py + pz))};
+        if (!targets_.empty() && cumulative[2] != 0) emit(Opcode::pauli_channel_1, 0, start, cumulative);
+        return;
+      }
+      case Kind::detector:
+        check_records(entry);
+        emit(Opcode::detector, 0, start);
+        ++detectors_;
+        if (detectors_ + observables_ > kMaxRecordEntries) too_large(start, "detector record");
+        return;
+      case Kind::observable_include: {
+        expect_arguments(entry, start, 1, 1);
+        const Argument& index = arguments_[0];
+        if (!(index.value >= 0.0 && index.value < 9007199254740992.0) ||
+            index.value != std::floor(index.value)) {
+          error(index.at, "the observable index must be a non-negative integer");
+        }
+        const auto observable = static_cast<std::uint64_t>(index.value);
+        if (observable >= kMaxRecordEntries || detectors_ + observable + 1 > kMaxRecordEntries) {
+          too_large(index.at, "observable record");
+        }
+        observables_ = std::max(observables_, observable + 1);
+        check_records(entry);
+        emit(Opcode::observable_include, 0, start, {}, observable);
+        return;
+      }
+      case Kind::tick:
+        expect_arguments(entry, start, 0, 0);
+        if (!targets_.empty()) error(targets_.front().at, "TICK takes no targets");
+        return;
+      case Kind::qubit_coords:
+        check_qubits(entry, false);
+        return;
+      case Kind::shift_coords:
+        if (!targets_.empty()) error(targets_.front().at, "SHIFT_COORDS takes no targets");
+        return;
+      case Kind::repeat:
+        break;
+    }
+    fail("instruction kind without a compilation");
+  }
+
+  std::string_view text_;
+  std::size_t position_ = 0;
+  std::size_t line_start_ = 0;
+  std::uint64_t line_ = 1;
+  std::uint64_t measurements_ = 0;
+  std::uint64_t detectors_ = 0;
+  std::uint64_t observables_ = 0;
+  std::uint64_t work_ = 0;
+  std::vector<Frame> frames_;
+  std::vector<TargetToken> targets_;
+  std::vector<Argument> arguments_;
+  Program program_;
+};
+
+}  // namespace
+
+Program read_circuit(std::string_view text) { return Reader(text).read(); }
+
+}  // namespace ordavine::circuit
