@@ -31,6 +31,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 WORKLOADS = os.path.join(HERE, "workloads.py")
+sys.path.insert(0, HERE)
+import sweeps  # noqa: E402  (the measurement-order workloads and their report)
 
 # --- configuration -------------------------------------------------------------
 
@@ -48,6 +50,7 @@ MODES = {
         "random": [100],
         "peek": [10000, 100000],
         "stim_batched": ["stim-circuit"],
+        "sweeps": [10000, 40000, 90000],
     },
     "full": {
         "budget": 60.0,
@@ -62,6 +65,7 @@ MODES = {
         "random": [100, 1000],
         "peek": [10000, 100000, 1000000],
         "stim_batched": ["stim-circuit", "stim-sampler"],
+        "sweeps": [10000, 40000, 90000, 250000, 1000000],
     },
     # Tiny sizes that only exercise the code paths (the test suite's smoke run).
     "smoke": {
@@ -77,6 +81,7 @@ MODES = {
         "random": [8],
         "peek": [16],
         "stim_batched": ["stim-circuit", "stim-sampler"],
+        "sweeps": [16],
     },
 }
 
@@ -285,6 +290,9 @@ class Bench:
         if wanted("peek"):
             for dims in (1, 2):
                 self.scaling("peek", self.cfg["peek"], ours, {"dims": dims})
+        if wanted("sweeps"):
+            for order in sweeps.ORDERS:
+                self.scaling("sweep2d", self.cfg["sweeps"], ours, {"order": order})
 
 
 def describe_failure(result, budget):
@@ -827,6 +835,7 @@ def write_report(path, meta, results, runners, plot_name):
             lines += scaling_section(table, workload, runners, budget)
     if table.sizes("peek"):
         lines += peek_section(table, runners, budget)
+    lines += sweeps.report_section(table, runners, budget, fmt_n, fmt_s, fmt_ratio, cell_text)
     if meta.get("cpp"):
         lines += ["", "## C++ micro-benchmark", "",
                   "`%s`, in the same run." % meta["cpp_command"], ""]
@@ -1069,6 +1078,8 @@ def main(argv=None):
     plot = os.path.join(args.out, "scaling.png")
     have_plot = write_plot(plot, results, runners, meta["budget"], meta)
     write_report(report, meta, results, runners, "scaling.png" if have_plot else "(no plot)")
+    have_sweeps = sweeps.write_plot(os.path.join(args.out, "sweeps.png"), Table(results), runners,
+                                    meta["budget"], meta["date"])
     sys.stderr.write("report: %s%s\n" % (report, "" if have_plot else
                                          " (no plot: matplotlib missing)"))
     if args.publish:
@@ -1077,6 +1088,8 @@ def main(argv=None):
         shutil.copyfile(report, os.path.join(dest, "REPORT.md"))
         if have_plot:
             shutil.copyfile(plot, os.path.join(dest, "scaling.png"))
+        if have_sweeps:
+            shutil.copyfile(os.path.join(args.out, "sweeps.png"), os.path.join(dest, "sweeps.png"))
         sys.stderr.write("published to %s\n" % dest)
     return 0
 

@@ -52,7 +52,8 @@ void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop)
   // for up to 64 members, else a per-thread byte array.
   constexpr std::size_t kMaskBits = 64;
   const bool use_mask = members.size() <= kMaskBits;
-  thread_local std::vector<std::uint8_t> joined;
+  thread_local std::vector<std::uint8_t> joined_storage;
+  std::vector<std::uint8_t>& joined = joined_storage;  // one look-up of thread storage
   if (!use_mask) joined.assign(members.size(), 0);
 
   // Every list that will grow gets its room first, so that running out of
@@ -170,7 +171,8 @@ void move_joined_members_to_end(Register& reg, std::span<const Qubit> members) {
   std::size_t longest = 0;
   for (const Qubit member : members) longest = std::max(longest, reg[member].neighbors.size());
   const MemberIndex index(members, reg.size());
-  thread_local std::vector<std::pair<std::size_t, Qubit>> moved;
+  thread_local std::vector<std::pair<std::size_t, Qubit>> moved_storage;
+  std::vector<std::pair<std::size_t, Qubit>>& moved = moved_storage;
   moved.reserve(longest);
   for (const Qubit member : members) {
     if (!has_others(member)) continue;
@@ -193,9 +195,12 @@ void move_joined_members_to_end(Register& reg, std::span<const Qubit> members) {
 }
 
 void cut_out(Register& reg, Qubit q) {
+  // Lists hold distinct entries: q stands once in each neighbour's list, and
+  // only the entries after it move.
   for (const Qubit n : reg[q].neighbors) {
     std::vector<Qubit>& list = reg[n].neighbors;
-    list.erase(std::remove(list.begin(), list.end(), q), list.end());
+    const auto at = std::find(list.begin(), list.end(), q);
+    if (at != list.end()) list.erase(at);
   }
   clear_list(reg[q].neighbors);
 }
