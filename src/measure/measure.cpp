@@ -42,7 +42,7 @@ Measurement measure_graph_y(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   // and q leaves every list.  The rewrite either completes or changes
   // nothing, so it goes first and the corrections, which cannot fail, after.
   for (const Qubit n : reg[q].neighbors) neighbour(reg, n);
-  complement_among(reg, reg[q].neighbors, q);
+  complement_among(reg, std::span<const NeighbourList::value_type>(reg[q].neighbors), q);
   for (const Qubit n : reg[q].neighbors) right_multiply(reg[n], correction);
   clear_list(reg[q].neighbors);
   right_multiply(reg[q], correction);
@@ -163,7 +163,7 @@ void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a,
     count(w);
   });
   for (std::size_t i = 0; i < used; ++i) {
-    std::vector<Qubit>& list = reg[counts[i].vertex].neighbors;
+    NeighbourList& list = reg[counts[i].vertex].neighbors;
     reserve_room(list, list.size() + counts[i].toggles);
   }
 }
@@ -187,8 +187,8 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   std::vector<Qubit>& b_neighbours = b_neighbours_storage;
   std::vector<Qubit>& common = common_storage;
   ToggleBatch& batch = batch_storage;
-  q_neighbours = reg[q].neighbors;
-  b_neighbours = reg[b].neighbors;
+  q_neighbours.assign(reg[q].neighbors.begin(), reg[q].neighbors.end());
+  b_neighbours.assign(reg[b].neighbors.begin(), reg[b].neighbors.end());
   for (const Qubit v : q_neighbours) neighbour(reg, v);
   for (const Qubit v : b_neighbours) neighbour(reg, v);
   const Neighbourhoods sets(q_neighbours, b_neighbours, reg.size());

@@ -6,13 +6,16 @@ namespace ordavine {
 namespace {
 
 // Removes every occurrence of `value`, closing up the rest in order.
-void erase_all(std::vector<Qubit>& list, Qubit value) {
-  list.erase(std::remove(list.begin(), list.end(), value), list.end());
+void erase_all(NeighbourList& list, Qubit value) {
+  for (auto at = std::find(list.begin(), list.end(), value); at != list.end();
+       at = std::find(at, list.end(), value)) {
+    at = list.erase(at);
+  }
 }
 
 std::vector<Node> make_nodes(std::size_t count) {
   std::vector<Node> nodes;
-  if (count > nodes.max_size()) fail_capacity();
+  if (count > kMaxQubits || count > nodes.max_size()) fail_capacity();
   nodes.resize(count);  // one allocation of exactly `count` nodes
   return nodes;
 }
@@ -33,8 +36,8 @@ bool has_edge(const Register& reg, Qubit a, Qubit b) {
 namespace {
 
 void append_edge(Register& reg, Qubit a, Qubit b) {
-  std::vector<Qubit>& from_a = reg[a].neighbors;
-  std::vector<Qubit>& from_b = reg[b].neighbors;
+  NeighbourList& from_a = reg[a].neighbors;
+  NeighbourList& from_b = reg[b].neighbors;
   reserve_room(from_a, from_a.size() + 1);
   reserve_room(from_b, from_b.size() + 1);
   from_a.push_back(b);

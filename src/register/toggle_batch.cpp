@@ -47,7 +47,7 @@ void ToggleBatch::prepare(Register& reg) {
   states_.begin(reg.size());
   is_partner_.reserve(reg.size());
   for (std::size_t slot = 0; slot < touched_.size(); ++slot) {
-    std::vector<Qubit>& list = reg[touched_[slot]].neighbors;
+    NeighbourList& list = reg[touched_[slot]].neighbors;
     reserve_room(list, list.size() + offsets_[slot + 1] - offsets_[slot]);
   }
 }
@@ -55,7 +55,7 @@ void ToggleBatch::prepare(Register& reg) {
 void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
   QubitMarks<PartnerState>& states = states_;
   QubitBits& is_partner = is_partner_;
-  std::vector<Qubit>& list = reg[touched_[slot]].neighbors;
+  NeighbourList& list = reg[touched_[slot]].neighbors;
   const std::size_t first = offsets_[slot], last = offsets_[slot + 1];
   states.begin(reg.size());  // a new epoch; no allocation after the first
   for (std::size_t i = first; i < last; ++i) {
@@ -70,11 +70,11 @@ void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
   for (std::size_t i = first; i < last && known; ++i) known = joined_[mirror_[i]] != kUnknown;
 
   const std::size_t length = list.size();
-  Qubit* const entries = list.data();
+  NeighbourList::value_type* const entries = list.data();
   std::size_t kept = 0;
   if (known) {
     // Only the partners it holds are looked for, and the scan stops at the
-    // last of them: the rest of the list moves up as one block.
+    // last of them.
     std::size_t expected = 0;
     for (std::size_t i = first; i < last; ++i) {
       PartnerState& state = states[partners_[i]];
@@ -84,17 +84,34 @@ void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
         ++expected;
       }
     }
-    std::size_t read = 0, found = 0;
+    // Find the first and the last partner held, then close up the gap
+    // from whichever side moves fewer entries: the entries before the last
+    // partner move towards the end and leave room in front, or those after
+    // the first move towards the front.
+    std::size_t read = 0, found = 0, first_hit = length;
     for (; found < expected && read < length; ++read) {
-      const Qubit entry = entries[read];
-      if (is_partner.test(entry)) {
-        ++found;
-      } else {
-        entries[kept++] = entry;
+      if (is_partner.test(entries[read])) {
+        if (found++ == 0) first_hit = read;
       }
     }
-    std::copy(entries + read, entries + length, entries + kept);
-    kept += length - read;
+    if (found == 0) {
+      kept = length;
+    } else if (read <= length - first_hit) {
+      std::size_t write = read;
+      for (std::size_t i = read; i-- > first_hit;) {
+        if (!is_partner.test(entries[i])) entries[--write] = entries[i];
+      }
+      std::copy_backward(entries, entries + first_hit, entries + write);
+      list.drop_front(found);
+      kept = length - found;
+    } else {
+      kept = first_hit;
+      for (std::size_t i = first_hit; i < read; ++i) {
+        if (!is_partner.test(entries[i])) entries[kept++] = entries[i];
+      }
+      std::copy(entries + read, entries + length, entries + kept);
+      kept += length - read;
+    }
   } else {
     // One bit test per entry finds the partners the list holds, and only
     // those reach their records.
