@@ -227,6 +227,10 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   } else {
     batch.commit(reg);
   }
+  // Room was had for the longest the lists could grow on the way; those
+  // that end short go back inside their nodes.
+  for (const Qubit v : q_neighbours) reg[v].neighbors.settle();
+  for (const Qubit v : b_neighbours) reg[v].neighbors.settle();
   clear_list(reg[q].neighbors);  // q is left without neighbours
   return {static_cast<std::uint8_t>(sign ^ r), false};
 }

@@ -152,6 +152,18 @@ class NeighbourList {
     return data() + i;
   }
 
+  // A list on the heap that fits inside again moves back and frees its
+  // block.  Updates reserve for the longest a list may grow on the way, so
+  // a list of four can be on the heap when they end; settling it then keeps
+  // sparse states at one node per qubit.
+  void settle() noexcept {
+    if (!on_heap() || size_ > kInline) return;
+    value_type held[kInline];
+    std::memcpy(held, data(), size_ * sizeof(value_type));
+    release();
+    std::memcpy(inline_, held, size_ * sizeof(value_type));
+  }
+
   // Removes the first `count` entries; the room they leave stays in front.
   void drop_front(std::size_t count) noexcept {
     if (on_heap()) {

@@ -111,6 +111,7 @@ void complement_among_impl(Register& reg, std::span<const Entry> members, Qubit 
       out += static_cast<std::size_t>(j != k && !was_joined);
     }
     list.pop_back();
+    list.settle();
   }
 }
 
@@ -222,6 +223,7 @@ void cut_out(Register& reg, Qubit q) {
     NeighbourList& list = reg[n].neighbors;
     const auto at = std::find(list.begin(), list.end(), q);
     if (at != list.end()) list.erase(at);
+    list.settle();
   }
   clear_list(reg[q].neighbors);
 }

@@ -53,6 +53,8 @@ void add_edge(Register& reg, Qubit a, Qubit b) {
 void remove_edge(Register& reg, Qubit a, Qubit b) {
   erase_all(reg[a].neighbors, b);
   erase_all(reg[b].neighbors, a);
+  reg[a].neighbors.settle();
+  reg[b].neighbors.settle();
 }
 
 void toggle_edge(Register& reg, Qubit a, Qubit b) {

@@ -73,17 +73,11 @@ void reserve_room(List& list, std::size_t needed) {
   if (needed > list.capacity()) list.reserve(std::max(needed, 2 * list.capacity()));
 }
 
-// Empties the list of a qubit cut out of the graph.  Storage for a few
-// entries is kept for the qubit's next edges; anything larger, left by a
-// qubit that had many neighbours, is freed.
-template <class List>
-void clear_list(List& list) noexcept {
-  constexpr std::size_t kKeptCapacity = 8;
-  if (list.capacity() > kKeptCapacity) {
-    List().swap(list);
-  } else {
-    list.clear();
-  }
+// Empties the list of a qubit cut out of the graph.  A list inside its node
+// stays there; one on the heap gives its block back.
+inline void clear_list(NeighbourList& list) noexcept {
+  list.clear();
+  if (list.capacity() > NeighbourList::kInline) NeighbourList().swap(list);
 }
 
 // Graph primitives on two distinct, checked qubits.  Each one either

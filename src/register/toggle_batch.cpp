@@ -136,6 +136,7 @@ void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
     const bool joined_at_end = state.originally_joined != (state.toggles % 2 == 1);
     if (state.last == i && joined_at_end) list.push_back(partners_[i]);
   }
+  list.settle();
 }
 
 void ToggleBatch::commit(Register& reg) noexcept {

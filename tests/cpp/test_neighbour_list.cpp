@@ -74,6 +74,11 @@ TEST(NeighbourList, ShortListsStayInsideTheNode) {
   EXPECT_LT(inside, reinterpret_cast<const NeighbourList::value_type*>(&list + 1));
   list.push_back(4);  // the fifth entry moves the list to the heap
   EXPECT_TRUE(list == (std::vector<Qubit>{3, 1, 2, 9, 4}));
+  EXPECT_NE(list.data(), inside);
+  list.erase(list.begin() + 1);
+  list.settle();  // four again: back inside, in order
+  EXPECT_EQ(list.data(), inside);
+  EXPECT_TRUE(list == (std::vector<Qubit>{3, 2, 9, 4}));
   EXPECT_EQ(sizeof(Node), 32u);
 }
 
