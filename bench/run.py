@@ -998,7 +998,7 @@ def main(argv=None):
     parser.add_argument("--mem-limit-gb", type=float, default=8.0,
                         help="address-space limit of each child (default 8)")
     parser.add_argument("--only", help="comma-separated workloads: percall,cluster1d,"
-                        "cluster2d,cluster2d_rows,ghz,random,peek")
+                        "cluster2d,cluster2d_rows,ghz,random,peek,sweeps")
     parser.add_argument("--also", action="append", metavar="LABEL=PYTHON",
                         help="also run ordavine under this interpreter (another build, "
                         "for instance a baseline commit), labelled LABEL; repeatable")

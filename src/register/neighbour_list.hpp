@@ -107,10 +107,14 @@ class NeighbourList {
   }
 
   void push_back(value_type entry) {
-    if (size_ == capacity()) reserve(std::max<std::size_t>(size_ + 1, 2 * capacity()));
+    if (size_ == capacity()) [[unlikely]] {
+      reserve(std::max<std::size_t>(size_ + 1, 2 * capacity()));
+    }
     data()[size_++] = entry;
   }
   void pop_back() noexcept { --size_; }
+  // Keeps the first `count` entries (count at most size()).
+  void truncate(std::size_t count) noexcept { size_ = static_cast<std::uint32_t>(count); }
 
   // Empties the list, keeping its storage.
   void clear() noexcept {
@@ -120,7 +124,7 @@ class NeighbourList {
 
   // New entries read 0.
   void resize(std::size_t count) {
-    reserve(count);
+    if (count > capacity()) [[unlikely]] reserve(count);
     if (count > size_) std::fill(data() + size_, data() + count, value_type{0});
     size_ = static_cast<std::uint32_t>(count);
   }

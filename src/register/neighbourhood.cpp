@@ -60,12 +60,11 @@ void complement_among_impl(Register& reg, std::span<const Entry> members, Qubit 
 
   // Every list that will grow gets its room first, so that running out of
   // memory throws before any list has changed.  A member joined to j other
-  // members ends with (size - j - drop entries) + (m - 1 - j) entries; the
-  // rewrite below also needs one spare slot.  The count is only needed when
-  // the list might not have the room already.
+  // members ends with (size - j - drop entries) + (m - 1 - j) entries.  The
+  // count is only needed when the list might not have the room already.
   for (const Qubit member : members) {
     NeighbourList& list = reg[member].neighbors;
-    if (list.size() + members.size() <= list.capacity()) continue;
+    if (list.size() + members.size() - 1 <= list.capacity()) continue;
     std::size_t leaving = 0, joined_members = 0;
     for (const Qubit entry : list) {
       if (entry == drop) {
@@ -74,7 +73,7 @@ void complement_among_impl(Register& reg, std::span<const Entry> members, Qubit 
         ++joined_members;
       }
     }
-    reserve_room(list, list.size() + members.size() - leaving - 2 * joined_members);
+    reserve_room(list, list.size() + members.size() - 1 - leaving - 2 * joined_members);
   }
 
   for (std::size_t k = 0; k < members.size(); ++k) {
@@ -99,18 +98,30 @@ void complement_among_impl(Register& reg, std::span<const Entry> members, Qubit 
       }
     }
     // Members it was not joined to are appended in the order they are met.
-    // Every member is written and the end only advances past the ones
-    // taken, so the loop has no branch to mispredict on a dense
-    // neighbourhood; the spare slot takes the write after the last one.
+    // When there is a spare slot past the end, every member is written and
+    // the end only advances past the ones taken, so the loop has no branch
+    // to mispredict on a dense neighbourhood; the spare slot takes the write
+    // after the last one.  A list exactly full writes only the ones taken.
     const std::size_t appended = members.size() - 1 - joined_count;
-    list.resize(kept + appended + 1);
-    NeighbourList::value_type* out = list.data() + kept;
-    for (std::size_t j = 0; j < members.size(); ++j) {
-      const bool was_joined = use_mask ? (joined_mask >> j) & 1 : joined[j] != 0;
-      *out = members[j];
-      out += static_cast<std::size_t>(j != k && !was_joined);
+    const std::size_t final_size = kept + appended;
+    const auto taken = [&](std::size_t j) {
+      return j != k && !(use_mask ? (joined_mask >> j) & 1 : joined[j] != 0);
+    };
+    if (final_size < list.capacity()) {
+      list.resize(final_size + 1);
+      NeighbourList::value_type* out = list.data() + kept;
+      for (std::size_t j = 0; j < members.size(); ++j) {
+        *out = static_cast<NeighbourList::value_type>(members[j]);
+        out += static_cast<std::size_t>(taken(j));
+      }
+      list.pop_back();
+    } else {
+      list.resize(final_size);
+      NeighbourList::value_type* out = list.data() + kept;
+      for (std::size_t j = 0; j < members.size(); ++j) {
+        if (taken(j)) *out++ = static_cast<NeighbourList::value_type>(members[j]);
+      }
     }
-    list.pop_back();
     list.settle();
   }
 }

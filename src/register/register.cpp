@@ -5,8 +5,19 @@
 namespace ordavine {
 namespace {
 
-// Removes every occurrence of `value`, closing up the rest in order.
+// Removes every occurrence of `value`, closing up the rest in order.  A
+// short list is compacted in one pass; in a long one the entry is found
+// and the shorter side of it moves.
 void erase_all(NeighbourList& list, Qubit value) {
+  if (list.size() <= 2 * NeighbourList::kInline) {
+    NeighbourList::value_type* entries = list.data();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (entries[i] != value) entries[kept++] = entries[i];
+    }
+    list.truncate(kept);
+    return;
+  }
   for (auto at = std::find(list.begin(), list.end(), value); at != list.end();
        at = std::find(at, list.end(), value)) {
     at = list.erase(at);
