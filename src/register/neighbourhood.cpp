@@ -78,6 +78,10 @@ void complement_among_impl(Register& reg, std::span<const Entry> members, Qubit 
 
   for (std::size_t k = 0; k < members.size(); ++k) {
     NeighbourList& list = reg[members[k]].neighbors;
+    // Writes go through a pointer had once: entries are 32-bit words like
+    // the list's own length, so writing through list[] would make the
+    // compiler reread where the entries are after every write.
+    NeighbourList::value_type* const entries = list.data();
     std::uint64_t joined_mask = 0;
     if (!use_mask) std::fill(joined.begin(), joined.end(), 0);
     // Entries of other members leave (their toggle removes them); the rest
@@ -87,7 +91,7 @@ void complement_among_impl(Register& reg, std::span<const Entry> members, Qubit 
       if (entry == drop) continue;
       const std::size_t position = index.find(entry);
       if (position == MemberIndex<Entry>::kNone) {
-        list[kept++] = entry;
+        entries[kept++] = static_cast<NeighbourList::value_type>(entry);
         continue;
       }
       ++joined_count;
@@ -142,6 +146,7 @@ void move_joined_among_few(Register& reg, std::span<const Entry> members) {
   for (const Qubit member : members) {
     NeighbourList& list = reg[member].neighbors;
     if (list.size() < 2) continue;
+    NeighbourList::value_type* const entries = list.data();
     std::size_t moved_count = 0, kept = 0;
     for (const Qubit entry : list) {
       const std::size_t position = index.find(entry);
@@ -150,7 +155,7 @@ void move_joined_among_few(Register& reg, std::span<const Entry> members) {
         if (moved_count == kLinearSearchLimit) fail("neighbour list holds a qubit twice");
         moved[moved_count++] = {position, entry};
       } else {
-        list[kept++] = entry;
+        entries[kept++] = static_cast<NeighbourList::value_type>(entry);
       }
     }
     if (moved_count == 0) continue;
@@ -161,7 +166,7 @@ void move_joined_among_few(Register& reg, std::span<const Entry> members) {
       for (; j > 0 && moved[j - 1].position > next.position; --j) moved[j] = moved[j - 1];
       moved[j] = next;
     }
-    for (std::size_t i = 0; i < moved_count; ++i) list[kept++] = moved[i].entry;
+    for (std::size_t i = 0; i < moved_count; ++i) entries[kept++] = static_cast<NeighbourList::value_type>(moved[i].entry);
   }
 }
 
@@ -193,6 +198,7 @@ void move_joined_members_to_end_impl(Register& reg, std::span<const Entry> membe
   for (const Qubit member : members) {
     if (!has_others(member)) continue;
     NeighbourList& list = reg[member].neighbors;
+    NeighbourList::value_type* const entries = list.data();
     moved.clear();
     std::size_t kept = 0;
     for (const Qubit entry : list) {
@@ -200,7 +206,7 @@ void move_joined_members_to_end_impl(Register& reg, std::span<const Entry> membe
       if (position != MemberIndex<Entry>::kNone) {
         moved.emplace_back(position, entry);
       } else {
-        list[kept++] = entry;
+        entries[kept++] = static_cast<NeighbourList::value_type>(entry);
       }
     }
     if (moved.empty()) continue;
