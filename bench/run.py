@@ -35,6 +35,7 @@ ROOT = os.path.dirname(HERE)
 WORKLOADS = os.path.join(HERE, "workloads.py")
 sys.path.insert(0, HERE)
 import saved_state  # noqa: E402  (bench/saved_state.py)
+import sweeps  # noqa: E402  (the measurement-order workloads and their report)
 
 # --- configuration -------------------------------------------------------------
 
@@ -52,6 +53,7 @@ MODES = {
         "random": [100],
         "peek": [10000, 100000],
         "stim_batched": ["stim-circuit"],
+        "sweeps": [10000, 40000, 90000],
     },
     "full": {
         "budget": 60.0,
@@ -66,6 +68,7 @@ MODES = {
         "random": [100, 1000],
         "peek": [10000, 100000, 1000000],
         "stim_batched": ["stim-circuit", "stim-sampler"],
+        "sweeps": [10000, 40000, 90000, 250000, 1000000],
     },
     # Tiny sizes that only exercise the code paths (the test suite's smoke run).
     "smoke": {
@@ -81,6 +84,7 @@ MODES = {
         "random": [8],
         "peek": [16],
         "stim_batched": ["stim-circuit", "stim-sampler"],
+        "sweeps": [16],
     },
 }
 
@@ -292,6 +296,9 @@ class Bench:
                 self.scaling("peek", self.cfg["peek"], ours, {"dims": dims})
         if wanted("export"):
             self.export = export_bench.section(self.args.python, self.mode, self.log)
+        if wanted("sweeps"):
+            for order in sweeps.ORDERS:
+                self.scaling("sweep2d", self.cfg["sweeps"], ours, {"order": order})
 
 
 def describe_failure(result, budget):
@@ -835,6 +842,7 @@ def write_report(path, meta, results, runners, plot_name):
     if table.sizes("peek"):
         lines += peek_section(table, runners, budget)
     lines += meta.get("export") or []
+    lines += sweeps.report_section(table, runners, budget, fmt_n, fmt_s, fmt_ratio, cell_text)
     if meta.get("cpp"):
         lines += ["", "## C++ micro-benchmark", "",
                   "`%s`, in the same run." % meta["cpp_command"], ""]
@@ -999,7 +1007,7 @@ def main(argv=None):
     parser.add_argument("--mem-limit-gb", type=float, default=8.0,
                         help="address-space limit of each child (default 8)")
     parser.add_argument("--only", help="comma-separated workloads: percall,cluster1d,"
-                        "cluster2d,cluster2d_rows,ghz,random,peek,export,saved_state,circuits")
+                        "cluster2d,cluster2d_rows,ghz,random,peek,export,saved_state,circuits,sweeps")
     parser.add_argument("--also", action="append", metavar="LABEL=PYTHON",
                         help="also run ordavine under this interpreter (another build, "
                         "for instance a baseline commit), labelled LABEL; repeatable")
@@ -1094,6 +1102,8 @@ def main(argv=None):
                        check=True, stdout=subprocess.DEVNULL)
         with open(report, "a") as f, open(report + ".circuits") as section:
             f.write("\n" + section.read())
+    have_sweeps = sweeps.write_plot(os.path.join(args.out, "sweeps.png"), Table(results), runners,
+                                    meta["budget"], meta["date"])
     sys.stderr.write("report: %s%s\n" % (report, "" if have_plot else
                                          " (no plot: matplotlib missing)"))
     if args.publish:
@@ -1102,6 +1112,8 @@ def main(argv=None):
         shutil.copyfile(report, os.path.join(dest, "REPORT.md"))
         if have_plot:
             shutil.copyfile(plot, os.path.join(dest, "scaling.png"))
+        if have_sweeps:
+            shutil.copyfile(os.path.join(args.out, "sweeps.png"), os.path.join(dest, "sweeps.png"))
         sys.stderr.write("published to %s\n" % dest)
     return 0
 

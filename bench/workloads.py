@@ -584,6 +584,11 @@ def run(job):
         return random_per_call(job)
     if workload == "peek":
         return peek_large(job)
+    if workload == "sweep2d":
+        import sweeps
+
+        return sweeps.run_sweep(job, new_ours, build_cluster, lattice_side, measure_x_sweeping,
+                                Progress())
     raise ValueError("unknown workload " + workload)
 
 

@@ -179,7 +179,10 @@ PyObject* new_outcome_dict(const std::vector<PeekOutcome>& outcomes) {
   return dict.release();
 }
 
-PyObject* new_index_list(const std::vector<Qubit>& indices) {
+namespace {
+
+template <class Indices>
+PyObject* index_list_of(const Indices& indices) {
   PyRef list(check(PyList_New(static_cast<Py_ssize_t>(indices.size()))));
   for (std::size_t i = 0; i < indices.size(); ++i) {
     PyObject* item = check(PyLong_FromUnsignedLongLong(indices[i]));
@@ -187,6 +190,11 @@ PyObject* new_index_list(const std::vector<Qubit>& indices) {
   }
   return list.release();
 }
+
+}  // namespace
+
+PyObject* new_index_list(const std::vector<Qubit>& indices) { return index_list_of(indices); }
+PyObject* new_index_list(const NeighbourList& indices) { return index_list_of(indices); }
 
 PyObject* new_index_set(const std::vector<Qubit>& indices) {
   PyRef set(check(PySet_New(nullptr)));

@@ -27,6 +27,7 @@ PyObject* new_outcome_dict(const std::vector<PeekOutcome>& outcomes);
 
 // A new list of ints, in the given order.
 PyObject* new_index_list(const std::vector<Qubit>& indices);
+PyObject* new_index_list(const NeighbourList& indices);
 
 // A new set of ints.
 PyObject* new_index_set(const std::vector<Qubit>& indices);

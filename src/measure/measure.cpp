@@ -42,7 +42,7 @@ Measurement measure_graph_y(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   // and q leaves every list.  The rewrite either completes or changes
   // nothing, so it goes first and the corrections, which cannot fail, after.
   for (const Qubit n : reg[q].neighbors) neighbour(reg, n);
-  complement_among(reg, reg[q].neighbors, q);
+  complement_among(reg, std::span<const NeighbourList::value_type>(reg[q].neighbors), q);
   for (const Qubit n : reg[q].neighbors) right_multiply(reg[n], correction);
   clear_list(reg[q].neighbors);
   right_multiply(reg[q], correction);
@@ -72,7 +72,9 @@ class Neighbourhoods {
     if (marked_) {
       thread_local QubitMarks<Mark> marks;
       marks.begin(size);
-      for (std::size_t i = 0; i < a.size(); ++i) marks[a[i]].position_in_a = i + 1;
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        marks[a[i]].position_in_a = static_cast<std::uint32_t>(i + 1);
+      }
       for (const Qubit w : b) marks[w].in_b = true;
       marks_ = &marks;
     }
@@ -91,7 +93,7 @@ class Neighbourhoods {
  private:
   static constexpr std::size_t kSearchLimit = 16;
   struct Mark {
-    std::size_t position_in_a = 0;  // position + 1
+    std::uint32_t position_in_a = 0;  // position + 1; 32 bits keep a mark at 12 bytes
     bool in_b = false;
   };
   const std::vector<Qubit>& a_;
@@ -163,7 +165,7 @@ void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a,
     count(w);
   });
   for (std::size_t i = 0; i < used; ++i) {
-    std::vector<Qubit>& list = reg[counts[i].vertex].neighbors;
+    NeighbourList& list = reg[counts[i].vertex].neighbors;
     reserve_room(list, list.size() + counts[i].toggles);
   }
 }
@@ -179,9 +181,16 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   const Qubit b = reg[q].neighbors.front();
   neighbour(reg, b);
 
-  thread_local std::vector<Qubit> q_neighbours, b_neighbours, common;
-  q_neighbours = reg[q].neighbors;
-  b_neighbours = reg[b].neighbors;
+  // Per-thread scratch, bound to references once: a thread-local named in
+  // a loop looks up the thread's storage at every use.
+  thread_local std::vector<Qubit> q_neighbours_storage, b_neighbours_storage, common_storage;
+  thread_local ToggleBatch batch_storage;
+  std::vector<Qubit>& q_neighbours = q_neighbours_storage;
+  std::vector<Qubit>& b_neighbours = b_neighbours_storage;
+  std::vector<Qubit>& common = common_storage;
+  ToggleBatch& batch = batch_storage;
+  q_neighbours.assign(reg[q].neighbors.begin(), reg[q].neighbors.end());
+  b_neighbours.assign(reg[b].neighbors.begin(), reg[b].neighbors.end());
   for (const Qubit v : q_neighbours) neighbour(reg, v);
   for (const Qubit v : b_neighbours) neighbour(reg, v);
   const Neighbourhoods sets(q_neighbours, b_neighbours, reg.size());
@@ -190,7 +199,6 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSou
     if (sets.in_b(v)) common.push_back(v);
   }
   const bool direct = q_neighbours.size() * b_neighbours.size() <= kDirectToggleLimit;
-  thread_local ToggleBatch batch;
   if (direct) {
     reserve_for_direct_toggles(reg, q_neighbours, b_neighbours, common, b, sets);
   } else {
@@ -200,16 +208,18 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSou
     batch.prepare(reg);
   }
 
+  // The graph is still as it was, so "joined to b" is "in B" and "joined
+  // to q" is "in A": one look-up each instead of a list scan.
   if (r == 0) {
     right_multiply(reg[b], vop::sqrt_iy);
     for (const Qubit w : q_neighbours) {
-      if (w != b && !has_edge(reg, b, w)) right_multiply(reg[w], vop::pauli_z);
+      if (w != b && !sets.in_b(w)) right_multiply(reg[w], vop::pauli_z);
     }
   } else {
     right_multiply(reg[b], vop::sqrt_minus_iy);
     right_multiply(reg[q], vop::pauli_z);
     for (const Qubit w : b_neighbours) {
-      if (w != q && !has_edge(reg, q, w)) right_multiply(reg[w], vop::pauli_z);
+      if (w != q && sets.in_a(w) == kAbsent) right_multiply(reg[w], vop::pauli_z);
     }
   }
 
@@ -219,6 +229,10 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   } else {
     batch.commit(reg);
   }
+  // Room was had for the longest the lists could grow on the way; those
+  // that end short go back inside their nodes.
+  for (const Qubit v : q_neighbours) reg[v].neighbors.settle();
+  for (const Qubit v : b_neighbours) reg[v].neighbors.settle();
   clear_list(reg[q].neighbors);  // q is left without neighbours
   return {static_cast<std::uint8_t>(sign ^ r), false};
 }

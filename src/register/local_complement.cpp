@@ -46,11 +46,11 @@ void local_complement(Register& reg, Qubit w) {
   reg.check(w);
   // Complementing about w only rewrites the lists of w's neighbours, so w's
   // own list stays fixed while it is read.
-  const std::vector<Qubit>& around = reg[w].neighbors;
+  const NeighbourList& around = reg[w].neighbors;
   for (Qubit q : around) reg.check(q);  // before anything changes
   // Toggling every pair of neighbours, pair by pair in list order, is done
   // as one rewrite of each neighbour's list with the same result.
-  complement_among(reg, around);
+  complement_among(reg, std::span<const NeighbourList::value_type>(around));
   for (Qubit q : around) multiply_on_right(reg[q], vop::s);
   multiply_on_right(reg[w], vop::sqrt_ix);
 }
@@ -61,7 +61,7 @@ void remove_vop(Register& reg, Qubit v, Qubit avoid) {
     // The identity's word complements four times about v: every edge and
     // VOP ends as it began (S and sqrt(iX) both have order four), and only
     // list order changes.  Its net effect costs one pass per neighbour.
-    move_joined_members_to_end(reg, reg[v].neighbors);
+    move_joined_members_to_end(reg, std::span<const NeighbourList::value_type>(reg[v].neighbors));
     return;
   }
   const Qubit partner = choose_partner(reg, v, avoid);

@@ -15,9 +15,10 @@ namespace {
 constexpr std::size_t kLinearSearchLimit = 12;
 
 // Position of a qubit in a member list, or none.
+template <class Entry>
 class MemberIndex {
  public:
-  MemberIndex(std::span<const Qubit> members, std::size_t register_size) : members_(members) {
+  MemberIndex(std::span<const Entry> members, std::size_t register_size) : members_(members) {
     if (members.size() > kLinearSearchLimit) {
       thread_local QubitMarks<std::uint32_t> marks;
       marks.begin(register_size);
@@ -40,42 +41,47 @@ class MemberIndex {
   }
 
  private:
-  std::span<const Qubit> members_;
+  std::span<const Entry> members_;
   const QubitMarks<std::uint32_t>* marks_ = nullptr;
 };
 
 }  // namespace
 
-void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop) {
-  const MemberIndex index(members, reg.size());
+template <class Entry>
+void complement_among_impl(Register& reg, std::span<const Entry> members, Qubit drop) {
+  const MemberIndex<Entry> index(members, reg.size());
   // Which members the list being rewritten was joined to: bits of one word
   // for up to 64 members, else a per-thread byte array.
   constexpr std::size_t kMaskBits = 64;
   const bool use_mask = members.size() <= kMaskBits;
-  thread_local std::vector<std::uint8_t> joined;
+  thread_local std::vector<std::uint8_t> joined_storage;
+  std::vector<std::uint8_t>& joined = joined_storage;  // one look-up of thread storage
   if (!use_mask) joined.assign(members.size(), 0);
 
   // Every list that will grow gets its room first, so that running out of
   // memory throws before any list has changed.  A member joined to j other
-  // members ends with (size - j - drop entries) + (m - 1 - j) entries; the
-  // rewrite below also needs one spare slot.  The count is only needed when
-  // the list might not have the room already.
+  // members ends with (size - j - drop entries) + (m - 1 - j) entries.  The
+  // count is only needed when the list might not have the room already.
   for (const Qubit member : members) {
-    std::vector<Qubit>& list = reg[member].neighbors;
-    if (list.size() + members.size() <= list.capacity()) continue;
+    NeighbourList& list = reg[member].neighbors;
+    if (list.size() + members.size() - 1 <= list.capacity()) continue;
     std::size_t leaving = 0, joined_members = 0;
     for (const Qubit entry : list) {
       if (entry == drop) {
         ++leaving;
-      } else if (index.find(entry) != MemberIndex::kNone) {
+      } else if (index.find(entry) != MemberIndex<Entry>::kNone) {
         ++joined_members;
       }
     }
-    reserve_room(list, list.size() + members.size() - leaving - 2 * joined_members);
+    reserve_room(list, list.size() + members.size() - 1 - leaving - 2 * joined_members);
   }
 
   for (std::size_t k = 0; k < members.size(); ++k) {
-    std::vector<Qubit>& list = reg[members[k]].neighbors;
+    NeighbourList& list = reg[members[k]].neighbors;
+    // Writes go through a pointer had once: entries are 32-bit words like
+    // the list's own length, so writing through list[] would make the
+    // compiler reread where the entries are after every write.
+    NeighbourList::value_type* const entries = list.data();
     std::uint64_t joined_mask = 0;
     if (!use_mask) std::fill(joined.begin(), joined.end(), 0);
     // Entries of other members leave (their toggle removes them); the rest
@@ -84,8 +90,8 @@ void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop)
     for (const Qubit entry : list) {
       if (entry == drop) continue;
       const std::size_t position = index.find(entry);
-      if (position == MemberIndex::kNone) {
-        list[kept++] = entry;
+      if (position == MemberIndex<Entry>::kNone) {
+        entries[kept++] = static_cast<NeighbourList::value_type>(entry);
         continue;
       }
       ++joined_count;
@@ -96,18 +102,31 @@ void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop)
       }
     }
     // Members it was not joined to are appended in the order they are met.
-    // Every member is written and the end only advances past the ones
-    // taken, so the loop has no branch to mispredict on a dense
-    // neighbourhood; the spare slot takes the write after the last one.
+    // When there is a spare slot past the end, every member is written and
+    // the end only advances past the ones taken, so the loop has no branch
+    // to mispredict on a dense neighbourhood; the spare slot takes the write
+    // after the last one.  A list exactly full writes only the ones taken.
     const std::size_t appended = members.size() - 1 - joined_count;
-    list.resize(kept + appended + 1);
-    Qubit* out = list.data() + kept;
-    for (std::size_t j = 0; j < members.size(); ++j) {
-      const bool was_joined = use_mask ? (joined_mask >> j) & 1 : joined[j] != 0;
-      *out = members[j];
-      out += static_cast<std::size_t>(j != k && !was_joined);
+    const std::size_t final_size = kept + appended;
+    const auto taken = [&](std::size_t j) {
+      return j != k && !(use_mask ? (joined_mask >> j) & 1 : joined[j] != 0);
+    };
+    if (final_size < list.capacity()) {
+      list.resize(final_size + 1);
+      NeighbourList::value_type* out = list.data() + kept;
+      for (std::size_t j = 0; j < members.size(); ++j) {
+        *out = static_cast<NeighbourList::value_type>(members[j]);
+        out += static_cast<std::size_t>(taken(j));
+      }
+      list.pop_back();
+    } else {
+      list.resize(final_size);
+      NeighbourList::value_type* out = list.data() + kept;
+      for (std::size_t j = 0; j < members.size(); ++j) {
+        if (taken(j)) *out++ = static_cast<NeighbourList::value_type>(members[j]);
+      }
     }
-    list.pop_back();
+    list.settle();
   }
 }
 
@@ -116,25 +135,27 @@ namespace {
 // move_joined_members_to_end for a short member list: the index searches the
 // list itself and the moved entries wait in a buffer on the stack, so
 // nothing is allocated and nothing can fail.
-void move_joined_among_few(Register& reg, std::span<const Qubit> members) {
-  const MemberIndex index(members, reg.size());  // short: no marks
+template <class Entry>
+void move_joined_among_few(Register& reg, std::span<const Entry> members) {
+  const MemberIndex<Entry> index(members, reg.size());  // short: no marks
   struct Moved {
     std::size_t position;  // in `members`
     Qubit entry;
   };
   Moved moved[kLinearSearchLimit];  // left uninitialised: only the used part is read
   for (const Qubit member : members) {
-    std::vector<Qubit>& list = reg[member].neighbors;
+    NeighbourList& list = reg[member].neighbors;
     if (list.size() < 2) continue;
+    NeighbourList::value_type* const entries = list.data();
     std::size_t moved_count = 0, kept = 0;
     for (const Qubit entry : list) {
       const std::size_t position = index.find(entry);
-      if (position != MemberIndex::kNone) {
+      if (position != MemberIndex<Entry>::kNone) {
         // Lists hold distinct entries, none of them the member itself.
         if (moved_count == kLinearSearchLimit) fail("neighbour list holds a qubit twice");
         moved[moved_count++] = {position, entry};
       } else {
-        list[kept++] = entry;
+        entries[kept++] = static_cast<NeighbourList::value_type>(entry);
       }
     }
     if (moved_count == 0) continue;
@@ -145,13 +166,14 @@ void move_joined_among_few(Register& reg, std::span<const Qubit> members) {
       for (; j > 0 && moved[j - 1].position > next.position; --j) moved[j] = moved[j - 1];
       moved[j] = next;
     }
-    for (std::size_t i = 0; i < moved_count; ++i) list[kept++] = moved[i].entry;
+    for (std::size_t i = 0; i < moved_count; ++i) entries[kept++] = static_cast<NeighbourList::value_type>(moved[i].entry);
   }
 }
 
 }  // namespace
 
-void move_joined_members_to_end(Register& reg, std::span<const Qubit> members) {
+template <class Entry>
+void move_joined_members_to_end_impl(Register& reg, std::span<const Entry> members) {
   // A member whose list holds only the centre has nothing to move, so the
   // leaves of a star cost one look each and nothing more.  The same pass
   // checks every member before anything changes.
@@ -169,20 +191,22 @@ void move_joined_members_to_end(Register& reg, std::span<const Qubit> members) {
   // The scratch space is had before any list changes.
   std::size_t longest = 0;
   for (const Qubit member : members) longest = std::max(longest, reg[member].neighbors.size());
-  const MemberIndex index(members, reg.size());
-  thread_local std::vector<std::pair<std::size_t, Qubit>> moved;
+  const MemberIndex<Entry> index(members, reg.size());
+  thread_local std::vector<std::pair<std::size_t, Qubit>> moved_storage;
+  std::vector<std::pair<std::size_t, Qubit>>& moved = moved_storage;
   moved.reserve(longest);
   for (const Qubit member : members) {
     if (!has_others(member)) continue;
-    std::vector<Qubit>& list = reg[member].neighbors;
+    NeighbourList& list = reg[member].neighbors;
+    NeighbourList::value_type* const entries = list.data();
     moved.clear();
     std::size_t kept = 0;
     for (const Qubit entry : list) {
       const std::size_t position = index.find(entry);
-      if (position != MemberIndex::kNone) {
+      if (position != MemberIndex<Entry>::kNone) {
         moved.emplace_back(position, entry);
       } else {
-        list[kept++] = entry;
+        entries[kept++] = static_cast<NeighbourList::value_type>(entry);
       }
     }
     if (moved.empty()) continue;
@@ -192,10 +216,31 @@ void move_joined_members_to_end(Register& reg, std::span<const Qubit> members) {
   }
 }
 
+void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop) {
+  complement_among_impl(reg, members, drop);
+}
+
+void complement_among(Register& reg, std::span<const NeighbourList::value_type> members,
+                      Qubit drop) {
+  complement_among_impl(reg, members, drop);
+}
+
+void move_joined_members_to_end(Register& reg, std::span<const Qubit> members) {
+  move_joined_members_to_end_impl(reg, members);
+}
+
+void move_joined_members_to_end(Register& reg, std::span<const NeighbourList::value_type> members) {
+  move_joined_members_to_end_impl(reg, members);
+}
+
 void cut_out(Register& reg, Qubit q) {
+  // Lists hold distinct entries: q stands once in each neighbour's list, and
+  // only the entries on the shorter side of it move.
   for (const Qubit n : reg[q].neighbors) {
-    std::vector<Qubit>& list = reg[n].neighbors;
-    list.erase(std::remove(list.begin(), list.end(), q), list.end());
+    NeighbourList& list = reg[n].neighbors;
+    const auto at = std::find(list.begin(), list.end(), q);
+    if (at != list.end()) list.erase(at);
+    list.settle();
   }
   clear_list(reg[q].neighbors);
 }

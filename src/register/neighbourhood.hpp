@@ -20,12 +20,16 @@ inline constexpr Qubit kNoQubit = ~Qubit{0};
 // `drop`, in their order, then the members it was not joined to, in the
 // order of `members`.
 void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop = kNoQubit);
+// The same with the members read from a neighbour list.
+void complement_among(Register& reg, std::span<const NeighbourList::value_type> members,
+                      Qubit drop = kNoQubit);
 
 // The net effect of complementing four times about a vertex with neighbour
 // list `members`: edges are unchanged, and in each member's list the entries
 // of the other members move to the end, in the order of `members`.  Every
 // member is checked against the register size before anything changes.
 void move_joined_members_to_end(Register& reg, std::span<const Qubit> members);
+void move_joined_members_to_end(Register& reg, std::span<const NeighbourList::value_type> members);
 
 // Removes q from the lists of all its neighbours and empties q's list.
 void cut_out(Register& reg, Qubit q);

@@ -5,14 +5,28 @@
 namespace ordavine {
 namespace {
 
-// Removes every occurrence of `value`, closing up the rest in order.
-void erase_all(std::vector<Qubit>& list, Qubit value) {
-  list.erase(std::remove(list.begin(), list.end(), value), list.end());
+// Removes every occurrence of `value`, closing up the rest in order.  A
+// short list is compacted in one pass; in a long one the entry is found
+// and the shorter side of it moves.
+void erase_all(NeighbourList& list, Qubit value) {
+  if (list.size() <= 2 * NeighbourList::kInline) {
+    NeighbourList::value_type* entries = list.data();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (entries[i] != value) entries[kept++] = entries[i];
+    }
+    list.truncate(kept);
+    return;
+  }
+  for (auto at = std::find(list.begin(), list.end(), value); at != list.end();
+       at = std::find(at, list.end(), value)) {
+    at = list.erase(at);
+  }
 }
 
 std::vector<Node> make_nodes(std::size_t count) {
   std::vector<Node> nodes;
-  if (count > nodes.max_size()) fail_capacity();
+  if (count > kMaxQubits || count > nodes.max_size()) fail_capacity();
   nodes.resize(count);  // one allocation of exactly `count` nodes
   return nodes;
 }
@@ -33,8 +47,8 @@ bool has_edge(const Register& reg, Qubit a, Qubit b) {
 namespace {
 
 void append_edge(Register& reg, Qubit a, Qubit b) {
-  std::vector<Qubit>& from_a = reg[a].neighbors;
-  std::vector<Qubit>& from_b = reg[b].neighbors;
+  NeighbourList& from_a = reg[a].neighbors;
+  NeighbourList& from_b = reg[b].neighbors;
   reserve_room(from_a, from_a.size() + 1);
   reserve_room(from_b, from_b.size() + 1);
   from_a.push_back(b);
@@ -50,6 +64,8 @@ void add_edge(Register& reg, Qubit a, Qubit b) {
 void remove_edge(Register& reg, Qubit a, Qubit b) {
   erase_all(reg[a].neighbors, b);
   erase_all(reg[b].neighbors, a);
+  reg[a].neighbors.settle();
+  reg[b].neighbors.settle();
 }
 
 void toggle_edge(Register& reg, Qubit a, Qubit b) {

@@ -14,21 +14,27 @@
 
 #include "clifford/tables.hpp"
 #include "register/failure.hpp"
+#include "register/neighbour_list.hpp"
 
 namespace ordavine {
 
-using Qubit = std::size_t;
-
 struct Node {
-  std::vector<Qubit> neighbors;
+  NeighbourList neighbors;
   Vop vop = vop::hadamard;  // H on |+> is |0>: a new qubit starts in |0>
 };
 
+// 32 bytes a qubit: the list with its first four entries inside, and the VOP.
+static_assert(sizeof(Node) == 32);
+
+// List entries are 32 bits wide, so a register holds fewer than 2^32 qubits.
+inline constexpr std::size_t kMaxQubits = NeighbourList::kMaxLength;
+
 class Register {
  public:
-  // `count` qubits, every one in |0> (no edges, VOP 10).  A count whose node
-  // vector cannot be addressed fails with "capacity overflow"; one whose
-  // memory cannot be had throws std::bad_alloc.
+  // `count` qubits, every one in |0> (no edges, VOP 10).  A count above
+  // kMaxQubits, or whose node vector cannot be addressed, fails with
+  // "capacity overflow"; one whose memory cannot be had throws
+  // std::bad_alloc.
   explicit Register(std::size_t count);
 
   std::size_t size() const noexcept { return nodes_.size(); }
@@ -62,20 +68,16 @@ class Register {
 // while (capacity at least doubles, as a growing vector's does).  Every
 // graph update calls this for each list it will lengthen before it changes
 // any list, so that running out of memory leaves the graph as it was.
-inline void reserve_room(std::vector<Qubit>& list, std::size_t needed) {
+template <class List>
+void reserve_room(List& list, std::size_t needed) {
   if (needed > list.capacity()) list.reserve(std::max(needed, 2 * list.capacity()));
 }
 
-// Empties the list of a qubit cut out of the graph.  Storage for a few
-// entries is kept for the qubit's next edges; anything larger, left by a
-// qubit that had many neighbours, is freed.
-inline void clear_list(std::vector<Qubit>& list) noexcept {
-  constexpr std::size_t kKeptCapacity = 8;
-  if (list.capacity() > kKeptCapacity) {
-    std::vector<Qubit>().swap(list);
-  } else {
-    list.clear();
-  }
+// Empties the list of a qubit cut out of the graph.  A list inside its node
+// stays there; one on the heap gives its block back.
+inline void clear_list(NeighbourList& list) noexcept {
+  list.clear();
+  if (list.capacity() > NeighbourList::kInline) NeighbourList().swap(list);
 }
 
 // Graph primitives on two distinct, checked qubits.  Each one either

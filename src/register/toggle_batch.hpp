@@ -8,9 +8,12 @@
 // what the toggles one by one leave behind.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
+#include "register/qubit_bits.hpp"
+#include "register/qubit_marks.hpp"
 #include "register/register.hpp"
 
 namespace ordavine {
@@ -38,10 +41,33 @@ class ToggleBatch {
   void commit(Register& reg) noexcept;
 
  private:
+  // What one list rewrite knows about a partner of the vertex rewritten.
+  struct PartnerState {
+    std::uint32_t toggles = 0;  // how often the pair was toggled
+    std::uint32_t last = 0;     // position of its last toggle among the vertex's
+    bool originally_joined = false;
+  };
+
   std::vector<std::pair<Qubit, Qubit>> pairs_;
   std::vector<Qubit> touched_;
   std::vector<std::size_t> offsets_;
   std::vector<Qubit> partners_;
+  // For each entry of partners_, the entry of the same pair in the other
+  // vertex's group, and whether the pair was joined before the batch as
+  // far as a finished rewrite has found out.
+  std::vector<std::size_t> mirror_;
+  std::vector<std::uint8_t> joined_;
+  static constexpr std::uint8_t kUnknown = 0, kNotJoined = 1, kJoined = 2;
+  static constexpr std::size_t kFewToggles = 8;
+
+  // Rewrites the list of touched_[slot]; called once per slot by commit.
+  void rewrite(Register& reg, std::size_t slot) noexcept;
+
+  // Per-qubit scratch, kept with the batch rather than in thread-locals:
+  // the loops reach it through `this`, with no look-up of thread storage.
+  QubitMarks<std::uint32_t> slot_of_;  // touched vertex -> slot + 1
+  QubitMarks<PartnerState> states_;
+  QubitBits is_partner_;  // the partners of the list being rewritten
 };
 
 }  // namespace ordavine

@@ -4,7 +4,10 @@
 // the fast paths take over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "measure/measure.hpp"
@@ -204,6 +207,98 @@ TEST(FastPaths, SparseRegistersGatesMeasurementsAndPeeksMatch) {
       }
       expect_same(fast, plain, where);
     }
+  }
+}
+
+// Measurement sweeps over a 2D cluster state, in the orders computations
+// use: row by row, column by column, and building row r+1 before measuring
+// row r.  The measured front grows dense, so lists of length about the side
+// lose and gain a few entries per measurement.
+TEST(FastPaths, ClusterSweepsInEveryOrderMatch) {
+  constexpr std::size_t kSide = 22, n = kSide * kSide;
+  std::mt19937 rng(23);
+  for (int order = 0; order < 3; ++order) {
+    Register fast(n);
+    Register plain(n);
+    SeededSource fast_words(400 + order), plain_words(400 + order);
+    const auto both_cz = [&](Qubit a, Qubit b) {
+      cz(fast, a, b);
+      plain::cz(plain, a, b);
+    };
+    const auto build_row = [&](std::size_t r) {
+      for (Qubit q = r * kSide; q < (r + 1) * kSide; ++q) {
+        h(fast, q);
+        h(plain, q);
+      }
+      for (Qubit q = r * kSide; q + 1 < (r + 1) * kSide; ++q) both_cz(q, q + 1);
+      if (r > 0) {
+        for (Qubit q = (r - 1) * kSide; q < r * kSide; ++q) both_cz(q, q + kSide);
+      }
+    };
+    std::uniform_int_distribution<int> basis(0, 9);
+    const auto measure_both = [&](Qubit q, const std::string& where) {
+      const int b = basis(rng);  // mostly X, as in a sweep; Y and Z now and then
+      const Axis axis = b < 8 ? Axis::x : static_cast<Axis>(b - 7);
+      const Measurement x = measure(fast, q, axis, fast_words);
+      const Measurement y = plain::measure(plain, q, axis, plain_words);
+      ASSERT_EQ(x.result, y.result) << where;
+      ASSERT_EQ(x.determined, y.determined) << where;
+      expect_same(fast, plain, where);
+    };
+    if (order == 2) {
+      build_row(0);
+      for (std::size_t r = 0; r < kSide; ++r) {
+        if (r + 1 < kSide) build_row(r + 1);
+        expect_same(fast, plain, "interleaved build of row " + std::to_string(r + 1));
+        for (Qubit q = r * kSide; q < (r + 1) * kSide; ++q) {
+          measure_both(q, "interleaved, qubit " + std::to_string(q));
+        }
+      }
+      continue;
+    }
+    for (std::size_t r = 0; r < kSide; ++r) build_row(r);
+    for (std::size_t i = 0; i < n; ++i) {
+      const Qubit q = order == 0 ? i : (i % kSide) * kSide + i / kSide;
+      measure_both(q, (order == 0 ? "rows" : "columns") + std::string(", qubit ") +
+                          std::to_string(q));
+    }
+  }
+}
+
+// Long mixed sequences on graphs whose neighbourhoods have hundreds of
+// members: measurements on every axis thin them out and controlled-Z gates
+// from a few hubs build them up again.
+TEST(FastPaths, LongSequencesOnFrontsOfHundredsMatch) {
+  std::mt19937 rng(29);
+  for (int round = 0; round < 2; ++round) {
+    const std::size_t n = 300;
+    Register fast = random_graph(n, 0.7, rng);
+    Register plain = fast;
+    SeededSource fast_words(500 + round), plain_words(500 + round);
+    std::uniform_int_distribution<Qubit> qubit(0, n - 1);
+    std::uniform_int_distribution<int> kind(0, 99);
+    std::size_t widest = 0;
+    for (int step = 0; step < 800; ++step) {
+      const int k = kind(rng);
+      const Qubit a = k < 40 ? static_cast<Qubit>(step % 3) : qubit(rng);
+      Qubit b = qubit(rng);
+      if (b == a) b = (a + 1) % n;
+      widest = std::max(widest, fast[b].neighbors.size());
+      if (k < 60) {
+        cz(fast, a, b);
+        plain::cz(plain, a, b);
+      } else if (k < 80) {
+        const Vop gate = std::array<Vop, 6>{1, 2, 3, 5, 6, 10}[static_cast<std::size_t>(k % 6)];
+        apply_single_qubit_gate(fast, b, gate);
+        apply_single_qubit_gate(plain, b, gate);
+      } else {
+        const Axis axis = static_cast<Axis>(k % 3);
+        ASSERT_EQ(measure(fast, b, axis, fast_words).result,
+                  plain::measure(plain, b, axis, plain_words).result);
+      }
+      expect_same(fast, plain, "round " + std::to_string(round) + " step " + std::to_string(step));
+    }
+    EXPECT_GE(widest, 150u);  // the fronts were as wide as intended
   }
 }
 

@@ -31,11 +31,14 @@ TEST(Register, CopyIsDeepAndKeepsOrder) {
 }
 
 TEST(Register, UnaddressableCountFailsWithCapacityOverflow) {
-  try {
-    Register reg(std::size_t{1} << 62);
-    FAIL() << "expected a failure";
-  } catch (const Failure& f) {
-    EXPECT_EQ(f.message(), "capacity overflow");
+  // 2^32 is the first count whose indices a 32-bit list entry cannot hold.
+  for (const std::size_t count : {kMaxQubits + 1, std::size_t{1} << 40, std::size_t{1} << 62}) {
+    try {
+      Register reg(count);
+      FAIL() << "expected a failure for " << count;
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.message(), "capacity overflow");
+    }
   }
 }
 

@@ -28,7 +28,10 @@ def test_bench_harness_smoke(tmp_path):
         saved = json.load(f)
     results = saved["results"]
     workloads = {r["workload"] for r in results}
-    assert workloads == {"percall", "cluster1d", "cluster2d", "cluster2d_rows", "ghz", "random", "peek"}
+    assert workloads == {"percall", "cluster1d", "cluster2d", "cluster2d_rows", "ghz", "random", "peek",
+                         "sweep2d"}
+    orders = {r["order"] for r in results if r["workload"] == "sweep2d" and r["status"] == "ok"}
+    assert orders == {"tailored", "rows", "columns", "diagonal", "interleaved"}
     failed = [r for r in results if r["status"] not in ("ok", "skipped")]
     assert not failed, failed
     ours = [r for r in results if r["impl"] == "ours" and r["workload"] != "percall"]
@@ -38,5 +41,6 @@ def test_bench_harness_smoke(tmp_path):
 
     report = (out / "report.md").read_text()
     for heading in ("# ordavine benchmark report", "## Per-call cost", "## Scaling",
-                    "## Bulk export and entanglement entropy"):
+                    "## Bulk export and entanglement entropy",
+                    "## Measurement orders on a 2D cluster state"):
         assert heading in report
