@@ -1,8 +1,10 @@
 #include "circuit/reader.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <span>
 #include <string>
@@ -249,6 +251,7 @@ class Reader {
     const char* const data = text_.data();
     const char* const end = data + text_.size();
     const char* p = data + position_;
+    reserve_for_line(p, end);
     while (true) {
       const char* const before = p;
       while (p != end && is_blank(*p)) ++p;
@@ -273,6 +276,20 @@ class Reader {
       p = data + position_;
     }
     position_ = static_cast<std::size_t>(p - data);
+  }
+
+  // Room for every target the rest of the line could hold (one per two
+  // bytes, up to kReservedTargets), so a long line is read without the
+  // array moving; the array still grows geometrically, so many short lines
+  // cost no more than pushing.  Pages reserved but not written are never
+  // touched.
+  void reserve_for_line(const char* from, const char* end) {
+    constexpr std::size_t kReservedTargets = std::size_t{1} << 24;
+    const void* newline = std::memchr(from, '\n', static_cast<std::size_t>(end - from));
+    const auto length = static_cast<std::size_t>((newline ? static_cast<const char*>(newline) : end) - from);
+    auto& targets = program_.targets;
+    const std::size_t wanted = targets.size() + std::min(length / 2 + 1, kReservedTargets);
+    if (wanted > targets.capacity()) targets.reserve(std::max(wanted, 2 * targets.capacity()));
   }
 
   // One target of any form, from position_ (at the blanks before it).
