@@ -134,7 +134,9 @@ class Reader {
   void finish_line() {
     skip_blanks();
     if (!at_end() && text_[position_] == '#') {
-      while (!at_end() && text_[position_] != '\n') ++position_;
+      const void* newline = std::memchr(text_.data() + position_, '\n', text_.size() - position_);
+      position_ = newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data())
+                          : text_.size();
     }
     if (at_end()) return;
     if (text_[position_] != '\n') error_here("unexpected " + describe_byte(text_[position_]));
