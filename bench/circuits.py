@@ -2,7 +2,7 @@
 """Whole-circuit benchmarks: one `run` or `sample` call against the same
 work done gate by gate, against Stim, and the reader's speed.
 
-    python bench/circuits.py [--quick | --smoke] [--python PATH ...] [--out FILE.md]
+    python bench/circuits.py [--quick | --smoke] [--python PATH ...] [--only NAMES] [--out FILE.md]
 
 Each workload is timed in this process (medians of several repetitions) for
 every interpreter given (a child process per interpreter); the result is a
@@ -18,6 +18,9 @@ Workloads:
               per distance, to show where a frame sampler wins.
   parse       MB/s of the reader on the 1D cluster text (sample(text, 0):
               parse and one register allocation, no shots).
+  targets     ns per target of one line of n targets in `run(text)`, line by
+              line of the 1D cluster (I is a no-op: reading alone), with the
+              register's allocation taken off.
 """
 
 import argparse
@@ -29,12 +32,14 @@ import sys
 import time
 
 SIZES = {
-    "smoke": {"cluster1d": [100], "cluster2d": [100], "surface": [3], "shots": 20, "reps": 1},
+    "smoke": {"cluster1d": [100], "cluster2d": [100], "surface": [3], "shots": 20, "reps": 1,
+              "targets": 100},
     "quick": {"cluster1d": [10**4, 10**5], "cluster2d": [900, 2500], "surface": [3, 5],
-              "shots": 1000, "reps": 3},
+              "shots": 1000, "reps": 3, "targets": 10**5},
     "full": {"cluster1d": [10**4, 10**5, 10**6], "cluster2d": [2500, 10**4, 10**6],
-             "surface": [3, 5, 7], "shots": 10**4, "reps": 3},
+             "surface": [3, 5, 7], "shots": 10**4, "reps": 3, "targets": 10**6},
 }
+WORKLOADS = ("cluster1d", "cluster2d", "surface", "parse", "targets")
 STIM_2D_LIMIT = 10**4  # the tableau grows as n^2: larger grids only for us
 
 
@@ -62,8 +67,28 @@ def cluster2d_text(n):
     return f"H {everything}\nCZ {' '.join(edges)}\nM {everything}\n"
 
 
-def measure_here(mode):
-    """Runs every workload in this interpreter; returns a dict of results."""
+def per_target(ordavine, n, reps):
+    """ns per target of each line of the 1D cluster, run on its own (the
+    lines before it included, their time taken off) and of the three
+    single-qubit calls it replaces."""
+    everything = " ".join(map(str, range(n)))
+    chain = " ".join(f"{q} {q + 1}" for q in range(n - 1))
+    lines = [("I (reading only)", f"I {everything}\n", n), ("H", f"H {everything}\n", n),
+             ("CZ after H (per pair)", f"CZ {chain}\n", n - 1), ("MX after the chain", f"MX {everything}\n", n)]
+    before = timed(lambda: ordavine.Ordavine(n), reps)
+    rows, prefix = [], ""
+    for label, line, count in lines:
+        text = prefix + line
+        seconds = timed(lambda: ordavine.Ordavine(n).run(text), reps)
+        rows.append({"line": label, "targets": count, "seconds": seconds - before, "bytes": len(line)})
+        if label.startswith("I"):
+            continue  # the no-op line is not part of the cluster
+        before, prefix = seconds, text
+    return rows
+
+
+def measure_here(mode, only=WORKLOADS):
+    """Runs the chosen workloads in this interpreter; returns a dict of results."""
     import ordavine
     try:
         import stim
@@ -71,10 +96,15 @@ def measure_here(mode):
         stim = None
     cfg = SIZES[mode]
     reps = cfg["reps"]
-    out = {"cluster1d": [], "cluster2d": [], "surface": [], "parse": []}
+    out = {"cluster1d": [], "cluster2d": [], "surface": [], "parse": [], "targets": []}
 
-    for n in cfg["cluster1d"]:
+    for n in cfg["cluster1d"] if "cluster1d" in only or "parse" in only else []:
         text = cluster1d_text(n)
+        if "parse" in only:
+            parse = timed(lambda: ordavine.sample(text, 0), reps)
+            out["parse"].append({"n": n, "bytes": len(text), "seconds": parse})
+        if "cluster1d" not in only:
+            continue
         one_call = timed(lambda: ordavine.Ordavine(n).run(text), reps)
 
         def by_gates():
@@ -88,10 +118,11 @@ def measure_here(mode):
         gates = 3 * n - 1
         out["cluster1d"].append({"n": n, "run": one_call, "loop": timed(by_gates, reps),
                                  "gates": gates})
-        parse = timed(lambda: ordavine.sample(text, 0), reps)
-        out["parse"].append({"n": n, "bytes": len(text), "seconds": parse})
 
-    for n in cfg["cluster2d"]:
+    if "targets" in only:
+        out["targets"] = per_target(ordavine, cfg["targets"], reps)
+
+    for n in cfg["cluster2d"] if "cluster2d" in only else []:
         text = cluster2d_text(n)
         row = {"n": n, "run": timed(lambda: ordavine.Ordavine(n).run(text), reps)}
         if stim is not None and n <= STIM_2D_LIMIT:
@@ -99,7 +130,7 @@ def measure_here(mode):
             row["stim"] = timed(lambda: stim.TableauSimulator().do_circuit(circuit), max(1, reps // 2))
         out["cluster2d"].append(row)
 
-    if stim is not None:
+    if stim is not None and "surface" in only:
         for d in cfg["surface"]:
             circuit = stim.Circuit.generated("surface_code:rotated_memory_z", distance=d, rounds=d,
                                              after_clifford_depolarization=0.001,
@@ -142,6 +173,13 @@ def report(results):
         for r in res["surface"]:
             lines.append(f"| {label} | {r['d']} | {r['qubits']} | {r['shots']} | {r['ours']:.3f} s | "
                          f"{r['stim']:.3f} s | {r['ours'] / r['stim']:.1f} |")
+    lines += ["", "### Per target, line by line (run(text), register allocation taken off)", "",
+              "| interpreter | line | targets | ns per target | MB/s of the line |", "|---|---|---|---|---|"]
+    for label, res in results.items():
+        for r in res.get("targets", []):
+            seconds = max(r["seconds"], 1e-9)
+            lines.append(f"| {label} | {r['line']} | {r['targets']} | {1e9 * seconds / r['targets']:.0f} | "
+                         f"{r['bytes'] / 1e6 / seconds:.0f} |")
     lines += ["", "### Reader", "", "| interpreter | text | MB/s |", "|---|---|---|"]
     for label, res in results.items():
         for r in res["parse"]:
@@ -156,17 +194,23 @@ def main(argv=None):
     parser.add_argument("--smoke", action="store_true")
     parser.add_argument("--python", action="append", metavar="LABEL=PATH",
                         help="interpreter to measure (default: this one)")
+    parser.add_argument("--only", help="comma-separated workloads (default: all of " + ", ".join(WORKLOADS) + ")")
     parser.add_argument("--out", help="write the Markdown section here")
     parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     mode = "smoke" if args.smoke else "quick" if args.quick else "full"
+    only = tuple(args.only.split(",")) if args.only else WORKLOADS
+    unknown = set(only) - set(WORKLOADS)
+    if unknown:
+        parser.error(f"unknown workloads: {', '.join(sorted(unknown))}")
     if args.child:
-        print(json.dumps(measure_here(mode)))
+        print(json.dumps(measure_here(mode, only)))
         return
     interpreters = [p.split("=", 1) for p in (args.python or [f"{sys.implementation.name}={sys.executable}"])]
     results = {}
     for label, python in interpreters:
         flags = ["--smoke"] if args.smoke else ["--quick"] if args.quick else []
+        flags += ["--only", ",".join(only)]
         proc = subprocess.run([python, os.path.abspath(__file__), "--child", *flags],
                               capture_output=True, text=True, env=os.environ)
         if proc.returncode != 0:

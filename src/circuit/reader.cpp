@@ -1,9 +1,12 @@
 #include "circuit/reader.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,11 @@ constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool is_name_char(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || is_digit(c) || c == '_';
 }
+// A plain index of at most this many digits is below kMaxQubitIndex, so the
+// reader's fast path takes it without the overflow check.
+constexpr std::ptrdiff_t kSafeDigits = 12;
+static_assert(999'999'999'999 <= kMaxQubitIndex);
+
 constexpr char to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 // How a byte is shown in a message: printable ASCII as itself, anything
@@ -36,11 +44,6 @@ std::string shown_name(std::string_view name) {
   if (name.size() <= kShown) return std::string(name);
   return std::string(name.substr(0, kShown)) + "...";
 }
-
-struct TargetToken {
-  Target value;
-  SourcePosition at;
-};
 
 struct Argument {
   double value;
@@ -131,7 +134,9 @@ class Reader {
   void finish_line() {
     skip_blanks();
     if (!at_end() && text_[position_] == '#') {
-      while (!at_end() && text_[position_] != '\n') ++position_;
+      const void* newline = std::memchr(text_.data() + position_, '\n', text_.size() - position_);
+      position_ = newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data())
+                          : text_.size();
     }
     if (at_end()) return;
     if (text_[position_] != '\n') error_here("unexpected " + describe_byte(text_[position_]));
@@ -188,7 +193,9 @@ class Reader {
     }
     read_arguments();
     read_targets();
+    emitted_ = false;
     compile(*entry, start);
+    if (!emitted_) drop_line_targets();
     finish_line();
   }
 
@@ -231,36 +238,120 @@ class Reader {
     }
   }
 
+  // Targets go straight into the program's shared array; a line whose
+  // instruction emits nothing gives its targets back (drop_line_targets).
+  // No position is stored per target: the checks find a target's column by
+  // scanning the line again (target_at), which only a refused line needs.
+  // What the checks need of every target is gathered while reading: the
+  // flags seen, and the largest qubit index with where it first stands.
   void read_targets() {
-    targets_.clear();
+    line_first_target_ = program_.targets.size();
+    line_targets_text_ = position_;
+    line_flags_ = 0;
+    line_qubit_count_ = 0;
+    line_largest_offset_ = 0;
+    const char* const data = text_.data();
+    const char* const end = data + text_.size();
+    const char* p = data + position_;
+    reserve_for_line(p, end);
     while (true) {
-      const std::size_t before = position_;
-      skip_blanks();
-      if (at_line_end()) return;
-      if (position_ == before) error_here("expected a blank before the target, found " + describe_byte(peek()));
-      const SourcePosition at = here();
-      Target value;
-      if (peek() == '!') {
-        ++position_;
-        value = read_integer(kMaxQubitIndex, "qubit index") | kInvertedFlag;
-      } else if (is_digit(peek())) {
-        value = read_integer(kMaxQubitIndex, "qubit index");
-      } else if (text_.substr(position_, 5) == "rec[-") {
-        position_ += 5;
-        const std::uint64_t back = read_integer(kValueMask, "record look-back");
-        if (peek() != ']') error_here("expected ']', found " + describe_byte(peek()));
-        ++position_;
-        if (back == 0) error(at, "rec[-0] is not a record entry; look-backs start at rec[-1]");
-        value = back | kRecordFlag;
-      } else {
-        error(at, "malformed target starting with " + describe_byte(peek()));
+      const char* const before = p;
+      while (p != end && is_blank(*p)) ++p;
+      if (p == end || *p == '\n' || *p == '#') break;
+      // The common target: a blank, then a plain qubit index of at most
+      // kSafeDigits digits, then a blank or the line's end.  Anything else
+      // is read again from `before` by the general code, which also words
+      // the errors.
+      if (p != before && is_digit(*p)) {
+        const char* const token = p;
+        std::uint64_t value = static_cast<std::uint64_t>(*p++ - '0');
+        const char* const digits_end = end - p > kSafeDigits - 1 ? p + (kSafeDigits - 1) : end;
+        while (p != digits_end && is_digit(*p)) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        if (p == end || is_blank(*p) || *p == '\n' || *p == '#') {
+          program_.targets.push_back(value);
+          note_line_qubit(value, token);
+          continue;
+        }
       }
-      if (!at_line_end() && !is_blank(peek())) {
-        error_here("unexpected " + describe_byte(peek()) + " in a target");
-      }
-      targets_.push_back({value, at});
+      position_ = static_cast<std::size_t>(before - data);
+      read_general_target();
+      p = data + position_;
+    }
+    position_ = static_cast<std::size_t>(p - data);
+  }
+
+  // Room for every target the rest of the line could hold (one per two
+  // bytes, up to kReservedTargets), so a long line is read without the
+  // array moving; the array still grows geometrically, so many short lines
+  // cost no more than pushing.  Pages reserved but not written are never
+  // touched.
+  void reserve_for_line(const char* from, const char* end) {
+    constexpr std::size_t kReservedTargets = std::size_t{1} << 24;
+    const void* newline = std::memchr(from, '\n', static_cast<std::size_t>(end - from));
+    const auto length = static_cast<std::size_t>((newline ? static_cast<const char*>(newline) : end) - from);
+    auto& targets = program_.targets;
+    const std::size_t wanted = targets.size() + std::min(length / 2 + 1, kReservedTargets);
+    if (wanted > targets.capacity()) targets.reserve(std::max(wanted, 2 * targets.capacity()));
+  }
+
+  // One target of any form, from position_ (at the blanks before it).
+  void read_general_target() {
+    const std::size_t before = position_;
+    skip_blanks();
+    if (position_ == before) error_here("expected a blank before the target, found " + describe_byte(peek()));
+    const SourcePosition at = here();
+    const std::size_t token = position_;
+    Target value;
+    if (peek() == '!') {
+      ++position_;
+      value = read_integer(kMaxQubitIndex, "qubit index") | kInvertedFlag;
+    } else if (is_digit(peek())) {
+      value = read_integer(kMaxQubitIndex, "qubit index");
+    } else if (text_.substr(position_, 5) == "rec[-") {
+      position_ += 5;
+      const std::uint64_t back = read_integer(kValueMask, "record look-back");
+      if (peek() != ']') error_here("expected ']', found " + describe_byte(peek()));
+      ++position_;
+      if (back == 0) error(at, "rec[-0] is not a record entry; look-backs start at rec[-1]");
+      value = back | kRecordFlag;
+    } else {
+      error(at, "malformed target starting with " + describe_byte(peek()));
+    }
+    if (!at_line_end() && !is_blank(peek())) {
+      error_here("unexpected " + describe_byte(peek()) + " in a target");
+    }
+    program_.targets.push_back(value);
+    line_flags_ |= value & ~kValueMask;
+    if (!is_record(value)) note_line_qubit(value_of(value), text_.data() + token);
+  }
+
+  void note_line_qubit(std::uint64_t q, const char* token) {
+    if (q + 1 > line_qubit_count_) {
+      line_qubit_count_ = q + 1;
+      line_largest_offset_ = static_cast<std::size_t>(token - text_.data());
     }
   }
+
+  // The current line's targets, as read.
+  std::span<const Target> line_targets() const {
+    return std::span<const Target>(program_.targets).subspan(line_first_target_);
+  }
+  std::size_t line_target_count() const { return program_.targets.size() - line_first_target_; }
+  void drop_line_targets() { program_.targets.resize(line_first_target_); }
+
+  // Where the current line's target number `index` starts.  The line has
+  // been read, so its targets are runs of non-blanks between blanks.
+  SourcePosition target_at(std::size_t index) const {
+    std::size_t at = line_targets_text_;
+    for (std::size_t seen = 0;; ++seen) {
+      while (at < text_.size() && is_blank(text_[at])) ++at;
+      if (seen == index) break;
+      while (at < text_.size() && !is_blank(text_[at]) && text_[at] != '\n' && text_[at] != '#') ++at;
+    }
+    return position_of(at);
+  }
+
+  SourcePosition position_of(std::size_t offset) const { return {line_, offset - line_start_ + 1}; }
 
   // ---- blocks ------------------------------------------------------------------
 
@@ -327,102 +418,110 @@ class Reader {
     }
   }
 
-  void note_qubit(const TargetToken& token) {
-    const std::uint64_t q = value_of(token.value);
-    if (q + 1 > program_.qubit_count) {
-      program_.qubit_count = q + 1;
-      program_.largest_qubit_at = token.at;
+  // The line's largest qubit index, once its targets have passed the checks.
+  void note_line_qubits() {
+    if (line_qubit_count_ > program_.qubit_count) {
+      program_.qubit_count = line_qubit_count_;
+      program_.largest_qubit_at = position_of(line_largest_offset_);
     }
   }
 
   // Qubit targets only; `!` only where `inverted_allowed`.
   void check_qubits(const NamedInstruction& entry, bool inverted_allowed) {
-    for (const TargetToken& token : targets_) {
-      if (is_record(token.value)) {
-        error(token.at, std::string(entry.name) + " takes qubit targets, not measurement records");
+    const Target refused = kRecordFlag | (inverted_allowed ? 0 : kInvertedFlag);
+    if ((line_flags_ & refused) != 0) {
+      const auto targets = line_targets();
+      for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (is_record(targets[i])) {
+          error(target_at(i), std::string(entry.name) + " takes qubit targets, not measurement records");
+        }
+        if (is_inverted(targets[i]) && !inverted_allowed) {
+          error(target_at(i), std::string(entry.name) + " takes no inverted (!) targets");
+        }
       }
-      if (is_inverted(token.value) && !inverted_allowed) {
-        error(token.at, std::string(entry.name) + " takes no inverted (!) targets");
-      }
-      note_qubit(token);
     }
+    note_line_qubits();
   }
 
-  void check_look_back(const TargetToken& token) const {
-    const std::uint64_t back = value_of(token.value);
+  void check_look_back(Target target, std::size_t index) const {
+    const std::uint64_t back = value_of(target);
     if (back > measurements_) {
-      error(token.at, "rec[-" + std::to_string(back) + "] reaches before the first measurement (" +
-                          std::to_string(measurements_) + " made so far)");
+      error(target_at(index), "rec[-" + std::to_string(back) + "] reaches before the first measurement (" +
+                                  std::to_string(measurements_) + " made so far)");
     }
   }
 
   void check_records(const NamedInstruction& entry) const {
-    for (const TargetToken& token : targets_) {
-      if (!is_record(token.value)) {
-        error(token.at, std::string(entry.name) + " takes only measurement record targets rec[-k]");
+    const auto targets = line_targets();
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      if (!is_record(targets[i])) {
+        error(target_at(i), std::string(entry.name) + " takes only measurement record targets rec[-k]");
       }
-      check_look_back(token);
+      check_look_back(targets[i], i);
     }
   }
 
   void check_pairs(const NamedInstruction& entry, SourcePosition start) {
-    if (targets_.size() % 2 != 0) {
-      error(targets_.empty() ? start : targets_.back().at,
+    const auto targets = line_targets();
+    if (targets.size() % 2 != 0) {
+      error(targets.empty() ? start : target_at(targets.size() - 1),
             std::string(entry.name) + " takes targets in pairs; this one has no partner");
     }
+    const bool flagged = line_flags_ != 0;
     const bool controlled = entry.kind == Kind::two_qubit &&
                             entry.detail < static_cast<std::uint8_t>(TwoQubitGate::swap);
-    for (std::size_t i = 0; i < targets_.size(); i += 2) {
-      const TargetToken& a = targets_[i];
-      const TargetToken& b = targets_[i + 1];
-      for (const TargetToken* token : {&a, &b}) {
-        if (is_inverted(token->value)) {
-          error(token->at, std::string(entry.name) + " takes no inverted (!) targets");
+    for (std::size_t i = 0; i < targets.size(); i += 2) {
+      const Target a = targets[i];
+      const Target b = targets[i + 1];
+      if (flagged) {
+        for (const std::size_t k : {i, i + 1}) {
+          const Target token = targets[k];
+          if (is_inverted(token)) {
+            error(target_at(k), std::string(entry.name) + " takes no inverted (!) targets");
+          }
+          if (!is_record(token)) continue;
+          if (!controlled) {
+            error(target_at(k), std::string(entry.name) + " takes qubit targets, not measurement records");
+          }
+          const Letters letters = kControlledLetters[entry.detail];
+          if ((k == i ? letters.first : letters.second) != Axis::z) {
+            error(target_at(k), "a measurement record can only stand where " + std::string(entry.name) +
+                                    " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
+          }
+          check_look_back(token, k);
         }
-        if (!is_record(token->value)) {
-          note_qubit(*token);
-          continue;
+        if (is_record(a) && is_record(b)) {
+          error(target_at(i), "both operands of " + std::string(entry.name) + " are measurement records");
         }
-        if (!controlled) {
-          error(token->at, std::string(entry.name) + " takes qubit targets, not measurement records");
-        }
-        const bool first = token == &a;
-        const Letters letters = kControlledLetters[entry.detail];
-        if ((first ? letters.first : letters.second) != Axis::z) {
-          error(token->at, "a measurement record can only stand where " + std::string(entry.name) +
-                               " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
-        }
-        check_look_back(*token);
       }
-      if (is_record(a.value) && is_record(b.value)) {
-        error(a.at, "both operands of " + std::string(entry.name) + " are measurement records");
-      }
-      if (a.value == b.value) {
-        error(b.at, std::string(entry.name) + " acts on qubit " + std::to_string(value_of(a.value)) +
-                        " twice in one pair");
+      if (a == b) {
+        error(target_at(i + 1), std::string(entry.name) + " acts on qubit " + std::to_string(value_of(a)) +
+                                    " twice in one pair");
       }
     }
+    note_line_qubits();
   }
 
   // ---- emitting ------------------------------------------------------------------
 
+  // Keeps the line's targets as one instruction.
   void emit(Opcode code, std::uint8_t detail, SourcePosition start,
             std::array<Threshold, 3> threshold = {}, std::uint64_t count = 0) {
-    if (program_.targets.size() + targets_.size() > std::numeric_limits<std::uint32_t>::max()) {
+    if (program_.targets.size() > std::numeric_limits<std::uint32_t>::max()) {
       error(start, "the circuit has too many targets");
     }
     Instruction instruction{code, detail};
-    instruction.first_target = static_cast<std::uint32_t>(program_.targets.size());
-    instruction.target_count = static_cast<std::uint32_t>(targets_.size());
+    instruction.first_target = static_cast<std::uint32_t>(line_first_target_);
+    instruction.target_count = static_cast<std::uint32_t>(line_target_count());
     instruction.threshold = threshold;
     instruction.count = count;
-    for (const TargetToken& token : targets_) program_.targets.push_back(token.value);
     program_.instructions.push_back(instruction);
-    work_ = saturating_add(work_, targets_.size() + 1);
+    work_ = saturating_add(work_, line_target_count() + 1);
+    emitted_ = true;
   }
 
   void add_measurements(SourcePosition start) {
-    measurements_ += targets_.size();
+    measurements_ += line_target_count();
     if (measurements_ > kMaxRecordEntries) too_large(start, "measurement record");
   }
 
@@ -432,12 +531,12 @@ class Reader {
       case Kind::single_qubit:
         expect_arguments(entry, start, 0, 0);
         check_qubits(entry, false);
-        if (!targets_.empty() && detail != vop::identity) emit(Opcode::single_qubit, detail, start);
+        if (line_target_count() != 0 && detail != vop::identity) emit(Opcode::single_qubit, detail, start);
         return;
       case Kind::two_qubit:
         expect_arguments(entry, start, 0, 0);
         check_pairs(entry, start);
-        if (!targets_.empty()) emit(Opcode::two_qubit, detail, start);
+        if (line_target_count() != 0) emit(Opcode::two_qubit, detail, start);
         return;
       case Kind::measure:
       case Kind::measure_reset: {
@@ -445,7 +544,7 @@ class Reader {
         check_probabilities();
         check_qubits(entry, true);
         const Threshold flip = arguments_.empty() ? 0 : threshold_of(arguments_[0].value);
-        if (!targets_.empty()) {
+        if (line_target_count() != 0) {
           emit(entry.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, detail, start,
                {flip, 0, 0});
         }
@@ -455,7 +554,7 @@ class Reader {
       case Kind::reset:
         expect_arguments(entry, start, 0, 0);
         check_qubits(entry, false);
-        if (!targets_.empty()) emit(Opcode::reset, detail, start);
+        if (line_target_count() != 0) emit(Opcode::reset, detail, start);
         return;
       case Kind::pauli_error:
       case Kind::depolarize1:
@@ -471,7 +570,7 @@ class Reader {
         const Opcode code = entry.kind == Kind::pauli_error ? Opcode::pauli_error
                             : entry.kind == Kind::depolarize1 ? Opcode::depolarize1
                                                               : Opcode::depolarize2;
-        if (!targets_.empty() && p != 0) emit(code, detail, start, {p, 0, 0});
+        if (line_target_count() != 0 && p != 0) emit(code, detail, start, {p, 0, 0});
         return;
       }
       case Kind::pauli_channel_1: {
@@ -484,7 +583,7 @@ class Reader {
         }
         const std::array<Threshold, 3> cumulative{threshold_of(px), threshold_of(px + py),
                                                   threshold_of(std::min(1.0, px + py + pz))};
-        if (!targets_.empty() && cumulative[2] != 0) emit(Opcode::pauli_channel_1, 0, start, cumulative);
+        if (line_target_count() != 0 && cumulative[2] != 0) emit(Opcode::pauli_channel_1, 0, start, cumulative);
         return;
       }
       case Kind::detector:
@@ -511,13 +610,13 @@ class Reader {
       }
       case Kind::tick:
         expect_arguments(entry, start, 0, 0);
-        if (!targets_.empty()) error(targets_.front().at, "TICK takes no targets");
+        if (line_target_count() != 0) error(target_at(0), "TICK takes no targets");
         return;
       case Kind::qubit_coords:
         check_qubits(entry, false);
         return;
       case Kind::shift_coords:
-        if (!targets_.empty()) error(targets_.front().at, "SHIFT_COORDS takes no targets");
+        if (line_target_count() != 0) error(target_at(0), "SHIFT_COORDS takes no targets");
         return;
       case Kind::repeat:
         break;
@@ -534,7 +633,15 @@ class Reader {
   std::uint64_t observables_ = 0;
   std::uint64_t work_ = 0;
   std::vector<Frame> frames_;
-  std::vector<TargetToken> targets_;
+  // The line being read: its first target in program_.targets, where its
+  // targets start in the text, the flags of its targets, one more than its
+  // largest qubit index and where that index first stands.
+  std::size_t line_first_target_ = 0;
+  std::size_t line_targets_text_ = 0;
+  Target line_flags_ = 0;
+  std::uint64_t line_qubit_count_ = 0;
+  std::size_t line_largest_offset_ = 0;
+  bool emitted_ = false;
   std::vector<Argument> arguments_;
   Program program_;
 };

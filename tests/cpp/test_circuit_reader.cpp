@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -125,6 +126,54 @@ TEST(CircuitReader, RefusesWithLineColumnAndProblem) {
     EXPECT_NE(refusal(text).find(expected), std::string::npos)
         << "text: " << text << "\nmessage: " << refusal(text);
   }
+}
+
+// `name` and then `count` plain targets 0, 1, 2, ... separated by a cycle
+// of different blanks, ending in a blank: the text a refused target follows.
+std::string long_line(const std::string& name, std::size_t count) {
+  const char* const blanks[] = {" ", "\t", "  \t ", "\r "};
+  std::string text = name;
+  for (std::size_t i = 0; i < count; ++i) text += blanks[i % 4] + std::to_string(i);
+  return text + " ";
+}
+
+// A refused target late on a long line is named by its own column, whatever
+// the blanks before it; the largest qubit is placed where it first stands.
+TEST(CircuitReader, ColumnsOfTargetsLateOnLongLines) {
+  for (const auto& [name, fault, problem] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"H", "rec[-1]", "H takes qubit targets, not measurement records"},
+           {"R", "!3", "R takes no inverted (!) targets"},
+           {"M", "12x", "unexpected 'x' in a target"},
+           {"M", "1099511627776", "qubit index is too large"},
+           {"CX", "5 rec[-1]", "a measurement record can only stand where CX reads Z (as in CX rec[-1] q or CZ q rec[-1])"},
+           {"DEPOLARIZE2(0.1)", "7 7", "DEPOLARIZE2 acts on qubit 7 twice in one pair"},
+           {"CZ", "9", "CZ takes targets in pairs; this one has no partner"},
+           {"DETECTOR", "rec[-1] 4", "DETECTOR takes only measurement record targets rec[-k]"},
+       }) {
+    const bool records_first = name == "DETECTOR";
+    const std::string head = "M 0\n" + (records_first ? name + " rec[-1]\t" : long_line(name, 1000));
+    const std::string text = head + fault + "\n";
+    std::size_t column = head.size() - head.rfind('\n');  // where `fault` starts
+    if (fault == "12x") column += 2;
+    if (fault == "5 rec[-1]" || fault == "7 7") column += 2;
+    if (fault == "rec[-1] 4") column += 8;
+    EXPECT_EQ(refusal(text), "line 2, column " + std::to_string(column) + ": " + problem) << name;
+  }
+
+  // Twelve digits take the fast path, thirteen the general one; both count.
+  // Records do not count as qubits, and `!q` stands where its `!` is.
+  const std::string first = long_line("CZ", 2) + "999999999999 7";
+  const Program p = read_circuit(first + "\nM 0\nCX rec[-1] 1000000000000 1000000000000 3\n" +
+                                 "MX 5 !1000000000000\nH 1000000000000\n");
+  EXPECT_EQ(p.qubit_count, 1000000000001u);
+  EXPECT_EQ(p.largest_qubit_at.line, 3u);
+  EXPECT_EQ(p.largest_qubit_at.column, 12u);
+  const Program q = read_circuit(first + "\nMY 12 !999999999999\nM 5 !999999999999 999999999999");
+  EXPECT_EQ(q.qubit_count, 1000000000000u);
+  EXPECT_EQ(q.largest_qubit_at.line, 1u);
+  EXPECT_EQ(q.largest_qubit_at.column, first.size() - 13);
+  EXPECT_EQ(refusal(first + "\nM !999999999999\nH 1099511627775 1 1099511627776"),
+            "line 3, column 19: qubit index is too large");
 }
 
 TEST(CircuitReader, NestingCapAndRecordSizeAreCheckedBeforeAnythingIsBuilt) {
