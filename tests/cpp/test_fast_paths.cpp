@@ -57,6 +57,26 @@ Register random_graph(std::size_t n, double density, std::mt19937& rng) {
   return reg;
 }
 
+// One random step on both registers: controlled-Z for kind below
+// `cz_below`, a single-qubit gate below `gate_below`, else a measurement on
+// an axis chosen by the kind, whose results must agree.
+void random_step_on_both(Register& fast, Register& plain, Qubit a, Qubit b, int kind,
+                         int cz_below, int gate_below, RandomSource& fast_words,
+                         RandomSource& plain_words) {
+  if (kind < cz_below) {
+    cz(fast, a, b);
+    plain::cz(plain, a, b);
+  } else if (kind < gate_below) {
+    const Vop gate = std::array<Vop, 6>{1, 2, 3, 5, 6, 10}[static_cast<std::size_t>(kind % 6)];
+    apply_single_qubit_gate(fast, b, gate);
+    apply_single_qubit_gate(plain, b, gate);
+  } else {
+    const Axis axis = static_cast<Axis>(kind % 3);
+    ASSERT_EQ(measure(fast, b, axis, fast_words).result,
+              plain::measure(plain, b, axis, plain_words).result);
+  }
+}
+
 TEST(FastPaths, LocalComplementAndReductionMatchThePlainToggles) {
   std::mt19937 rng(7);
   for (int round = 0; round < 40; ++round) {
@@ -139,18 +159,8 @@ TEST(FastPaths, LongGateAndMeasurementSequencesWithHubsMatch) {
       const Qubit a = k < 30 ? static_cast<Qubit>(step % 2) : qubit(rng);
       Qubit b = qubit(rng);
       if (b == a) b = (a + 1) % n;
-      if (k < 70) {
-        cz(fast, a, b);
-        plain::cz(plain, a, b);
-      } else if (k < 95) {
-        const Vop gate = std::array<Vop, 6>{1, 2, 3, 5, 6, 10}[static_cast<std::size_t>(k % 6)];
-        apply_single_qubit_gate(fast, b, gate);
-        apply_single_qubit_gate(plain, b, gate);
-      } else {
-        const Axis axis = static_cast<Axis>(k % 3);
-        ASSERT_EQ(measure(fast, b, axis, fast_words).result,
-                  plain::measure(plain, b, axis, plain_words).result);
-      }
+      random_step_on_both(fast, plain, a, b, k, 70, 95, fast_words, plain_words);
+      if (HasFatalFailure()) return;
       expect_same(fast, plain, "round " + std::to_string(round) + " step " + std::to_string(step));
     }
   }
@@ -284,18 +294,8 @@ TEST(FastPaths, LongSequencesOnFrontsOfHundredsMatch) {
       Qubit b = qubit(rng);
       if (b == a) b = (a + 1) % n;
       widest = std::max(widest, fast[b].neighbors.size());
-      if (k < 60) {
-        cz(fast, a, b);
-        plain::cz(plain, a, b);
-      } else if (k < 80) {
-        const Vop gate = std::array<Vop, 6>{1, 2, 3, 5, 6, 10}[static_cast<std::size_t>(k % 6)];
-        apply_single_qubit_gate(fast, b, gate);
-        apply_single_qubit_gate(plain, b, gate);
-      } else {
-        const Axis axis = static_cast<Axis>(k % 3);
-        ASSERT_EQ(measure(fast, b, axis, fast_words).result,
-                  plain::measure(plain, b, axis, plain_words).result);
-      }
+      random_step_on_both(fast, plain, a, b, k, 60, 80, fast_words, plain_words);
+      if (HasFatalFailure()) return;
       expect_same(fast, plain, "round " + std::to_string(round) + " step " + std::to_string(step));
     }
     EXPECT_GE(widest, 150u);  // the fronts were as wide as intended
