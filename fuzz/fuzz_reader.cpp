@@ -3,7 +3,7 @@
 // The input bytes are circuit text.  The reader must either refuse them
 // with InvalidInput whose message starts "line L, column C: ", or with
 // RecordTooLarge, or return a program; nothing else may escape.  A program
-// small enough to run (at most kMaxQubits qubits and kMaxWork targets
+// small enough to run (at most kMaxRunQubits qubits and kMaxWork targets
 // visited) is run twice on fresh registers with the same seeded stream,
 // and as two detector shots; the target checks that:
 //   - no internal failure is raised (the runner's record lengths agree
@@ -31,7 +31,7 @@ namespace {
 using namespace ordavine;
 using namespace ordavine::circuit;
 
-constexpr std::uint64_t kMaxQubits = 256;
+constexpr std::uint64_t kMaxRunQubits = 256;
 constexpr std::uint64_t kMaxWork = 200000;
 
 [[noreturn]] void fuzz_fail(const char* what) {
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const RecordTooLarge&) {
     return 0;
   }
-  if (program.qubit_count > kMaxQubits || program.work > kMaxWork ||
+  if (program.qubit_count > kMaxRunQubits || program.work > kMaxWork ||
       program.measurement_count > kMaxWork || program.detector_count + program.observable_count > kMaxWork) {
     return 0;
   }
