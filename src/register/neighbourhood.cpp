@@ -183,7 +183,8 @@ void move_joined_members_to_end_impl(Register& reg, std::span<const Entry> membe
     reg.check(member);
     any_to_move = any_to_move || has_others(member);
   }
-  if (!any_to_move) return;
+  // A lone member has no other member to be joined to.
+  if (!any_to_move || members.size() < 2) return;
   if (members.size() <= kLinearSearchLimit) {
     move_joined_among_few(reg, members);
     return;
