@@ -170,6 +170,30 @@ void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a,
   }
 }
 
+// Effective axis X on a qubit q whose only neighbour is b: the general
+// update below, worked out for A = {b}.  Its toggles pair b with every
+// entry of b's list, in order, so b leaves every list it stands in and its
+// own list ends empty (q's with it); no pair among b's neighbours changes,
+// and common is empty.  That is b cut out of the graph, with the
+// corrections of the general case read off for A = {b}.  Lists only
+// shrink, so nothing can fail once the checks have passed.
+Measurement measure_graph_x_of_leaf(Register& reg, Qubit q, std::uint8_t sign, RandomSource& random) {
+  const std::uint8_t r = random_bit(random) ? 1 : 0;
+  const Qubit b = reg[q].neighbors.front();
+  for (const Qubit w : neighbour(reg, b).neighbors) neighbour(reg, w);
+  if (r == 0) {
+    right_multiply(reg[b], vop::sqrt_iy);
+  } else {
+    right_multiply(reg[b], vop::sqrt_minus_iy);
+    right_multiply(reg[q], vop::pauli_z);
+    for (const Qubit w : reg[b].neighbors) {
+      if (w != q) right_multiply(reg[w], vop::pauli_z);
+    }
+  }
+  cut_out(reg, b);
+  return {static_cast<std::uint8_t>(sign ^ r), false};
+}
+
 // Effective axis X on a qubit with neighbours: works about the first
 // neighbour b.  Everything that needs memory (copies of the two
 // neighbourhoods, their index, the planned toggles and the room in every
@@ -250,6 +274,7 @@ Measurement measure(Register& reg, Qubit q, Axis axis, RandomSource& random) {
       return measure_graph_y(reg, q, sign, random);
     default:
       if (reg[q].neighbors.empty()) return {sign, true};
+      if (reg[q].neighbors.size() == 1) return measure_graph_x_of_leaf(reg, q, sign, random);
       return measure_graph_x(reg, q, sign, random);
   }
 }
