@@ -35,17 +35,6 @@ std::vector<Node> make_nodes(std::size_t count) {
 
 Register::Register(std::size_t count) : nodes_(make_nodes(count)) {}
 
-bool has_edge(const Register& reg, Qubit a, Qubit b) {
-  // The adjacency is symmetric, so the shorter list answers for both: a hub
-  // asked about a leaf costs one look, not a scan of the hub's list.
-  const auto& from_a = reg[a].neighbors;
-  const auto& from_b = reg[b].neighbors;
-  if (from_b.size() < from_a.size()) return std::find(from_b.begin(), from_b.end(), a) != from_b.end();
-  return std::find(from_a.begin(), from_a.end(), b) != from_a.end();
-}
-
-namespace {
-
 void append_edge(Register& reg, Qubit a, Qubit b) {
   NeighbourList& from_a = reg[a].neighbors;
   NeighbourList& from_b = reg[b].neighbors;
@@ -54,8 +43,6 @@ void append_edge(Register& reg, Qubit a, Qubit b) {
   from_a.push_back(b);
   from_b.push_back(a);
 }
-
-}  // namespace
 
 void add_edge(Register& reg, Qubit a, Qubit b) {
   if (!has_edge(reg, a, b)) append_edge(reg, a, b);

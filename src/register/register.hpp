@@ -84,8 +84,18 @@ inline void clear_list(NeighbourList& list) noexcept {
 // completes or, when memory runs out, throws std::bad_alloc having changed
 // nothing.
 
-// Whether a and b are joined (b occurs in a's list).
-bool has_edge(const Register& reg, Qubit a, Qubit b);
+// Whether a and b are joined (b occurs in a's list).  The adjacency is
+// symmetric, so the shorter list answers for both: a hub asked about a leaf
+// costs one look, not a scan of the hub's list.
+inline bool has_edge(const Register& reg, Qubit a, Qubit b) {
+  const NeighbourList& from_a = reg[a].neighbors;
+  const NeighbourList& from_b = reg[b].neighbors;
+  if (from_b.size() < from_a.size()) return std::find(from_b.begin(), from_b.end(), a) != from_b.end();
+  return std::find(from_a.begin(), from_a.end(), b) != from_a.end();
+}
+
+// Appends b to a's list and then a to b's list; the edge must be absent.
+void append_edge(Register& reg, Qubit a, Qubit b);
 
 // Makes the edge present, appending b to a's list and then a to b's list
 // when it is absent.

@@ -29,6 +29,14 @@ bool has_neighbor_other_than(const Register& reg, Qubit x, Qubit y) {
   return list.size() > 1 || (list.size() == 1 && list.front() != y);
 }
 
+// Whether cz must reduce x's VOP before the lookup: x has a neighbour
+// besides y.  Reducing the identity only reorders the lists of x's
+// neighbours (remove_vop), which is nothing when x has a single one.
+bool needs_reduction(const Register& reg, Qubit x, Qubit y) {
+  if (!has_neighbor_other_than(reg, x, y)) return false;
+  return reg[x].vop != vop::identity || reg[x].neighbors.size() > 1;
+}
+
 // Applies single-qubit gates to one qubit in the order listed.
 void apply_gates(Register& reg, Qubit q, std::initializer_list<Vop> gates) {
   for (Vop gate : gates) apply_to_vop(reg[q], gate);
@@ -47,8 +55,8 @@ void cz(Register& reg, Qubit a, Qubit b) {
   // besides the other operand or whose VOP commutes with controlled-Z.  Each
   // test is made on the register as it stands just before its own step: the
   // reduction of one operand can give the other one new neighbours.
-  if (has_neighbor_other_than(reg, a, b)) remove_vop(reg, a, b);
-  if (has_neighbor_other_than(reg, b, a)) remove_vop(reg, b, a);
+  if (needs_reduction(reg, a, b)) remove_vop(reg, a, b);
+  if (needs_reduction(reg, b, a)) remove_vop(reg, b, a);
   // Reducing b can give a new neighbours while a's VOP is still arbitrary.
   if (has_neighbor_other_than(reg, a, b) && !in_cz_commuting_set(reg[a].vop)) {
     remove_vop(reg, a, b);
@@ -56,9 +64,11 @@ void cz(Register& reg, Qubit a, Qubit b) {
 
   const bool joined = has_edge(reg, a, b);
   const CzEntry& entry = CZ_TABLE[joined ? 1 : 0][reg[a].vop][reg[b].vop];
-  if (entry.edge == 1) {
-    add_edge(reg, a, b);
-  } else {
+  // Lists hold each entry once, so the edge changes only when the table
+  // says it does: appended when absent, removed when present.
+  if (entry.edge == 1 && !joined) {
+    append_edge(reg, a, b);
+  } else if (entry.edge == 0 && joined) {
     remove_edge(reg, a, b);
   }
   reg[a].vop = entry.first_vop;
