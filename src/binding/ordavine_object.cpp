@@ -35,6 +35,8 @@ PyObject* new_ordavine(PyTypeObject* type, Register&& reg) {
   auto* object = reinterpret_cast<OrdavineObject*>(self);
   new (&object->reg) Register(std::move(reg));
   new (&object->borrow) BorrowFlag(0);
+  const auto& nodes = object->reg.nodes();
+  report_memory_held(nodes.data(), nodes.size() * sizeof(Node));
   return self;
 }
 
