@@ -287,8 +287,10 @@ class Reader {
   }
 
   // One more than the line's largest qubit index, and where that index
-  // first stands.  Without a branch: along a line the index mostly grows,
-  // or alternates as in a chain of pairs, or wanders at random.
+  // first stands.  A local of read_targets, not members, so that the
+  // compiler keeps it in registers across the stores into the target
+  // array; the update is written as selections, which compilers may make
+  // branch-free (the index may grow, alternate, or wander at random).
   struct LineLargest {
     std::uint64_t count;
     const char* at;
