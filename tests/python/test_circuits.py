@@ -106,34 +106,6 @@ def test_run_leaves_what_the_gates_one_by_one_leave(circuit, seed):
     assert isinstance(record, bytes)
 
 
-def test_long_lines_of_indices_of_every_length_run_as_the_gates_one_by_one():
-    # Indices of one to six digits (zero-padded to any length), in long
-    # lines of mostly single spaces, the last target at the very end of
-    # the text: the reader's word-at-a-time path and its ends.
-    rng = random.Random(8)
-    n = 200_000
-    pick = [rng.randrange(10 ** (k - 1) if k > 1 else 0, min(10 ** k, n)) for k in (1, 2, 3, 4, 5, 6)
-            for _ in range(300)]
-    rng.shuffle(pick)
-    pairs = [(a, b) for a, b in zip(pick[::2], pick[1::2]) if a != b]
-    blank = lambda: rng.choice([" "] * 12 + ["\t", "  ", " \r "])  # noqa: E731
-    padded = lambda q: str(q).zfill(rng.choice([1] * 6 + [7, 9, 14]))  # noqa: E731
-    text = ("H" + "".join(blank() + padded(q) for q in pick) + " # all\n" +
-            "CZ" + "".join(blank() + padded(a) + blank() + padded(b) for a, b in pairs) + "\n" +
-            "S" + "".join(blank() + padded(q) for q in pick[:500]))
-    by_run, by_gates = ordavine.Ordavine(n), ordavine.Ordavine(n)
-    by_run.run(text)
-    for q in pick:
-        by_gates.h(q)
-    for a, b in pairs:
-        by_gates.cz(a, b)
-    for q in pick[:500]:
-        by_gates.s(q)
-    touched = sorted(set(pick))
-    assert [(by_run.get_vop(q), by_run.get_neighbors(q)) for q in touched] == \
-        [(by_gates.get_vop(q), by_gates.get_neighbors(q)) for q in touched]
-
-
 # ---- determined measurements agree with Stim's tableau simulator ------------
 
 STIM_SINGLE = ["C_NXYZ", "C_NZYX", "C_XNYZ", "C_XYNZ", "C_XYZ", "C_ZNYX", "C_ZYNX", "C_ZYX",
