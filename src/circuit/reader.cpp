@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "circuit/digit_word.hpp"
 #include "circuit/instruction_names.hpp"
 #include "register/failure.hpp"
 
@@ -24,6 +25,7 @@ constexpr bool is_name_char(char c) {
 // A plain index of at most this many digits is below kMaxQubitIndex, so the
 // reader's fast path takes it without the overflow check.
 constexpr std::ptrdiff_t kSafeDigits = 12;
+static_assert(kSafeDigits >= 8);
 static_assert(999'999'999'999 <= kMaxQubitIndex);
 
 constexpr char to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
@@ -248,36 +250,127 @@ class Reader {
     line_first_target_ = program_.targets.size();
     line_targets_text_ = position_;
     line_flags_ = 0;
-    line_qubit_count_ = 0;
-    line_largest_offset_ = 0;
     const char* const data = text_.data();
     const char* const end = data + text_.size();
     const char* p = data + position_;
     reserve_for_line(p, end);
+    LineLargest largest{0, data};
     while (true) {
+      // Runs of plain indices of one length, a word at a time.
+      if (const char* const after = read_runs(p, end, largest); after != p) {
+        p = after;
+        continue;
+      }
       const char* const before = p;
       while (p != end && is_blank(*p)) ++p;
       if (p == end || *p == '\n' || *p == '#') break;
-      // The common target: a blank, then a plain qubit index of at most
-      // kSafeDigits digits, then a blank or the line's end.  Anything else
-      // is read again from `before` by the general code, which also words
-      // the errors.
+      // Any other plain qubit index of at most kSafeDigits digits, after
+      // blanks and before a blank or the line's end.  Anything else is read
+      // again from `before` by the general code, which also words the
+      // errors.
       if (p != before && is_digit(*p)) {
         const char* const token = p;
-        std::uint64_t value = static_cast<std::uint64_t>(*p++ - '0');
-        const char* const digits_end = end - p > kSafeDigits - 1 ? p + (kSafeDigits - 1) : end;
-        while (p != digits_end && is_digit(*p)) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        const std::uint64_t value = read_plain_index(p, end);
         if (p == end || is_blank(*p) || *p == '\n' || *p == '#') {
           program_.targets.push_back(value);
-          note_line_qubit(value, token);
+          largest.note(value, token);
           continue;
         }
       }
       position_ = static_cast<std::size_t>(before - data);
-      read_general_target();
+      read_general_target(largest);
       p = data + position_;
     }
+    line_qubit_count_ = largest.count;
+    line_largest_offset_ = static_cast<std::size_t>(largest.at - data);
     position_ = static_cast<std::size_t>(p - data);
+  }
+
+  // One more than the line's largest qubit index, and where that index
+  // first stands.  A local of read_targets, not members, so that the
+  // compiler keeps it in registers across the stores into the target
+  // array; the update is written as selections, which compilers may make
+  // branch-free (the index may grow, alternate, or wander at random).
+  struct LineLargest {
+    std::uint64_t count;
+    const char* at;
+    void note(std::uint64_t qubit, const char* token) {
+      const bool larger = qubit >= count;
+      count = larger ? qubit + 1 : count;
+      at = larger ? token : at;
+    }
+  };
+
+  // The bulk of a long line of qubit indices: from `p` at a blank, targets
+  // that are each a single ' ', one to kRunDigits digits, and the ' ' that
+  // begins the next target, taken in runs of targets with the same number
+  // of digits.  Within a run one word holds a whole target and its
+  // terminator, and the position moves by a constant, so the steps do not
+  // wait on each other; a new run starts where the length changes.
+  // Returns where reading stopped, at a blank (`p` itself when no such
+  // target stands there).
+  static constexpr std::ptrdiff_t kRunDigits = 7;
+  const char* read_runs(const char* p, const char* end, LineLargest& largest) {
+    while (end - p > 8 && *p == ' ') {
+      const std::uint64_t word = load_word(p + 1);
+      const unsigned digits = leading_digits(word);
+      if (digits == 0 || digits > kRunDigits || static_cast<char>(word >> (8 * digits)) != ' ') break;
+      const char* const after = read_run_of(digits, p, end, largest);
+      if (after == p) break;  // the run always takes the target checked here; never loop on it
+      p = after;
+    }
+    return p;
+  }
+
+  const char* read_run_of(unsigned digits, const char* p, const char* end, LineLargest& largest) {
+    switch (digits) {
+      case 1: return read_run<1>(p, end, largest);
+      case 2: return read_run<2>(p, end, largest);
+      case 3: return read_run<3>(p, end, largest);
+      case 4: return read_run<4>(p, end, largest);
+      case 5: return read_run<5>(p, end, largest);
+      case 6: return read_run<6>(p, end, largest);
+      default: return read_run<7>(p, end, largest);
+    }
+  }
+
+  // One run of kDigits-digit targets.
+  template <unsigned kDigits>
+  const char* read_run(const char* p, const char* end, LineLargest& largest) {
+    static_assert(kDigits >= 1 && kDigits <= kRunDigits && kRunDigits < 8);
+    constexpr std::uint64_t kDigitBytes = (std::uint64_t{1} << (8 * kDigits)) - 1;
+    constexpr std::uint64_t kTerminator = std::uint64_t{0xFF} << (8 * kDigits);
+    constexpr std::uint64_t kBlank = std::uint64_t{' '} << (8 * kDigits);
+    while (end - p > 8 && *p == ' ') {
+      const std::uint64_t word = load_word(p + 1);
+      if (((non_digit_bytes(word) & kDigitBytes) | ((word & kTerminator) ^ kBlank)) != 0) break;
+      const std::uint64_t value = digits_value(word, kDigits);
+      program_.targets.push_back(value);
+      largest.note(value, p + 1);
+      p += kDigits + 1;
+    }
+    return p;
+  }
+
+  // The digits from `p` (at least one) as a number, up to kSafeDigits of
+  // them; `p` is left after the last digit taken.  Eight bytes at a time
+  // while eight remain in the text, byte by byte near its end.
+  static std::uint64_t read_plain_index(const char*& p, const char* end) {
+    std::uint64_t value;
+    const char* digits_end;
+    if (end - p >= 8) {
+      const std::uint64_t word = load_word(p);
+      const unsigned digits = leading_digits(word);
+      value = digits_value(word, digits);
+      p += digits;
+      if (digits < 8) return value;
+      digits_end = end - p > kSafeDigits - 8 ? p + (kSafeDigits - 8) : end;
+    } else {
+      value = static_cast<std::uint64_t>(*p++ - '0');
+      digits_end = end - p > kSafeDigits - 1 ? p + (kSafeDigits - 1) : end;
+    }
+    while (p != digits_end && is_digit(*p)) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    return value;
   }
 
   // Room for every target the rest of the line could hold (one per two
@@ -295,7 +388,7 @@ class Reader {
   }
 
   // One target of any form, from position_ (at the blanks before it).
-  void read_general_target() {
+  void read_general_target(LineLargest& largest) {
     const std::size_t before = position_;
     skip_blanks();
     if (position_ == before) error_here("expected a blank before the target, found " + describe_byte(peek()));
@@ -322,14 +415,7 @@ class Reader {
     }
     program_.targets.push_back(value);
     line_flags_ |= value & ~kValueMask;
-    if (!is_record(value)) note_line_qubit(value_of(value), text_.data() + token);
-  }
-
-  void note_line_qubit(std::uint64_t q, const char* token) {
-    if (q + 1 > line_qubit_count_) {
-      line_qubit_count_ = q + 1;
-      line_largest_offset_ = static_cast<std::size_t>(token - text_.data());
-    }
+    if (!is_record(value)) largest.note(value_of(value), text_.data() + token);
   }
 
   // The current line's targets, as read.

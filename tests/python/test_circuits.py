@@ -267,6 +267,8 @@ HOSTILE = [
     ("H 0\nH \0", "line 2, column 3: malformed target starting with byte 0x00"),
     ("H 0\nH é", "line 2, column 3: malformed target starting with byte 0xC3"),
     ("H 0 " + "1 " * 500_000 + "x", "line 1, column 1000005: malformed target"),
+    ("H " + "1234567 " * 3 + "12345678!", "line 1, column 35: unexpected '!' in a target"),
+    ("CZ 0 1 2 3 0 1099511627776", "line 1, column 14: qubit index is too large"),
     ("REPEAT 2 {\n" * 65 + "H 0", "line 65, column 1: REPEAT blocks nested deeper than 64"),
     ("H 0\nREPEAT 18446744073709551616 {\nH 0\n}", "line 2, column 8: repeat count is too large"),
 ]
