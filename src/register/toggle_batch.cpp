@@ -1,6 +1,7 @@
 #include "register/toggle_batch.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace ordavine {
 
@@ -46,10 +47,57 @@ void ToggleBatch::prepare(Register& reg) {
   // changes: running out of memory then leaves the graph as it was.
   states_.begin(reg.size());
   is_partner_.reserve(reg.size());
+  std::size_t largest_group = 0;
   for (std::size_t slot = 0; slot < touched_.size(); ++slot) {
     NeighbourList& list = reg[touched_[slot]].neighbors;
-    reserve_room(list, list.size() + offsets_[slot + 1] - offsets_[slot]);
+    const std::size_t group = offsets_[slot + 1] - offsets_[slot];
+    largest_group = std::max(largest_group, group);
+    reserve_room(list, list.size() + group);
   }
+  if (hits_.size() < largest_group) hits_.resize(largest_group);
+}
+
+std::size_t ToggleBatch::close_up(NeighbourList& list, std::size_t expected) noexcept {
+  // The partners held are looked for from both ends at once, so a partner
+  // near either end (an old entry at the front, a recent one at the back)
+  // is found after about twice its distance from that end, not after the
+  // whole list.  Positions found from the front fill hits_ upwards, those
+  // from the back fill it downwards from `expected`.
+  const std::size_t length = list.size();
+  NeighbourList::value_type* const entries = list.data();
+  std::uint32_t* const hits = hits_.data();
+  std::size_t low = 0, high = length, from_front = 0, from_back = 0;
+  while (from_front + from_back < expected && low < high) {
+    if (is_partner_.test(entries[low])) hits[from_front++] = static_cast<std::uint32_t>(low);
+    ++low;
+    if (from_front + from_back == expected || low == high) break;
+    --high;
+    if (is_partner_.test(entries[high])) hits[expected - ++from_back] = static_cast<std::uint32_t>(high);
+  }
+  const std::size_t found = from_front + from_back;
+  if (found == 0) return 0;
+  if (from_back > 0 && found < expected) {
+    std::copy(hits + expected - from_back, hits + expected, hits + from_front);
+  }
+  // hits[0, found) are ascending.  Close up the gaps from whichever side
+  // moves fewer entries: the entries before the last partner move towards
+  // the end and leave room in front, or those after the first move towards
+  // the front.  Each run between two partners moves with one memmove.
+  const std::size_t first_hit = hits[0], last_hit = hits[found - 1];
+  constexpr std::size_t width = sizeof(NeighbourList::value_type);
+  if (last_hit + 1 <= length - first_hit) {
+    for (std::size_t j = found; j-- > 0;) {
+      const std::size_t from = j == 0 ? 0 : hits[j - 1] + 1;
+      std::memmove(entries + from + (found - j), entries + from, (hits[j] - from) * width);
+    }
+    list.drop_front(found);
+  } else {
+    for (std::size_t j = 0; j < found; ++j) {
+      const std::size_t to = j + 1 < found ? hits[j + 1] : length;
+      std::memmove(entries + hits[j] - j, entries + hits[j] + 1, (to - hits[j] - 1) * width);
+    }
+  }
+  return found;
 }
 
 void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
@@ -84,34 +132,7 @@ void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
         ++expected;
       }
     }
-    // Find the first and the last partner held, then close up the gap
-    // from whichever side moves fewer entries: the entries before the last
-    // partner move towards the end and leave room in front, or those after
-    // the first move towards the front.
-    std::size_t read = 0, found = 0, first_hit = length;
-    for (; found < expected && read < length; ++read) {
-      if (is_partner.test(entries[read])) {
-        if (found++ == 0) first_hit = read;
-      }
-    }
-    if (found == 0) {
-      kept = length;
-    } else if (read <= length - first_hit) {
-      std::size_t write = read;
-      for (std::size_t i = read; i-- > first_hit;) {
-        if (!is_partner.test(entries[i])) entries[--write] = entries[i];
-      }
-      std::copy_backward(entries, entries + first_hit, entries + write);
-      list.drop_front(found);
-      kept = length - found;
-    } else {
-      kept = first_hit;
-      for (std::size_t i = first_hit; i < read; ++i) {
-        if (!is_partner.test(entries[i])) entries[kept++] = entries[i];
-      }
-      std::copy(entries + read, entries + length, entries + kept);
-      kept += length - read;
-    }
+    kept = length - close_up(list, expected);
   } else {
     // One bit test per entry finds the partners the list holds, and only
     // those reach their records.
