@@ -106,32 +106,30 @@ void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
   NeighbourList& list = reg[touched_[slot]].neighbors;
   const std::size_t first = offsets_[slot], last = offsets_[slot + 1];
   states.begin(reg.size());  // a new epoch; no allocation after the first
+  // One pass over the partners counts their toggles and finds whether the
+  // list holds each one, which is known when every partner's own list was
+  // rewritten before (the edge is in both lists or in neither).  The
+  // partners known to be held are marked for close_up.
+  bool known = true;
+  std::size_t expected = 0;
   for (std::size_t i = first; i < last; ++i) {
     PartnerState& state = states[partners_[i]];
     ++state.toggles;
     state.last = static_cast<std::uint32_t>(i);
+    const std::uint8_t joined = joined_[mirror_[i]];
+    known = known && joined != kUnknown;
+    if (joined == kJoined && !state.originally_joined) {
+      state.originally_joined = true;
+      is_partner.set(partners_[i]);
+      ++expected;
+    }
   }
-
-  // Whether the list holds each partner is known when every partner's own
-  // list was rewritten before (the edge is in both lists or in neither).
-  bool known = true;
-  for (std::size_t i = first; i < last && known; ++i) known = joined_[mirror_[i]] != kUnknown;
 
   const std::size_t length = list.size();
   NeighbourList::value_type* const entries = list.data();
   std::size_t kept = 0;
   if (known) {
-    // Only the partners it holds are looked for, and the scan stops at the
-    // last of them.
-    std::size_t expected = 0;
-    for (std::size_t i = first; i < last; ++i) {
-      PartnerState& state = states[partners_[i]];
-      if (joined_[mirror_[i]] == kJoined && !state.originally_joined) {
-        state.originally_joined = true;
-        is_partner.set(partners_[i]);
-        ++expected;
-      }
-    }
+    // Only the partners it holds are looked for.
     kept = length - close_up(list, expected);
   } else {
     // One bit test per entry finds the partners the list holds, and only
@@ -149,13 +147,14 @@ void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
       }
     }
   }
-  for (std::size_t i = first; i < last; ++i) is_partner.reset(partners_[i]);
   list.resize(kept);
   for (std::size_t i = first; i < last; ++i) {
-    const PartnerState state = states.get(partners_[i]);
+    const Qubit partner = partners_[i];
+    is_partner.reset(partner);
+    const PartnerState state = states.get(partner);
     joined_[i] = state.originally_joined ? kJoined : kNotJoined;
     const bool joined_at_end = state.originally_joined != (state.toggles % 2 == 1);
-    if (state.last == i && joined_at_end) list.push_back(partners_[i]);
+    if (state.last == i && joined_at_end) list.push_back(static_cast<NeighbourList::value_type>(partner));
   }
   list.settle();
 }
