@@ -6,38 +6,22 @@
 namespace ordavine {
 
 void ToggleBatch::prepare(Register& reg) {
-  QubitMarks<std::uint32_t>& slot_of = slot_of_;
-
   // Group the partners of every touched vertex, keeping the toggle order.
-  slot_of.begin(reg.size());
-  touched_.clear();
-  offsets_.clear();
-  auto count = [&](Qubit v) {
-    std::uint32_t& slot = slot_of[v];
-    if (slot == 0) {
-      touched_.push_back(v);
-      offsets_.push_back(0);
-      slot = static_cast<std::uint32_t>(touched_.size());
-    }
-    ++offsets_[slot - 1];
-  };
-  for (const auto& [a, b] : pairs_) {
-    count(a);
-    count(b);
-  }
+  // Recording counted each slot's toggles; they become group starts.
+  if (!recording_) start_recording();
   std::size_t start = 0;
   for (std::size_t& offset : offsets_) start += std::exchange(offset, start);
   offsets_.push_back(start);
   partners_.resize(start);
   mirror_.resize(start);
   joined_.assign(start, kUnknown);
-  for (const auto& [a, b] : pairs_) {
-    const std::size_t at_a = offsets_[slot_of.get(a) - 1]++;
-    const std::size_t at_b = offsets_[slot_of.get(b) - 1]++;
-    partners_[at_a] = b;
-    partners_[at_b] = a;
-    mirror_[at_a] = at_b;
-    mirror_[at_b] = at_a;
+  for (const auto& [slot_a, slot_b] : pairs_) {
+    const std::size_t at_a = offsets_[slot_a]++;
+    const std::size_t at_b = offsets_[slot_b]++;
+    partners_[at_a] = static_cast<NeighbourList::value_type>(touched_[slot_b]);
+    partners_[at_b] = static_cast<NeighbourList::value_type>(touched_[slot_a]);
+    mirror_[at_a] = static_cast<std::uint32_t>(at_b);
+    mirror_[at_b] = static_cast<std::uint32_t>(at_a);
   }
   // Filling advanced each offset to the start of the next group.
   for (std::size_t i = offsets_.size() - 1; i > 0; --i) offsets_[i] = offsets_[i - 1];
@@ -172,6 +156,7 @@ void ToggleBatch::commit(Register& reg) noexcept {
     if (offsets_[slot + 1] - offsets_[slot] <= kFewToggles) rewrite(reg, slot);
   }
   pairs_.clear();
+  recording_ = false;
 }
 
 }  // namespace ordavine
