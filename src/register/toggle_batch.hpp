@@ -74,7 +74,8 @@ class ToggleBatch {
     slot_of_.grow(v + 1);
     std::uint32_t& slot = slot_of_[v];
     if (slot == 0) {
-      touched_.reserve(touched_.size() + 1);  // both grow or neither
+      // Both grow or neither; the room doubles, as push_back's would.
+      if (touched_.size() == touched_.capacity()) touched_.reserve(2 * touched_.size() + 16);
       offsets_.push_back(0);
       touched_.push_back(v);
       slot = static_cast<std::uint32_t>(touched_.size());
