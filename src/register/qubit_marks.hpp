@@ -8,6 +8,7 @@
 // use it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -27,6 +28,11 @@ class QubitMarks {
       for (Slot& slot : slots_) slot.stamp = 0;
       epoch_ = 1;
     }
+  }
+
+  // Room for qubits below `count`, keeping the present marking.
+  void grow(std::size_t count) {
+    if (slots_.size() < count) [[unlikely]] slots_.resize(std::max(count, 2 * slots_.size()));
   }
 
   Value get(Qubit q) const {

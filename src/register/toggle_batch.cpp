@@ -1,42 +1,27 @@
 #include "register/toggle_batch.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace ordavine {
 
 void ToggleBatch::prepare(Register& reg) {
-  QubitMarks<std::uint32_t>& slot_of = slot_of_;
-
   // Group the partners of every touched vertex, keeping the toggle order.
-  slot_of.begin(reg.size());
-  touched_.clear();
-  offsets_.clear();
-  auto count = [&](Qubit v) {
-    std::uint32_t& slot = slot_of[v];
-    if (slot == 0) {
-      touched_.push_back(v);
-      offsets_.push_back(0);
-      slot = static_cast<std::uint32_t>(touched_.size());
-    }
-    ++offsets_[slot - 1];
-  };
-  for (const auto& [a, b] : pairs_) {
-    count(a);
-    count(b);
-  }
+  // Recording counted each slot's toggles; they become group starts.
+  if (!recording_) start_recording();
   std::size_t start = 0;
   for (std::size_t& offset : offsets_) start += std::exchange(offset, start);
   offsets_.push_back(start);
   partners_.resize(start);
   mirror_.resize(start);
   joined_.assign(start, kUnknown);
-  for (const auto& [a, b] : pairs_) {
-    const std::size_t at_a = offsets_[slot_of.get(a) - 1]++;
-    const std::size_t at_b = offsets_[slot_of.get(b) - 1]++;
-    partners_[at_a] = b;
-    partners_[at_b] = a;
-    mirror_[at_a] = at_b;
-    mirror_[at_b] = at_a;
+  for (const auto& [slot_a, slot_b] : pairs_) {
+    const std::size_t at_a = offsets_[slot_a]++;
+    const std::size_t at_b = offsets_[slot_b]++;
+    partners_[at_a] = static_cast<NeighbourList::value_type>(touched_[slot_b]);
+    partners_[at_b] = static_cast<NeighbourList::value_type>(touched_[slot_a]);
+    mirror_[at_a] = static_cast<std::uint32_t>(at_b);
+    mirror_[at_b] = static_cast<std::uint32_t>(at_a);
   }
   // Filling advanced each offset to the start of the next group.
   for (std::size_t i = offsets_.size() - 1; i > 0; --i) offsets_[i] = offsets_[i - 1];
@@ -46,10 +31,57 @@ void ToggleBatch::prepare(Register& reg) {
   // changes: running out of memory then leaves the graph as it was.
   states_.begin(reg.size());
   is_partner_.reserve(reg.size());
+  std::size_t largest_group = 0;
   for (std::size_t slot = 0; slot < touched_.size(); ++slot) {
     NeighbourList& list = reg[touched_[slot]].neighbors;
-    reserve_room(list, list.size() + offsets_[slot + 1] - offsets_[slot]);
+    const std::size_t group = offsets_[slot + 1] - offsets_[slot];
+    largest_group = std::max(largest_group, group);
+    reserve_room(list, list.size() + group);
   }
+  if (hits_.size() < largest_group) hits_.resize(largest_group);
+}
+
+std::size_t ToggleBatch::close_up(NeighbourList& list, std::size_t expected) noexcept {
+  // The partners held are looked for from both ends at once, so a partner
+  // near either end (an old entry at the front, a recent one at the back)
+  // is found after about twice its distance from that end, not after the
+  // whole list.  Positions found from the front fill hits_ upwards, those
+  // from the back fill it downwards from `expected`.
+  const std::size_t length = list.size();
+  NeighbourList::value_type* const entries = list.data();
+  std::uint32_t* const hits = hits_.data();
+  std::size_t low = 0, high = length, from_front = 0, from_back = 0;
+  while (from_front + from_back < expected && low < high) {
+    if (is_partner_.test(entries[low])) hits[from_front++] = static_cast<std::uint32_t>(low);
+    ++low;
+    if (from_front + from_back == expected || low == high) break;
+    --high;
+    if (is_partner_.test(entries[high])) hits[expected - ++from_back] = static_cast<std::uint32_t>(high);
+  }
+  const std::size_t found = from_front + from_back;
+  if (found == 0) return 0;
+  if (from_back > 0 && found < expected) {
+    std::copy(hits + expected - from_back, hits + expected, hits + from_front);
+  }
+  // hits[0, found) are ascending.  Close up the gaps from whichever side
+  // moves fewer entries: the entries before the last partner move towards
+  // the end and leave room in front, or those after the first move towards
+  // the front.  Each run between two partners moves with one memmove.
+  const std::size_t first_hit = hits[0], last_hit = hits[found - 1];
+  constexpr std::size_t width = sizeof(NeighbourList::value_type);
+  if (last_hit + 1 <= length - first_hit) {
+    for (std::size_t j = found; j-- > 0;) {
+      const std::size_t from = j == 0 ? 0 : hits[j - 1] + 1;
+      std::memmove(entries + from + (found - j), entries + from, (hits[j] - from) * width);
+    }
+    list.drop_front(found);
+  } else {
+    for (std::size_t j = 0; j < found; ++j) {
+      const std::size_t to = j + 1 < found ? hits[j + 1] : length;
+      std::memmove(entries + hits[j] - j, entries + hits[j] + 1, (to - hits[j] - 1) * width);
+    }
+  }
+  return found;
 }
 
 void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
@@ -58,60 +90,31 @@ void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
   NeighbourList& list = reg[touched_[slot]].neighbors;
   const std::size_t first = offsets_[slot], last = offsets_[slot + 1];
   states.begin(reg.size());  // a new epoch; no allocation after the first
+  // One pass over the partners counts their toggles and finds whether the
+  // list holds each one, which is known when every partner's own list was
+  // rewritten before (the edge is in both lists or in neither).  The
+  // partners known to be held are marked for close_up.
+  bool known = true;
+  std::size_t expected = 0;
   for (std::size_t i = first; i < last; ++i) {
     PartnerState& state = states[partners_[i]];
     ++state.toggles;
     state.last = static_cast<std::uint32_t>(i);
+    const std::uint8_t joined = joined_[mirror_[i]];
+    known = known && joined != kUnknown;
+    if (joined == kJoined && !state.originally_joined) {
+      state.originally_joined = true;
+      is_partner.set(partners_[i]);
+      ++expected;
+    }
   }
-
-  // Whether the list holds each partner is known when every partner's own
-  // list was rewritten before (the edge is in both lists or in neither).
-  bool known = true;
-  for (std::size_t i = first; i < last && known; ++i) known = joined_[mirror_[i]] != kUnknown;
 
   const std::size_t length = list.size();
   NeighbourList::value_type* const entries = list.data();
   std::size_t kept = 0;
   if (known) {
-    // Only the partners it holds are looked for, and the scan stops at the
-    // last of them.
-    std::size_t expected = 0;
-    for (std::size_t i = first; i < last; ++i) {
-      PartnerState& state = states[partners_[i]];
-      if (joined_[mirror_[i]] == kJoined && !state.originally_joined) {
-        state.originally_joined = true;
-        is_partner.set(partners_[i]);
-        ++expected;
-      }
-    }
-    // Find the first and the last partner held, then close up the gap
-    // from whichever side moves fewer entries: the entries before the last
-    // partner move towards the end and leave room in front, or those after
-    // the first move towards the front.
-    std::size_t read = 0, found = 0, first_hit = length;
-    for (; found < expected && read < length; ++read) {
-      if (is_partner.test(entries[read])) {
-        if (found++ == 0) first_hit = read;
-      }
-    }
-    if (found == 0) {
-      kept = length;
-    } else if (read <= length - first_hit) {
-      std::size_t write = read;
-      for (std::size_t i = read; i-- > first_hit;) {
-        if (!is_partner.test(entries[i])) entries[--write] = entries[i];
-      }
-      std::copy_backward(entries, entries + first_hit, entries + write);
-      list.drop_front(found);
-      kept = length - found;
-    } else {
-      kept = first_hit;
-      for (std::size_t i = first_hit; i < read; ++i) {
-        if (!is_partner.test(entries[i])) entries[kept++] = entries[i];
-      }
-      std::copy(entries + read, entries + length, entries + kept);
-      kept += length - read;
-    }
+    // Only the partners it holds are looked for.
+    kept = length - close_up(list, expected);
   } else {
     // One bit test per entry finds the partners the list holds, and only
     // those reach their records.
@@ -128,13 +131,14 @@ void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
       }
     }
   }
-  for (std::size_t i = first; i < last; ++i) is_partner.reset(partners_[i]);
   list.resize(kept);
   for (std::size_t i = first; i < last; ++i) {
-    const PartnerState state = states.get(partners_[i]);
+    const Qubit partner = partners_[i];
+    is_partner.reset(partner);
+    const PartnerState state = states.get(partner);
     joined_[i] = state.originally_joined ? kJoined : kNotJoined;
     const bool joined_at_end = state.originally_joined != (state.toggles % 2 == 1);
-    if (state.last == i && joined_at_end) list.push_back(partners_[i]);
+    if (state.last == i && joined_at_end) list.push_back(static_cast<NeighbourList::value_type>(partner));
   }
   list.settle();
 }
@@ -152,6 +156,7 @@ void ToggleBatch::commit(Register& reg) noexcept {
     if (offsets_[slot + 1] - offsets_[slot] <= kFewToggles) rewrite(reg, slot);
   }
   pairs_.clear();
+  recording_ = false;
 }
 
 }  // namespace ordavine

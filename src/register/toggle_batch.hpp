@@ -20,11 +20,24 @@ namespace ordavine {
 
 class ToggleBatch {
  public:
-  void toggle(Qubit a, Qubit b) { pairs_.emplace_back(a, b); }
+  // Records a toggle of (a, b).  Each vertex gets its group (slot) the
+  // first time it is met, so prepare need not look the vertices up again.
+  // May throw std::bad_alloc; the recorded toggles are then as they were.
+  void toggle(Qubit a, Qubit b) {
+    if (!recording_) start_recording();
+    const std::uint32_t slot_a = slot_for(a);
+    const std::uint32_t slot_b = slot_for(b);
+    pairs_.emplace_back(slot_a, slot_b);
+    ++offsets_[slot_a];
+    ++offsets_[slot_b];
+  }
   std::size_t size() const noexcept { return pairs_.size(); }
 
   // Forgets the recorded toggles (after recording was cut short).
-  void clear() noexcept { pairs_.clear(); }
+  void clear() noexcept {
+    pairs_.clear();
+    recording_ = false;
+  }
 
   // Applies the recorded toggles in order and empties the batch.  When
   // memory runs out it throws std::bad_alloc before any list has changed.
@@ -35,8 +48,9 @@ class ToggleBatch {
 
   // The two halves of apply: `prepare` plans the rewrite and makes room in
   // every list it lengthens (it may throw std::bad_alloc, having changed
-  // nothing); `commit`, right after it on the same thread and register,
-  // rewrites the lists and cannot fail.
+  // nothing, and then the batch must be cleared before it records again);
+  // `commit`, right after it on the same thread and register, rewrites the
+  // lists and cannot fail.
   void prepare(Register& reg);
   void commit(Register& reg) noexcept;
 
@@ -48,20 +62,51 @@ class ToggleBatch {
     bool originally_joined = false;
   };
 
-  std::vector<std::pair<Qubit, Qubit>> pairs_;
+  // Fresh slots for a new run of toggles.
+  void start_recording() {
+    slot_of_.begin(0);
+    touched_.clear();
+    offsets_.clear();
+    recording_ = true;
+  }
+  // The slot of v, given a new one (with no toggles yet) when v is first met.
+  std::uint32_t slot_for(Qubit v) {
+    slot_of_.grow(v + 1);
+    std::uint32_t& slot = slot_of_[v];
+    if (slot == 0) {
+      // Both grow or neither; the room doubles, as push_back's would.
+      if (touched_.size() == touched_.capacity()) touched_.reserve(2 * touched_.size() + 16);
+      offsets_.push_back(0);
+      touched_.push_back(v);
+      slot = static_cast<std::uint32_t>(touched_.size());
+    }
+    return slot - 1;
+  }
+
+  // The toggled pairs as the slots of their two vertices.  Positions in a
+  // batch are 32 bits wide, as PartnerState::last is.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs_;
+  bool recording_ = false;
   std::vector<Qubit> touched_;
+  // While recording, the number of toggles of each slot; after prepare,
+  // where each slot's group of partners starts (one more entry at the end).
   std::vector<std::size_t> offsets_;
-  std::vector<Qubit> partners_;
+  std::vector<NeighbourList::value_type> partners_;
   // For each entry of partners_, the entry of the same pair in the other
   // vertex's group, and whether the pair was joined before the batch as
   // far as a finished rewrite has found out.
-  std::vector<std::size_t> mirror_;
+  std::vector<std::uint32_t> mirror_;
   std::vector<std::uint8_t> joined_;
   static constexpr std::uint8_t kUnknown = 0, kNotJoined = 1, kJoined = 2;
   static constexpr std::size_t kFewToggles = 8;
 
   // Rewrites the list of touched_[slot]; called once per slot by commit.
   void rewrite(Register& reg, std::size_t slot) noexcept;
+  // Removes from `list` the `expected` entries whose bits are set in
+  // is_partner_, keeping the order of the rest; returns how many it found.
+  std::size_t close_up(NeighbourList& list, std::size_t expected) noexcept;
+  // Positions of those entries, room for the largest group had in prepare.
+  std::vector<std::uint32_t> hits_;
 
   // Per-qubit scratch, kept with the batch rather than in thread-locals:
   // the loops reach it through `this`, with no look-up of thread storage.

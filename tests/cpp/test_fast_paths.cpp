@@ -221,13 +221,14 @@ TEST(FastPaths, SparseRegistersGatesMeasurementsAndPeeksMatch) {
 }
 
 // Measurement sweeps over a 2D cluster state, in the orders computations
-// use: row by row, column by column, and building row r+1 before measuring
-// row r.  The measured front grows dense, so lists of length about the side
-// lose and gain a few entries per measurement.
+// use: row by row, column by column, building row r+1 before measuring row
+// r, and anti-diagonal by anti-diagonal.  The measured front grows dense,
+// so lists of length about the side lose and gain a few entries per
+// measurement, near their front (rows) or near their back (diagonals).
 TEST(FastPaths, ClusterSweepsInEveryOrderMatch) {
   constexpr std::size_t kSide = 22, n = kSide * kSide;
   std::mt19937 rng(23);
-  for (int order = 0; order < 3; ++order) {
+  for (int order = 0; order < 4; ++order) {
     Register fast(n);
     Register plain(n);
     SeededSource fast_words(400 + order), plain_words(400 + order);
@@ -267,10 +268,21 @@ TEST(FastPaths, ClusterSweepsInEveryOrderMatch) {
       continue;
     }
     for (std::size_t r = 0; r < kSide; ++r) build_row(r);
+    std::vector<Qubit> sweep;
     for (std::size_t i = 0; i < n; ++i) {
-      const Qubit q = order == 0 ? i : (i % kSide) * kSide + i / kSide;
-      measure_both(q, (order == 0 ? "rows" : "columns") + std::string(", qubit ") +
-                          std::to_string(q));
+      sweep.push_back(order == 0 ? i : (i % kSide) * kSide + i / kSide);
+    }
+    if (order == 3) {  // row r of anti-diagonal d holds column d - r
+      sweep.clear();
+      for (std::size_t d = 0; d + 1 < 2 * kSide; ++d) {
+        for (std::size_t r = d < kSide ? 0 : d - kSide + 1; r <= std::min(d, kSide - 1); ++r) {
+          sweep.push_back(r * kSide + d - r);
+        }
+      }
+    }
+    for (const Qubit q : sweep) {
+      measure_both(q, std::array{"rows", "columns", "", "diagonals"}[order] +
+                          std::string(", qubit ") + std::to_string(q));
     }
   }
 }
