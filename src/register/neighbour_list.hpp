@@ -148,9 +148,12 @@ class NeighbourList {
       value_type* entries = data();
       std::memmove(entries + 1, entries, i * sizeof(value_type));
       ++heap_.front;
-    } else {
+    } else if (on_heap()) {
       value_type* entries = data();
       std::memmove(entries + i, entries + i + 1, (size_ - i - 1) * sizeof(value_type));
+    } else {
+      // At most three entries move: a loop beats a call.
+      for (std::size_t j = i + 1; j < size_; ++j) inline_[j - 1] = inline_[j];
     }
     --size_;
     return data() + i;
