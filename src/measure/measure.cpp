@@ -19,8 +19,7 @@ Node& neighbour(Register& reg, Qubit n) { return reg.at(n); }
 
 // Effective axis Z: cut q out of the graph.  For outcome 1 every former
 // neighbour picks up a Z and q an X underneath its VOP.
-Measurement measure_graph_z(Register& reg, Qubit q, std::uint8_t sign, RandomSource& random) {
-  const std::uint8_t r = random_bit(random) ? 1 : 0;
+Measurement measure_graph_z(Register& reg, Qubit q, std::uint8_t sign, std::uint8_t r) {
   for (const Qubit n : reg[q].neighbors) {
     Node& former = neighbour(reg, n);
     if (r == 1) right_multiply(former, vop::pauli_z);
@@ -34,8 +33,7 @@ Measurement measure_graph_z(Register& reg, Qubit q, std::uint8_t sign, RandomSou
 
 // Effective axis Y: complement the neighbourhood of q and cut q out, with
 // S (outcome 0) or S-dagger (outcome 1) underneath q and every neighbour.
-Measurement measure_graph_y(Register& reg, Qubit q, std::uint8_t sign, RandomSource& random) {
-  const std::uint8_t r = random_bit(random) ? 1 : 0;
+Measurement measure_graph_y(Register& reg, Qubit q, std::uint8_t sign, std::uint8_t r) {
   const Vop correction = r == 0 ? vop::s : vop::s_dagger;
   // Each neighbour n_i toggles its pairs with the later neighbours and then
   // its edge to q: every pair of neighbours is toggled once, in list order,
@@ -177,8 +175,7 @@ void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a,
 // and common is empty.  That is b cut out of the graph, with the
 // corrections of the general case read off for A = {b}.  Lists only
 // shrink, so nothing can fail once the checks have passed.
-Measurement measure_graph_x_of_leaf(Register& reg, Qubit q, std::uint8_t sign, RandomSource& random) {
-  const std::uint8_t r = random_bit(random) ? 1 : 0;
+Measurement measure_graph_x_of_leaf(Register& reg, Qubit q, std::uint8_t sign, std::uint8_t r) {
   const Qubit b = reg[q].neighbors.front();
   for (const Qubit w : neighbour(reg, b).neighbors) neighbour(reg, w);
   if (r == 0) {
@@ -200,8 +197,7 @@ Measurement measure_graph_x_of_leaf(Register& reg, Qubit q, std::uint8_t sign, R
 // list they lengthen) is had first; then the VOP corrections read the graph
 // as it was, and the edge updates walk the fixed copies.  Running out of
 // memory therefore changes nothing.
-Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSource& random) {
-  const std::uint8_t r = random_bit(random) ? 1 : 0;
+Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, std::uint8_t r) {
   const Qubit b = reg[q].neighbors.front();
   neighbour(reg, b);
 
@@ -261,22 +257,46 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, RandomSou
   return {static_cast<std::uint8_t>(sign ^ r), false};
 }
 
+// The axis and sign the requested observable has on the bare graph state.
+struct Effective {
+  Axis axis;
+  std::uint8_t sign;
+};
+
+Effective effective_axis(const Register& reg, Qubit q, Axis axis) {
+  const Vop inverse = ADJOINT_TABLE[reg.at(q).vop];
+  return {conj_axis(inverse, axis), static_cast<std::uint8_t>(conj_sign_negative(inverse, axis) ? 1 : 0)};
+}
+
+bool determined_on_graph(const Register& reg, Qubit q, Axis effective) {
+  return effective == Axis::x && reg[q].neighbors.empty();
+}
+
+// One of the three graph updates, with graph outcome r.
+Measurement measure_on_graph(Register& reg, Qubit q, Effective e, std::uint8_t r) {
+  switch (e.axis) {
+    case Axis::z:
+      return measure_graph_z(reg, q, e.sign, r);
+    case Axis::y:
+      return measure_graph_y(reg, q, e.sign, r);
+    default:
+      if (reg[q].neighbors.size() == 1) return measure_graph_x_of_leaf(reg, q, e.sign, r);
+      return measure_graph_x(reg, q, e.sign, r);
+  }
+}
+
 }  // namespace
 
 Measurement measure(Register& reg, Qubit q, Axis axis, RandomSource& random) {
-  const Vop inverse = ADJOINT_TABLE[reg.at(q).vop];
-  const Axis effective = conj_axis(inverse, axis);
-  const std::uint8_t sign = conj_sign_negative(inverse, axis) ? 1 : 0;
-  switch (effective) {
-    case Axis::z:
-      return measure_graph_z(reg, q, sign, random);
-    case Axis::y:
-      return measure_graph_y(reg, q, sign, random);
-    default:
-      if (reg[q].neighbors.empty()) return {sign, true};
-      if (reg[q].neighbors.size() == 1) return measure_graph_x_of_leaf(reg, q, sign, random);
-      return measure_graph_x(reg, q, sign, random);
-  }
+  const Effective e = effective_axis(reg, q, axis);
+  if (determined_on_graph(reg, q, e.axis)) return {e.sign, true};
+  return measure_on_graph(reg, q, e, random_bit(random) ? 1 : 0);
+}
+
+Measurement measure_with_outcome(Register& reg, Qubit q, Axis axis, std::uint8_t wanted) {
+  const Effective e = effective_axis(reg, q, axis);
+  if (determined_on_graph(reg, q, e.axis)) return {e.sign, true};
+  return measure_on_graph(reg, q, e, static_cast<std::uint8_t>((wanted ^ e.sign) & 1));
 }
 
 Axis find_deterministic(const Register& reg, Qubit q) {

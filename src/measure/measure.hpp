@@ -27,6 +27,13 @@ struct Measurement {
 // fails with the index failure before anything is drawn.
 Measurement measure(Register& reg, Qubit q, Axis axis, RandomSource& random);
 
+// The same measurement with the outcome chosen instead of drawn: when the
+// outcome is random it is `wanted` (0 for +1, 1 for -1), with the same
+// graph update a draw of that outcome makes; a determined outcome is
+// returned as it is, `determined` set and nothing changed (it may differ
+// from `wanted`).  Used for noiseless reference runs and postselection.
+Measurement measure_with_outcome(Register& reg, Qubit q, Axis axis, std::uint8_t wanted);
+
 // The axis on which measuring q has a fixed outcome, or Axis::none.  Only an
 // isolated qubit has one: the axis its VOP carries X onto.
 Axis find_deterministic(const Register& reg, Qubit q);

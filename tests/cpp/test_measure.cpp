@@ -1,6 +1,6 @@
 // Single-qubit measurement: worked examples with the outcome bit forced both
 // ways (exact lists, VOPs and results), the deterministic axis of every VOP,
-// what is drawn when, and a dense state-vector oracle on random circuits.
+// what is drawn when, the outcome chosen instead of drawn, and a dense state-vector oracle on random circuits.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -254,6 +254,22 @@ TEST(MeasureOracle, RandomCircuitsAgreeWithProjectiveMeasurement) {
             << "circuit " << circuit << " step " << step << " r " << r;
         if (!results[r].determined) {
           ASSERT_TRUE(outcomes[r][q].neighbors.empty());
+        }
+        // Choosing the result instead of drawing it: the same update as the
+        // draw that gives that result, or the determined result untouched.
+        for (std::uint8_t wanted : {0, 1}) {
+          Register chosen = reg;
+          const Measurement m = measure_with_outcome(chosen, q, axis, wanted);
+          ASSERT_EQ(m.determined, results[r].determined);
+          if (m.determined) {
+            ASSERT_EQ(m.result, results[r].result);
+            ASSERT_EQ(lists_of(chosen), lists_of(reg));
+            ASSERT_EQ(vops_of(chosen), vops_of(reg));
+          } else if (wanted == results[r].result) {
+            ASSERT_EQ(m.result, wanted);
+            ASSERT_EQ(lists_of(chosen), lists_of(outcomes[r]));
+            ASSERT_EQ(vops_of(chosen), vops_of(outcomes[r]));
+          }
         }
       }
       ASSERT_EQ(results[0].determined, results[1].determined);
