@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "register/pauli_product.hpp"
 #include "register/register.hpp"
 
 namespace ordavine {
@@ -39,12 +40,6 @@ void write_edges(const Register& reg, std::span<Index> out);
 
 extern template void write_edges<std::uint32_t>(const Register&, std::span<std::uint32_t>);
 extern template void write_edges<std::uint64_t>(const Register&, std::span<std::uint64_t>);
-
-// One factor of a stabilizer generator.
-struct PauliFactor {
-  Qubit qubit;
-  Axis axis;
-};
 
 // A generator as a sign and its non-identity factors: the generating qubit
 // first, then its neighbours in list order.

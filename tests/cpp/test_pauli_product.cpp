@@ -1,0 +1,199 @@
+// Pauli products against the dense oracle: the expectation test, the
+// product measurement with both outcomes chosen and drawn, and the product
+// rotation, on random states of up to 7 qubits and random signed products.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "measure/product_measurement.hpp"
+#include "register/failure.hpp"
+#include "register/single_qubit.hpp"
+#include "register/two_qubit.hpp"
+#include "support/dense_state.hpp"
+
+namespace ordavine {
+namespace {
+
+using oracle::Amplitude;
+using oracle::DenseState;
+using oracle::same_up_to_phase;
+using oracle::state_of;
+
+class FixedWord final : public RandomSource {
+ public:
+  explicit FixedWord(std::uint32_t word) : word_(word) {}
+  std::uint32_t next_word() override {
+    ++drawn;
+    return word_;
+  }
+  int drawn = 0;
+
+ private:
+  std::uint32_t word_;
+};
+
+void random_gate(Register& reg, std::mt19937& gen) {
+  using TwoQubitGate = void (*)(Register&, Qubit, Qubit);
+  static constexpr TwoQubitGate two_qubit[] = {cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz};
+  const std::size_t n = reg.size();
+  if (n >= 2 && gen() % 2 == 0) {
+    const Qubit a = gen() % n;
+    Qubit b = gen() % (n - 1);
+    if (b >= a) ++b;
+    two_qubit[gen() % std::size(two_qubit)](reg, a, b);
+  } else {
+    apply_single_qubit_gate(reg, gen() % n, static_cast<Vop>(gen() % 24));
+  }
+}
+
+Register random_state(std::size_t n, std::mt19937& gen) {
+  Register reg(n);
+  const int steps = static_cast<int>(gen() % 30);
+  for (int i = 0; i < steps; ++i) random_gate(reg, gen);
+  return reg;
+}
+
+struct SignedProduct {
+  bool negative = false;
+  std::vector<PauliFactor> factors;
+};
+
+SignedProduct random_product(std::size_t n, std::mt19937& gen) {
+  std::vector<Qubit> qubits(n);
+  for (Qubit q = 0; q < n; ++q) qubits[q] = q;
+  std::shuffle(qubits.begin(), qubits.end(), gen);
+  SignedProduct p;
+  p.negative = gen() % 2 == 0;
+  const std::size_t k = gen() % (n + 1);
+  for (std::size_t i = 0; i < k; ++i) p.factors.push_back({qubits[i], static_cast<Axis>(gen() % 3)});
+  return p;
+}
+
+// P|psi>, the sign included.
+DenseState applied(const DenseState& state, const SignedProduct& p) {
+  DenseState out = state;
+  for (const PauliFactor& f : p.factors) out.apply(f.qubit, oracle::gates::pauli(f.axis));
+  if (p.negative) {
+    for (auto& a : out.amplitudes()) a = -a;
+  }
+  return out;
+}
+
+// a |psi> + b P|psi>.
+DenseState combined(const DenseState& psi, Amplitude a, const DenseState& p_psi, Amplitude b) {
+  DenseState out = psi;
+  for (std::size_t i = 0; i < out.amplitudes().size(); ++i) {
+    out.amplitudes()[i] = a * psi.amplitudes()[i] + b * p_psi.amplitudes()[i];
+  }
+  return out;
+}
+
+double overlap_real(const DenseState& a, const DenseState& b) {
+  Amplitude sum{0.0};
+  for (std::size_t i = 0; i < a.amplitudes().size(); ++i) sum += std::conj(a.amplitudes()[i]) * b.amplitudes()[i];
+  return sum.real();
+}
+
+void normalise(DenseState& state) {
+  const double scale = 1.0 / std::sqrt(state.norm_squared());
+  for (auto& a : state.amplitudes()) a *= scale;
+}
+
+TEST(PauliProduct, ExpectationMeasurementAndRotationAgreeWithTheOracle) {
+  std::mt19937 gen(77031);
+  int determined = 0, random = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const std::size_t n = 1 + trial % 7;
+    Register reg = random_state(n, gen);
+    const SignedProduct p = random_product(n, gen);
+    const DenseState psi = state_of(reg);
+    const DenseState p_psi = applied(psi, p);
+    const double value = overlap_real(psi, p_psi);
+    SCOPED_TRACE("trial " + std::to_string(trial));
+
+    const int e = expectation(reg, p.factors, p.negative);
+    ASSERT_NEAR(static_cast<double>(e), value, 1e-9);
+
+    // Measurement, each outcome chosen and then drawn with a fixed word.
+    for (std::uint8_t wanted : {0, 1}) {
+      Register chosen = reg;
+      const Measurement m = measure_product_with_outcome(chosen, p.factors, p.negative, wanted);
+      ASSERT_EQ(m.determined, e != 0);
+      if (m.determined) {
+        ASSERT_EQ(m.result, e < 0 ? 1 : 0);
+        ASSERT_TRUE(same_up_to_phase(state_of(chosen), psi));
+        continue;
+      }
+      ASSERT_EQ(m.result, wanted);
+      DenseState projected = combined(psi, 0.5, p_psi, wanted == 0 ? 0.5 : -0.5);
+      normalise(projected);
+      ASSERT_TRUE(same_up_to_phase(state_of(chosen), projected));
+      ASSERT_NEAR(expectation(chosen, p.factors, p.negative), wanted == 0 ? 1 : -1, 0);
+    }
+    if (e == 0) {
+      ++random;
+      for (std::uint32_t word : {0u, 0x80000000u}) {
+        Register drawn = reg;
+        FixedWord source(word);
+        const Measurement m = measure_product(drawn, p.factors, p.negative, source);
+        ASSERT_EQ(source.drawn, 1);
+        Register chosen = reg;
+        measure_product_with_outcome(chosen, p.factors, p.negative, m.result);
+        ASSERT_TRUE(same_up_to_phase(state_of(drawn), state_of(chosen)));
+      }
+    } else {
+      ++determined;
+      FixedWord source(0);
+      Register copy = reg;
+      measure_product(copy, p.factors, p.negative, source);
+      ASSERT_EQ(source.drawn, 0);
+    }
+
+    // Rotation: the -1 eigenspace phased by i (or -i).
+    for (bool dagger : {false, true}) {
+      Register rotated = reg;
+      rotate_product(rotated, p.factors, p.negative, dagger);
+      const Amplitude phase = dagger ? Amplitude{0, -1} : Amplitude{0, 1};
+      const DenseState expected = combined(psi, 0.5 * (1.0 + phase), p_psi, 0.5 * (1.0 - phase));
+      ASSERT_TRUE(same_up_to_phase(state_of(rotated), expected)) << "dagger " << dagger;
+    }
+  }
+  EXPECT_GT(determined, 500);
+  EXPECT_GT(random, 500);
+}
+
+TEST(PauliProduct, ExpectationReadsOnlyTheNeighbourhoodsOfItsXPart) {
+  // A long cluster: the generator of the middle qubit, read as a product,
+  // is +1; dropping one of its Z factors makes it random.
+  constexpr std::size_t n = 100'000;
+  Register reg(n);
+  for (Qubit q = 0; q < n; ++q) h(reg, q);
+  for (Qubit q = 0; q + 1 < n; ++q) cz(reg, q, q + 1);
+  const Qubit m = n / 2;
+  const std::vector<PauliFactor> generator{{m - 1, Axis::z}, {m, Axis::x}, {m + 1, Axis::z}};
+  EXPECT_EQ(expectation(reg, generator, false), 1);
+  EXPECT_EQ(expectation(reg, generator, true), -1);
+  const std::vector<PauliFactor> partial{{m, Axis::x}, {m + 1, Axis::z}};
+  EXPECT_EQ(expectation(reg, partial, false), 0);
+  // K_a K_(a+1) = (X Z)(Z X) with the middle pair each X Z = -iY: +Y Y.
+  const std::vector<PauliFactor> pair{{m - 1, Axis::z}, {m, Axis::y}, {m + 1, Axis::y}, {m + 2, Axis::z}};
+  EXPECT_EQ(expectation(reg, pair, false), 1);
+}
+
+TEST(PauliProduct, RefusesRepeatedQubitsAndOutOfRangeIndices) {
+  Register reg(3);
+  const std::vector<PauliFactor> twice{{1, Axis::x}, {1, Axis::z}};
+  EXPECT_THROW(expectation(reg, twice, false), Failure);
+  const std::vector<PauliFactor> outside{{0, Axis::x}, {3, Axis::z}};
+  EXPECT_THROW(expectation(reg, outside, false), Failure);
+  std::vector<PauliFactor> long_twice;
+  for (Qubit q = 0; q < 3; ++q) long_twice.push_back({q, Axis::z});
+  Register big(20);
+  for (Qubit q = 0; q < 20; ++q) long_twice.push_back({q, Axis::x});
+  EXPECT_THROW(rotate_product(big, long_twice, false, false), Failure);
+}
+
+}  // namespace
+}  // namespace ordavine
