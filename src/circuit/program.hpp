@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "clifford/tables.hpp"
+#include "measure/pauli_noise.hpp"
 
 namespace ordavine::circuit {
 
@@ -45,11 +46,6 @@ inline constexpr Target kValueMask = kRecordFlag - 1;
 constexpr bool is_record(Target t) { return (t & kRecordFlag) != 0; }
 constexpr bool is_inverted(Target t) { return (t & kInvertedFlag) != 0; }
 constexpr std::uint64_t value_of(Target t) { return t & kValueMask; }
-
-// A probability p as the 32-bit threshold a random word must stay below:
-// round(p * 2^32), so p = 1 always fires and p = 0 never draws.
-using Threshold = std::uint64_t;
-inline constexpr Threshold kAlways = Threshold{1} << 32;
 
 struct Instruction {
   Opcode code;

@@ -85,11 +85,6 @@ std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
                                                 : product;
 }
 
-Threshold threshold_of(double p) {
-  const double scaled = std::nearbyint(p * 4294967296.0);
-  return scaled >= 4294967296.0 ? kAlways : static_cast<Threshold>(scaled);
-}
-
 class Reader {
  public:
   explicit Reader(std::string_view text) : text_(text) {}

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "measure/measure.hpp"
+#include "measure/pauli_noise.hpp"
 #include "register/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
@@ -19,7 +20,6 @@ constexpr TwoQubitStep kControlled[] = {cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz
 // The Pauli each controlled gate applies to its second and its first
 // operand when the other is a record bit: the letters <p>C<q> read as
 // (apply p to the first, apply q to the second).
-constexpr Vop kPauliOf[] = {vop::pauli_x, vop::pauli_y, vop::pauli_z};
 struct AppliedPaulis {
   Vop on_first, on_second;
 };
@@ -28,8 +28,6 @@ constexpr AppliedPaulis kApplied[] = {
     {vop::pauli_x, vop::pauli_x}, {vop::pauli_x, vop::pauli_y}, {vop::pauli_x, vop::pauli_z},
     {vop::pauli_y, vop::pauli_x}, {vop::pauli_y, vop::pauli_y}, {vop::pauli_y, vop::pauli_z},
 };
-
-bool fires(RandomSource& random, Threshold threshold) { return random.next_word() < threshold; }
 
 class Run {
  public:
@@ -75,7 +73,7 @@ class Run {
 
   void record(std::uint8_t bit, Target target, Threshold flip) {
     bit ^= is_inverted(target) ? 1 : 0;
-    if (flip != 0 && fires(random_, flip)) bit ^= 1;
+    if (fires(random_, flip)) bit ^= 1;
     record_.measurements[written_++] = bit;
   }
 
@@ -137,24 +135,14 @@ class Run {
         for (const Target q : targets(instruction)) reset_after(q, axis, measured(q, axis));
         return;
       case Opcode::pauli_error:
-        for (const Target q : targets(instruction)) {
-          if (fires(random_, p)) pauli(q, kPauliOf[instruction.detail]);
-        }
+        for (const Target q : targets(instruction)) pauli_error(reg_, q, axis, p, random_);
         return;
       case Opcode::depolarize1:
-        for (const Target q : targets(instruction)) {
-          if (fires(random_, p)) pauli(q, kPauliOf[static_cast<unsigned>(random_axis(random_))]);
-        }
+        for (const Target q : targets(instruction)) depolarize1(reg_, q, p, random_);
         return;
       case Opcode::depolarize2: {
         const auto list = targets(instruction);
-        for (std::size_t i = 0; i < list.size(); i += 2) {
-          if (!fires(random_, p)) continue;
-          // 1..15 as two base-4 digits: 0 = I, 1 = X, 2 = Y, 3 = Z.
-          const std::uint32_t pair = uniform_in(random_, 1, 16);
-          if (pair / 4 != 0) pauli(list[i], static_cast<Vop>(pair / 4));
-          if (pair % 4 != 0) pauli(list[i + 1], static_cast<Vop>(pair % 4));
-        }
+        for (std::size_t i = 0; i < list.size(); i += 2) depolarize2(reg_, list[i], list[i + 1], p, random_);
         return;
       }
       case Opcode::pauli_channel_1: {

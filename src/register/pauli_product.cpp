@@ -1,10 +1,66 @@
 #include "register/pauli_product.hpp"
 
+#include <unordered_map>
+
 #include "register/qubit_marks.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 
 namespace ordavine {
+
+namespace {
+
+// The product of two single-qubit Paulis, codes 0 = I, 1 = X, 2 = Y, 3 = Z:
+// the Pauli and the power of i in front (X Y = iZ: {3, 1}).
+struct PauliTimes {
+  std::uint8_t pauli;
+  std::uint8_t i_power;
+};
+constexpr PauliTimes kPauliTimes[4][4] = {
+    {{0, 0}, {1, 0}, {2, 0}, {3, 0}},
+    {{1, 0}, {0, 0}, {3, 1}, {2, 3}},
+    {{2, 0}, {3, 3}, {0, 0}, {1, 1}},
+    {{3, 0}, {2, 1}, {1, 3}, {0, 0}},
+};
+
+constexpr std::uint8_t code_of(Axis axis) { return static_cast<std::uint8_t>(static_cast<unsigned>(axis) + 1); }
+
+}  // namespace
+
+bool reduce_product(std::span<const PauliFactor> written, bool& negative, std::vector<PauliFactor>& out) {
+  struct Slot {
+    Qubit qubit;
+    std::uint8_t pauli;
+  };
+  std::vector<Slot> slots;
+  slots.reserve(written.size());
+  std::unordered_map<Qubit, std::size_t> where;  // used only for long products
+  constexpr std::size_t kScanLimit = 16;
+  const bool indexed = written.size() > kScanLimit;
+  unsigned i_power = 0;
+  for (const PauliFactor& f : written) {
+    std::size_t at = slots.size();
+    if (indexed) {
+      const auto [it, inserted] = where.try_emplace(f.qubit, slots.size());
+      at = it->second;
+    } else {
+      for (std::size_t k = 0; k < slots.size(); ++k) {
+        if (slots[k].qubit == f.qubit) at = k;
+      }
+    }
+    if (at == slots.size()) slots.push_back({f.qubit, 0});
+    const PauliTimes times = kPauliTimes[slots[at].pauli][code_of(f.axis)];
+    slots[at].pauli = times.pauli;
+    i_power += times.i_power;
+  }
+  if (i_power % 2 != 0) return false;
+  if (i_power % 4 == 2) negative = !negative;
+  out.clear();
+  for (const Slot& slot : slots) {
+    if (slot.pauli != 0) out.push_back({slot.qubit, static_cast<Axis>(slot.pauli - 1)});
+  }
+  return true;
+}
 
 void check_product(const Register& reg, std::span<const PauliFactor> factors) {
   for (const PauliFactor& f : factors) {

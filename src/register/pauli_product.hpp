@@ -13,6 +13,7 @@
 
 #include <array>
 #include <span>
+#include <vector>
 
 #include "clifford/tables.hpp"
 #include "register/register.hpp"
@@ -36,6 +37,15 @@ constexpr Vop vop_taking_to_z(Axis axis) {
 inline constexpr std::array<Vop, 3> kTakeToZ{vop_taking_to_z(Axis::x), vop_taking_to_z(Axis::y),
                                              vop_taking_to_z(Axis::z)};
 static_assert(kTakeToZ[0] < 24 && kTakeToZ[1] < 24 && kTakeToZ[2] == vop::identity);
+
+// Multiplies Paulis written left to right into one factor per qubit, in
+// the order each qubit first appears, leaving out qubits whose factors
+// cancel (X0*X0).  Factors on different qubits commute; on one qubit the
+// products pick up powers of i (X Y = iZ, ...).  Returns false when the
+// total phase is +-i, an anti-Hermitian product such as X0*Z0 that has no
+// measurement or rotation; otherwise `negative` is flipped by a phase of
+// -1 and `out` holds the reduced product.
+bool reduce_product(std::span<const PauliFactor> written, bool& negative, std::vector<PauliFactor>& out);
 
 // Index failure for a qubit at or above the size, and an internal failure
 // when a qubit stands twice or a factor has no axis: callers hand over

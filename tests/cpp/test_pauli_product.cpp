@@ -195,5 +195,42 @@ TEST(PauliProduct, RefusesRepeatedQubitsAndOutOfRangeIndices) {
   EXPECT_THROW(rotate_product(big, long_twice, false, false), Failure);
 }
 
+// Written products against the dense oracle: the reduced product times its
+// sign is the written one as a matrix, or the written one is anti-Hermitian.
+TEST(PauliProduct, ReductionKeepsTheOperator) {
+  std::mt19937 gen(4411);
+  int refused = 0;
+  for (int trial = 0; trial < 2000; ++trial) {
+    const std::size_t n = 1 + trial % 3;
+    // Long products (past the scan limit) use the index; short ones scan.
+    const std::size_t length = trial % 10 == 0 ? 40 : gen() % 7;
+    std::vector<PauliFactor> written;
+    for (std::size_t i = 0; i < length; ++i) written.push_back({static_cast<Qubit>(gen() % n), static_cast<Axis>(gen() % 3)});
+    Register reg(n);
+    for (int step = 0; step < 12; ++step) random_gate(reg, gen);
+    const DenseState psi = state_of(reg);
+    DenseState by_written = psi;  // the leftmost factor acts last
+    for (std::size_t i = written.size(); i-- > 0;) by_written.apply(written[i].qubit, oracle::gates::pauli(written[i].axis));
+    bool negative = false;
+    std::vector<PauliFactor> reduced;
+    if (!reduce_product(written, negative, reduced)) {
+      ++refused;
+      // Anti-Hermitian: <psi|P|psi> is purely imaginary for every state.
+      Amplitude value{0.0};
+      for (std::size_t i = 0; i < psi.amplitudes().size(); ++i) value += std::conj(psi.amplitudes()[i]) * by_written.amplitudes()[i];
+      ASSERT_NEAR(value.real(), 0.0, 1e-9);
+      continue;
+    }
+    for (std::size_t i = 0; i < reduced.size(); ++i) {
+      for (std::size_t j = i + 1; j < reduced.size(); ++j) ASSERT_NE(reduced[i].qubit, reduced[j].qubit);
+    }
+    const DenseState by_reduced = applied(psi, {negative, reduced});
+    for (std::size_t i = 0; i < psi.amplitudes().size(); ++i) {
+      ASSERT_NEAR(std::abs(by_reduced.amplitudes()[i] - by_written.amplitudes()[i]), 0.0, 1e-9) << "trial " << trial;
+    }
+  }
+  EXPECT_GT(refused, 200);
+}
+
 }  // namespace
 }  // namespace ordavine

@@ -1,0 +1,31 @@
+#include "measure/pauli_noise.hpp"
+
+#include <cmath>
+
+#include "register/single_qubit.hpp"
+
+namespace ordavine {
+
+Threshold threshold_of(double p) {
+  const double scaled = std::nearbyint(p * 4294967296.0);
+  if (!(scaled > 0.0)) return 0;
+  return scaled >= 4294967296.0 ? kAlways : static_cast<Threshold>(scaled);
+}
+
+void pauli_error(Register& reg, Qubit q, Axis axis, Threshold threshold, RandomSource& random) {
+  if (fires(random, threshold)) apply_to_vop(reg[q], pauli_vop(axis));
+}
+
+void depolarize1(Register& reg, Qubit q, Threshold threshold, RandomSource& random) {
+  if (fires(random, threshold)) apply_to_vop(reg[q], pauli_vop(random_axis(random)));
+}
+
+void depolarize2(Register& reg, Qubit a, Qubit b, Threshold threshold, RandomSource& random) {
+  if (!fires(random, threshold)) return;
+  // 1..15 as two base-4 digits: 0 = I, 1 = X, 2 = Y, 3 = Z.
+  const std::uint32_t pair = uniform_in(random, 1, 16);
+  if (pair / 4 != 0) apply_to_vop(reg[a], static_cast<Vop>(pair / 4));
+  if (pair % 4 != 0) apply_to_vop(reg[b], static_cast<Vop>(pair % 4));
+}
+
+}  // namespace ordavine
