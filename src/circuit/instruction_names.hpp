@@ -1,4 +1,6 @@
-// The instruction names the reader accepts, upper case, each with what it compiles to.  Single-qubit Cliffords are given
+// The instruction names the reader accepts, upper case, each with what it
+// compiles to: every instruction of the circuit format and its aliases.
+// Single-qubit Cliffords are given
 // by the signed images of X and Z that define them in the circuit format,
 // and turned into VOPs by the Clifford tables at compile time.
 #pragma once
@@ -18,13 +20,23 @@ namespace ordavine::circuit {
 enum class Kind : std::uint8_t {
   single_qubit,
   two_qubit,
+  pair_identity,       // II: pairs checked, nothing run
   measure,
   reset,
   measure_reset,
+  measure_pair,        // MXX, MYY, MZZ: detail is the Axis
+  measure_product,     // MPP
+  rotate_product,      // SPP (detail 0), SPP_DAG (detail 1)
+  pad,                 // MPAD
   pauli_error,
   depolarize1,
   depolarize2,
   pauli_channel_1,
+  pauli_channel_2,
+  correlated_error,    // E (detail 0), ELSE_CORRELATED_ERROR (detail 1)
+  heralded_erase,
+  heralded_pauli_channel_1,
+  identity_error,      // I_ERROR (detail 1), II_ERROR (detail 2): checked, nothing run
   detector,
   observable_include,
   tick,
@@ -55,11 +67,40 @@ constexpr NamedInstruction on_axis(std::string_view name, Kind kind, Axis axis) 
   return {name, kind, static_cast<std::uint8_t>(axis)};
 }
 constexpr NamedInstruction plain(std::string_view name, Kind kind) { return {name, kind, 0}; }
+constexpr NamedInstruction on_detail(std::string_view name, Kind kind, std::uint8_t detail) {
+  return {name, kind, detail};
+}
 
 using G = TwoQubitGate;
 using K = Kind;
 
 inline constexpr std::array kListed{
+    plain("CORRELATED_ERROR", K::correlated_error),
+    pair("CXSWAP", G::cxswap),
+    pair("CZSWAP", G::czswap),
+    plain("E", K::correlated_error),
+    on_detail("ELSE_CORRELATED_ERROR", K::correlated_error, 1),
+    plain("HERALDED_ERASE", K::heralded_erase),
+    plain("HERALDED_PAULI_CHANNEL_1", K::heralded_pauli_channel_1),
+    plain("II", K::pair_identity),
+    on_detail("II_ERROR", K::identity_error, 2),
+    on_detail("I_ERROR", K::identity_error, 1),
+    plain("MPAD", K::pad),
+    plain("MPP", K::measure_product),
+    on_axis("MXX", K::measure_pair, Axis::x),
+    on_axis("MYY", K::measure_pair, Axis::y),
+    on_axis("MZZ", K::measure_pair, Axis::z),
+    plain("PAULI_CHANNEL_2", K::pauli_channel_2),
+    plain("SPP", K::rotate_product),
+    on_detail("SPP_DAG", K::rotate_product, 1),
+    pair("SQRT_XX", G::sqrt_xx),
+    pair("SQRT_XX_DAG", G::sqrt_xx_dag),
+    pair("SQRT_YY", G::sqrt_yy),
+    pair("SQRT_YY_DAG", G::sqrt_yy_dag),
+    pair("SQRT_ZZ", G::sqrt_zz),
+    pair("SQRT_ZZ_DAG", G::sqrt_zz_dag),
+    pair("SWAPCX", G::swapcx),
+    pair("SWAPCZ", G::czswap),
     clifford("C_NXYZ", ny, nx),
     clifford("C_NZYX", nz, ny),
     clifford("C_XNYZ", ny, px),
@@ -163,5 +204,8 @@ constexpr std::optional<NamedInstruction> find_instruction(std::string_view uppe
 static_assert(find_instruction("H")->detail == vop::hadamard);
 static_assert(find_instruction("S_DAG")->detail == vop::s_dagger);
 static_assert(!find_instruction("T").has_value());
+// Every name of the circuit format, aliases included, is listed: 81
+// instructions and 12 further aliases.
+static_assert(names::kTable.size() == 81 + 12);
 
 }  // namespace ordavine::circuit

@@ -1,13 +1,16 @@
 // A circuit parsed once into a compact program: a flat list of
-// instructions whose targets live in one shared array.  The reader builds
-// it and checks everything the runner relies on (indices, pairs,
-// look-backs, probabilities, counts), so running needs no checks but the
-// register's size.
+// instructions whose targets live in one shared array and whose parens
+// arguments live in another.  The reader builds it and checks everything
+// the runners rely on (indices, pairs, products, look-backs,
+// probabilities, counts), so running needs no checks but the register's
+// size.  Two runners read it: the register runner (one shot on a graph
+// state) and the Pauli-frame sampler (many shots as bit rows).
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <new>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,55 +19,102 @@
 
 namespace ordavine::circuit {
 
+// Every instruction, with what its `detail`, targets and arguments hold.
+// "flip" is an optional argument: the chance that a recorded bit is
+// inverted (no argument: never).  Instructions that record append one bit
+// per target (per pair, per product) to the measurement record.
 enum class Opcode : std::uint8_t {
-  single_qubit,      // detail: the VOP that multiplies each target's
-  two_qubit,         // detail: TwoQubitGate; targets in pairs
-  measure,           // detail: Axis; threshold[0]: chance of a recorded flip
-  reset,             // detail: Axis
-  measure_reset,     // detail: Axis; threshold[0] as for measure
-  pauli_error,       // detail: Axis of the Pauli; threshold[0]
-  depolarize1,       // threshold[0]
-  depolarize2,       // threshold[0]; targets in pairs
-  pauli_channel_1,   // threshold[0..2] cumulative, for X, then Y, then Z
-  detector,          // record look-backs
-  observable_include,  // count: the observable index; record look-backs
-  repeat,            // count: repetitions; the body is the next `body` instructions
+  single_qubit,        // detail: the VOP that multiplies each target's
+  two_qubit,           // detail: TwoQubitGate; targets in pairs
+  measure,             // detail: Axis; flip; records
+  reset,               // detail: Axis
+  measure_reset,       // detail: Axis; flip; records
+  measure_product,     // MPP, MXX, MYY, MZZ: products (below); flip; records one bit per product
+  rotate_product,      // SPP (detail 0), SPP_DAG (detail 1): products
+  pad,                 // MPAD: targets are the bits 0 or 1 themselves; flip; records
+  pauli_error,         // detail: Axis of the Pauli; argument p
+  depolarize1,         // argument p
+  depolarize2,         // argument p; targets in pairs
+  pauli_channel_1,     // arguments px, py, pz
+  pauli_channel_2,     // arguments p_ix, p_iy, ..., p_zz (15, the format's order); pairs
+  correlated_error,    // E (detail 0), ELSE_CORRELATED_ERROR (detail 1): argument p; Pauli targets
+  heralded_erase,      // argument p; records the herald
+  heralded_pauli_channel_1,  // arguments p_i, p_x, p_y, p_z; records the herald
+  detector,            // record look-backs
+  observable_include,  // count: the observable index; record look-backs and Pauli targets
+  repeat,              // count: repetitions; the body is the next `body` instructions
 };
 
-// The two-qubit gates, each run as the single-qubit and controlled-Z steps
-// of the register's gate of the same name.  <p>C<q> applies Pauli q to the
-// second operand when the first is in the -1 eigenstate of Pauli p.
-enum class TwoQubitGate : std::uint8_t { cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz, swap, iswap, iswap_dag };
+// The two-qubit gates.  <p>C<q> applies Pauli q to the second operand when
+// the first is in the -1 eigenstate of Pauli p.  SQRT_PP phases the -1
+// eigenspace of P(x)P by i (DAG: -i).  CXSWAP is CX then SWAP, SWAPCX SWAP
+// then CX, CZSWAP CZ then SWAP.
+enum class TwoQubitGate : std::uint8_t {
+  cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz,  // controlled: a record bit can stand where Z is read
+  swap, iswap, iswap_dag,
+  sqrt_xx, sqrt_xx_dag, sqrt_yy, sqrt_yy_dag, sqrt_zz, sqrt_zz_dag,
+  cxswap, swapcx, czswap,
+};
+inline constexpr unsigned kTwoQubitGates = 21;
 
-// A target word: a qubit index or a record look-back (k of rec[-k]), with
-// flags in the top bits.
+constexpr bool is_controlled(TwoQubitGate gate) { return gate < TwoQubitGate::swap; }
+
+// A target word: a qubit index, a record look-back (k of rec[-k]), a
+// Pauli factor (a qubit with the Pauli acting on it) or a product header,
+// with flags in the top bits.
+//
+// Products (measure_product, rotate_product) are a header word, whose
+// value is the number of factors and whose inverted flag negates the
+// product, followed by that many factors: distinct qubits, one Pauli each,
+// in the order the text first names them.  A product of no factors is the
+// identity.  The Pauli targets of correlated_error and observable_include
+// are factors without a header (their signs do not matter).
 using Target = std::uint64_t;
 inline constexpr Target kInvertedFlag = Target{1} << 63;  // !q: the recorded bit is inverted
 inline constexpr Target kRecordFlag = Target{1} << 62;    // rec[-k]
-inline constexpr Target kValueMask = kRecordFlag - 1;
+inline constexpr unsigned kPauliShift = 60;               // bits 60-61: 0 none, 1 X, 2 Y, 3 Z
+inline constexpr Target kPauliBits = Target{3} << kPauliShift;
+inline constexpr Target kValueMask = (Target{1} << kPauliShift) - 1;
 
 constexpr bool is_record(Target t) { return (t & kRecordFlag) != 0; }
 constexpr bool is_inverted(Target t) { return (t & kInvertedFlag) != 0; }
+constexpr bool is_pauli(Target t) { return (t & kPauliBits) != 0; }
 constexpr std::uint64_t value_of(Target t) { return t & kValueMask; }
-
-struct Instruction {
-  Opcode code;
-  std::uint8_t detail = 0;
-  std::uint32_t first_target = 0;  // into Program::targets
-  std::uint32_t target_count = 0;
-  std::uint64_t count = 0;  // repetitions, or the observable index
-  std::uint64_t body = 0;   // instructions in a repeat body
-  std::array<Threshold, 3> threshold{};
-};
+constexpr Axis pauli_of(Target t) {
+  return static_cast<Axis>(static_cast<unsigned>((t & kPauliBits) >> kPauliShift) - 1);
+}
+constexpr Target pauli_target(std::uint64_t qubit, Axis axis) {
+  return qubit | (static_cast<Target>(static_cast<unsigned>(axis) + 1) << kPauliShift);
+}
+static_assert(pauli_of(pauli_target(7, Axis::y)) == Axis::y && value_of(pauli_target(7, Axis::z)) == 7);
 
 struct SourcePosition {
   std::uint64_t line = 0;    // from 1
   std::uint64_t column = 0;  // from 1, in bytes
 };
 
+struct Instruction {
+  Opcode code;
+  std::uint8_t detail = 0;
+  std::uint8_t argument_count = 0;
+  std::uint32_t first_target = 0;  // into Program::targets
+  std::uint32_t target_count = 0;
+  std::uint32_t first_argument = 0;  // into Program::probabilities and Program::thresholds
+  std::uint64_t count = 0;  // repetitions, or the observable index
+  std::uint64_t body = 0;   // instructions in a repeat body
+  std::uint64_t line = 0;   // where it stands in the text, for errors while running
+};
+
 struct Program {
   std::vector<Instruction> instructions;
   std::vector<Target> targets;
+  // Each instruction's parens arguments as read (a probability that
+  // underflows is 0), and beside each the 32-bit threshold the register
+  // runner compares a word against: round(p * 2^32), except for the
+  // channels of disjoint alternatives (pauli_channel_1/2,
+  // heralded_pauli_channel_1), whose thresholds are cumulative.
+  std::vector<double> probabilities;
+  std::vector<Threshold> thresholds;
   // One more than the largest qubit index, and where that index first stands.
   std::uint64_t qubit_count = 0;
   SourcePosition largest_qubit_at;
@@ -75,16 +125,31 @@ struct Program {
   // Targets visited per run, repetitions included, saturating: a measure of
   // the work in one run, for splitting shots into interruptible chunks.
   std::uint64_t work = 0;
+
+  std::span<const Target> targets_of(const Instruction& instruction) const {
+    return std::span<const Target>(targets).subspan(instruction.first_target, instruction.target_count);
+  }
+  std::span<const double> probabilities_of(const Instruction& instruction) const {
+    return std::span<const double>(probabilities).subspan(instruction.first_argument, instruction.argument_count);
+  }
+  std::span<const Threshold> thresholds_of(const Instruction& instruction) const {
+    return std::span<const Threshold>(thresholds).subspan(instruction.first_argument, instruction.argument_count);
+  }
+  // The flip threshold of a recording instruction: 0 without an argument.
+  Threshold flip_of(const Instruction& instruction) const {
+    return instruction.argument_count == 0 ? 0 : thresholds[instruction.first_argument];
+  }
 };
 
 // Limits the reader enforces.  REPEAT blocks nest at most kMaxNesting deep.
 // A run's record (measurements, or detectors plus observables) and a batch
 // of shots hold at most kMaxRecordEntries bytes: beyond that the memory
 // cannot be had on any machine we run on, and the counts are refused before
-// anything is allocated or run.
+// anything is allocated or run.  Qubit indices stop below the register's
+// limit of 2^32 - 1 qubits.
 inline constexpr unsigned kMaxNesting = 64;
 inline constexpr std::uint64_t kMaxRecordEntries = std::uint64_t{1} << 40;
-inline constexpr std::uint64_t kMaxQubitIndex = (std::uint64_t{1} << 40) - 1;
+inline constexpr std::uint64_t kMaxQubitIndex = (std::uint64_t{1} << 32) - 2;
 
 // A record that cannot fit in memory.  It is an allocation failure (raised
 // as MemoryError) that says which line asked for it.

@@ -13,6 +13,7 @@
 #include "circuit/digit_word.hpp"
 #include "circuit/instruction_names.hpp"
 #include "register/failure.hpp"
+#include "register/pauli_product.hpp"
 
 namespace ordavine::circuit {
 namespace {
@@ -24,9 +25,28 @@ constexpr bool is_name_char(char c) {
 }
 // A plain index of at most this many digits is below kMaxQubitIndex, so the
 // reader's fast path takes it without the overflow check.
-constexpr std::ptrdiff_t kSafeDigits = 12;
+constexpr std::ptrdiff_t kSafeDigits = 9;
 static_assert(kSafeDigits >= 8);
-static_assert(999'999'999'999 <= kMaxQubitIndex);
+static_assert(999'999'999 <= kMaxQubitIndex);
+
+constexpr bool is_pauli_letter(char c) {
+  return c == 'X' || c == 'Y' || c == 'Z' || c == 'x' || c == 'y' || c == 'z';
+}
+constexpr Axis axis_of_letter(char c) {
+  return (c == 'X' || c == 'x') ? Axis::x : (c == 'Y' || c == 'y') ? Axis::y : Axis::z;
+}
+constexpr char letter_of(Axis axis) { return "XYZ"[static_cast<unsigned>(axis)]; }
+
+// Words that stand only in a line's targets as read, never in a program:
+// sweep[k] (k in the low bits) and the combiner '*' of Pauli products.
+// Both sit above every index, inside the value bits.
+constexpr Target kSweepMark = Target{1} << 59;
+constexpr Target kCombinerMark = Target{1} << 58;
+static_assert(kSweepMark <= kValueMask && kCombinerMark > kMaxQubitIndex);
+
+// Disjoint probabilities may add up to a little more than 1, as rounded
+// decimal text does; beyond this they are refused.
+constexpr double kSumTolerance = 1e-7;
 
 constexpr char to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
@@ -142,8 +162,9 @@ class Reader {
     line_start_ = position_;
   }
 
-  // Non-negative decimal integer, at most `limit`.
-  std::uint64_t read_integer(std::uint64_t limit, const char* what) {
+  // Non-negative decimal integer, at most `limit`; `beyond` is added to the
+  // message of a larger one.
+  std::uint64_t read_integer(std::uint64_t limit, const char* what, const std::string& beyond = "") {
     const SourcePosition start = here();
     if (!is_digit(peek())) error_here("expected " + std::string(what) + ", found " + describe_byte(peek()));
     // Below limit / 10 another digit cannot pass the limit; only near it
@@ -152,7 +173,7 @@ class Reader {
     std::uint64_t value = 0;
     while (!at_end() && is_digit(text_[position_])) {
       const std::uint64_t digit = static_cast<std::uint64_t>(text_[position_] - '0');
-      if (value >= safe && value > (limit - digit) / 10) error(start, std::string(what) + " is too large");
+      if (value >= safe && value > (limit - digit) / 10) error(start, std::string(what) + " is too large" + beyond);
       value = value * 10 + digit;
       ++position_;
     }
@@ -184,6 +205,7 @@ class Reader {
       entry = find_instruction(std::string_view(upper, name.size()));
     }
     if (!entry) error(start, "unknown or unsupported instruction '" + shown_name(name) + "'");
+    if (peek() == '[') skip_tag();
     if (entry->kind == Kind::repeat) {
       open_block(start);
       return finish_line();
@@ -194,6 +216,90 @@ class Reader {
     compile(*entry, start);
     if (!emitted_) drop_line_targets();
     finish_line();
+  }
+
+  // A tag right after the name, NAME[text]: accepted and ignored.  It runs
+  // to the first ']' on the line and may hold anything but a newline;
+  // a backslash must start one of the escapes \n, \r, \B (backslash) or
+  // \C (']').
+  void skip_tag() {
+    const SourcePosition open = here();
+    ++position_;
+    while (true) {
+      if (at_end() || text_[position_] == '\n') error(open, "the tag opened here is never closed by ']'");
+      const char c = text_[position_];
+      if (c == ']') {
+        ++position_;
+        return;
+      }
+      if (c == '\\') {
+        const char escaped = position_ + 1 < text_.size() ? text_[position_ + 1] : '\n';
+        if (escaped != 'n' && escaped != 'r' && escaped != 'B' && escaped != 'C') {
+          error_here("unknown escape in a tag: a backslash is followed by \\n, \\r, \\B or \\C, found " +
+                     describe_byte(escaped));
+        }
+        ++position_;
+      }
+      ++position_;
+    }
+  }
+
+  // A number of the format's parens arguments: decimal, with an optional
+  // sign and exponent.  A value too small for a double is 0; one too large
+  // is refused.
+  double read_number() {
+    const SourcePosition at = here();
+    const char* begin = text_.data() + position_;
+    const char* end = text_.data() + text_.size();
+    const char* digits = begin;
+    if (digits != end && *digits == '+' && digits + 1 != end && *(digits + 1) != '-') ++digits;
+    double value = 0;
+    const auto [stop, code] = std::from_chars(digits, end, value);
+    if (stop == digits || (code != std::errc() && code != std::errc::result_out_of_range)) {
+      error(at, "expected a number, found " + describe_byte(peek()));
+    }
+    if (code == std::errc::result_out_of_range) {
+      if (magnitude_is_large(digits, stop)) {
+        error(at, "the number " + std::string(begin, std::min<std::size_t>(stop - begin, 40)) +
+                      " is too large");
+      }
+      value = 0.0;
+    }
+    if (!std::isfinite(value)) error(at, "expected a number, found " + describe_byte(peek()));
+    position_ += static_cast<std::size_t>(stop - begin);
+    return value;
+  }
+
+  // For a number out of a double's range, whether it lies above it rather
+  // than below: the decimal exponent of its leading digit plus the written
+  // exponent is positive.  (The range ends near 1e308 and 1e-324, far from
+  // 1 on both sides.)
+  static bool magnitude_is_large(const char* p, const char* end) {
+    if (p != end && (*p == '-' || *p == '+')) ++p;
+    long long leading = 0;
+    long long integer_digits = 0;  // from the first nonzero one
+    for (; p != end && is_digit(*p); ++p) {
+      if (integer_digits > 0 || *p != '0') ++integer_digits;
+    }
+    if (integer_digits > 0) {
+      leading = integer_digits - 1;
+    } else if (p != end && *p == '.') {
+      ++p;
+      for (; p != end && is_digit(*p); ++p) {
+        --leading;
+        if (*p != '0') break;
+      }
+    }
+    while (p != end && (is_digit(*p) || *p == '.')) ++p;
+    long long exponent = 0;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+      ++p;
+      bool negative = false;
+      if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+      for (; p != end && is_digit(*p) && exponent < 1'000'000'000; ++p) exponent = exponent * 10 + (*p - '0');
+      if (negative) exponent = -exponent;
+    }
+    return leading + exponent > 0;
   }
 
   void read_arguments() {
@@ -213,14 +319,7 @@ class Reader {
     while (true) {
       skip_blanks();
       const SourcePosition at = here();
-      const char* begin = text_.data() + position_;
-      const char* end = text_.data() + text_.size();
-      double value = 0;
-      const auto [stop, code] = std::from_chars(begin, end, value);
-      if (code != std::errc() || stop == begin || !std::isfinite(value)) {
-        error(at, "expected a number, found " + describe_byte(peek()));
-      }
-      position_ += static_cast<std::size_t>(stop - begin);
+      const double value = read_number();
       arguments_.push_back({value, at});
       skip_blanks();
       if (peek() == ',') {
@@ -382,35 +481,70 @@ class Reader {
     if (wanted > targets.capacity()) targets.reserve(std::max(wanted, 2 * targets.capacity()));
   }
 
-  // One target of any form, from position_ (at the blanks before it).
+  // A qubit index, refused with the largest index allowed when above it.
+  std::uint64_t read_qubit_index() {
+    return read_integer(kMaxQubitIndex, "qubit index",
+                        " (the largest a register holds is " + std::to_string(kMaxQubitIndex) + ")");
+  }
+
+  // One target of any form, from position_ (at the blanks before it): a
+  // qubit index, !index, a Pauli target (X5, !Y2, lower case too), rec[-k],
+  // sweep[k], or the combiner '*', which needs no blank on either side.
   void read_general_target(LineLargest& largest) {
     const std::size_t before = position_;
     skip_blanks();
-    if (position_ == before) error_here("expected a blank before the target, found " + describe_byte(peek()));
+    if (peek() == '*') {
+      ++position_;
+      program_.targets.push_back(kCombinerMark);
+      line_flags_ |= kCombinerMark;
+      return;
+    }
+    const bool after_combiner = line_target_count() > 0 && program_.targets.back() == kCombinerMark;
+    if (position_ == before && !after_combiner) {
+      error_here("expected a blank before the target, found " + describe_byte(peek()));
+    }
     const SourcePosition at = here();
     const std::size_t token = position_;
-    Target value;
+    Target inverted = 0;
     if (peek() == '!') {
       ++position_;
-      value = read_integer(kMaxQubitIndex, "qubit index") | kInvertedFlag;
-    } else if (is_digit(peek())) {
-      value = read_integer(kMaxQubitIndex, "qubit index");
-    } else if (text_.substr(position_, 5) == "rec[-") {
+      inverted = kInvertedFlag;
+    }
+    Target value;
+    if (is_digit(peek())) {
+      value = read_qubit_index();
+    } else if (is_pauli_letter(peek())) {
+      const Axis axis = axis_of_letter(peek());
+      ++position_;
+      if (!is_digit(peek())) {
+        error_here(std::string("expected a qubit index right after the Pauli ") + letter_of(axis) +
+                   ", found " + describe_byte(peek()));
+      }
+      value = pauli_target(read_qubit_index(), axis);
+    } else if (inverted == 0 && text_.substr(position_, 5) == "rec[-") {
       position_ += 5;
       const std::uint64_t back = read_integer(kValueMask, "record look-back");
       if (peek() != ']') error_here("expected ']', found " + describe_byte(peek()));
       ++position_;
       if (back == 0) error(at, "rec[-0] is not a record entry; look-backs start at rec[-1]");
       value = back | kRecordFlag;
+    } else if (inverted == 0 && text_.substr(position_, 6) == "sweep[") {
+      position_ += 6;
+      value = read_integer(kMaxQubitIndex, "sweep bit index") | kSweepMark;
+      if (peek() != ']') error_here("expected ']', found " + describe_byte(peek()));
+      ++position_;
+    } else if (inverted != 0) {
+      error_here("expected a qubit index or a Pauli target after '!', found " + describe_byte(peek()));
     } else {
       error(at, "malformed target starting with " + describe_byte(peek()));
     }
-    if (!at_line_end() && !is_blank(peek())) {
+    if (!at_line_end() && !is_blank(peek()) && !(is_pauli(value) && peek() == '*')) {
       error_here("unexpected " + describe_byte(peek()) + " in a target");
     }
+    value |= inverted;
     program_.targets.push_back(value);
-    line_flags_ |= value & ~kValueMask;
-    if (!is_record(value)) largest.note(value_of(value), text_.data() + token);
+    line_flags_ |= (value & ~kValueMask) | (value & kSweepMark);
+    if (!is_record(value) && (value & kSweepMark) == 0) largest.note(value_of(value), text_.data() + token);
   }
 
   // The current line's targets, as read.
@@ -421,13 +555,21 @@ class Reader {
   void drop_line_targets() { program_.targets.resize(line_first_target_); }
 
   // Where the current line's target number `index` starts.  The line has
-  // been read, so its targets are runs of non-blanks between blanks.
+  // been read, so its targets are runs of non-blanks between blanks, a
+  // combiner '*' being a target of its own wherever it stands.
   SourcePosition target_at(std::size_t index) const {
     std::size_t at = line_targets_text_;
+    const auto ends_token = [&](std::size_t i) {
+      return i >= text_.size() || is_blank(text_[i]) || text_[i] == '\n' || text_[i] == '#' || text_[i] == '*';
+    };
     for (std::size_t seen = 0;; ++seen) {
       while (at < text_.size() && is_blank(text_[at])) ++at;
       if (seen == index) break;
-      while (at < text_.size() && !is_blank(text_[at]) && text_[at] != '\n' && text_[at] != '#') ++at;
+      if (at < text_.size() && text_[at] == '*') {
+        ++at;
+      } else {
+        while (!ends_token(at)) ++at;
+      }
     }
     return position_of(at);
   }
@@ -499,6 +641,18 @@ class Reader {
     }
   }
 
+  // Probabilities of disjoint alternatives: each in [0, 1], and their sum
+  // at most 1 (within the rounding of decimal text).  Returns the sum.
+  double check_disjoint(const NamedInstruction& entry) const {
+    check_probabilities();
+    double sum = 0.0;
+    for (const Argument& argument : arguments_) sum += argument.value;
+    if (sum > 1.0 + kSumTolerance) {
+      error(arguments_.front().at, "the probabilities of " + std::string(entry.name) + " add up to more than 1");
+    }
+    return sum;
+  }
+
   // The line's largest qubit index, once its targets have passed the checks.
   void note_line_qubits() {
     if (line_qubit_count_ > program_.qubit_count) {
@@ -507,20 +661,51 @@ class Reader {
     }
   }
 
+  // The kinds of target an instruction takes.
+  struct Accepts {
+    bool qubits = true;      // plain indices
+    bool inverted = false;   // !q, !X0
+    bool records = false;    // rec[-k]
+    bool paulis = false;     // X0, Y1, Z2
+    bool combiners = false;  // '*'
+  };
+
+  // Refuses every target of a kind the instruction does not take; the
+  // scan runs only when the flags gathered while reading show one.
+  void check_targets(const NamedInstruction& entry, Accepts accepts) const {
+    const Target refused = (accepts.inverted ? 0 : kInvertedFlag) | (accepts.records ? 0 : kRecordFlag) |
+                           (accepts.paulis ? 0 : kPauliBits) | (accepts.combiners ? 0 : kCombinerMark) |
+                           kSweepMark;
+    if ((line_flags_ & refused) == 0 && accepts.qubits) return;
+    const std::string name(entry.name);
+    const auto targets = line_targets();
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      const Target t = targets[i];
+      if (t == kCombinerMark) {
+        if (!accepts.combiners) error(target_at(i), name + " takes no '*': it joins the Pauli targets of a product");
+        continue;
+      }
+      if ((t & kSweepMark) != 0) error(target_at(i), name + " takes no sweep[k] targets");
+      if (is_record(t)) {
+        if (!accepts.records) {
+          error(target_at(i), name + (accepts.paulis ? " takes Pauli targets such as X0, not measurement records"
+                                                     : " takes qubit targets, not measurement records"));
+        }
+        continue;
+      }
+      if (is_pauli(t)) {
+        if (!accepts.paulis) error(target_at(i), name + " takes qubit targets, not Pauli targets such as X0");
+      } else if (!accepts.qubits) {
+        error(target_at(i), name + (accepts.records ? " takes measurement records rec[-k] and Pauli targets such as X0, not bare qubit indices"
+                                                    : " takes Pauli targets such as X0, not bare qubit indices"));
+      }
+      if (is_inverted(t) && !accepts.inverted) error(target_at(i), name + " takes no inverted (!) targets");
+    }
+  }
+
   // Qubit targets only; `!` only where `inverted_allowed`.
   void check_qubits(const NamedInstruction& entry, bool inverted_allowed) {
-    const Target refused = kRecordFlag | (inverted_allowed ? 0 : kInvertedFlag);
-    if ((line_flags_ & refused) != 0) {
-      const auto targets = line_targets();
-      for (std::size_t i = 0; i < targets.size(); ++i) {
-        if (is_record(targets[i])) {
-          error(target_at(i), std::string(entry.name) + " takes qubit targets, not measurement records");
-        }
-        if (is_inverted(targets[i]) && !inverted_allowed) {
-          error(target_at(i), std::string(entry.name) + " takes no inverted (!) targets");
-        }
-      }
-    }
+    check_targets(entry, {.inverted = inverted_allowed});
     note_line_qubits();
   }
 
@@ -542,101 +727,247 @@ class Reader {
     }
   }
 
-  void check_pairs(const NamedInstruction& entry, SourcePosition start) {
+  static bool is_classical(Target t) { return is_record(t) || (t & kSweepMark) != 0; }
+
+  // Targets in pairs of distinct qubits.  A controlled gate takes a record
+  // bit rec[-k] or a sweep bit sweep[k] where it reads Z; nothing else
+  // takes either.
+  void check_pairs(const NamedInstruction& entry, SourcePosition start, bool inverted_allowed = false) {
     const auto targets = line_targets();
+    const std::string name(entry.name);
     if (targets.size() % 2 != 0) {
       error(targets.empty() ? start : target_at(targets.size() - 1),
-            std::string(entry.name) + " takes targets in pairs; this one has no partner");
+            name + " takes targets in pairs; this one has no partner");
     }
-    const bool flagged = line_flags_ != 0;
-    const bool controlled = entry.kind == Kind::two_qubit &&
-                            entry.detail < static_cast<std::uint8_t>(TwoQubitGate::swap);
-    for (std::size_t i = 0; i < targets.size(); i += 2) {
-      const Target a = targets[i];
-      const Target b = targets[i + 1];
-      if (flagged) {
-        for (const std::size_t k : {i, i + 1}) {
-          const Target token = targets[k];
-          if (is_inverted(token)) {
-            error(target_at(k), std::string(entry.name) + " takes no inverted (!) targets");
-          }
-          if (!is_record(token)) continue;
-          if (!controlled) {
-            error(target_at(k), std::string(entry.name) + " takes qubit targets, not measurement records");
-          }
-          const Letters letters = kControlledLetters[entry.detail];
-          if ((k == i ? letters.first : letters.second) != Axis::z) {
-            error(target_at(k), "a measurement record can only stand where " + std::string(entry.name) +
-                                    " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
-          }
-          check_look_back(token, k);
+    const bool controlled =
+        entry.kind == Kind::two_qubit && is_controlled(static_cast<TwoQubitGate>(entry.detail));
+    if (line_flags_ != 0) {
+      for (std::size_t k = 0; k < targets.size(); ++k) {
+        const Target t = targets[k];
+        if (t == kCombinerMark) error(target_at(k), name + " takes no '*': it joins the Pauli targets of a product");
+        if (is_pauli(t)) error(target_at(k), name + " takes qubit targets, not Pauli targets such as X0");
+        if (is_inverted(t) && !inverted_allowed) error(target_at(k), name + " takes no inverted (!) targets");
+        if (!is_classical(t)) continue;
+        const bool record = is_record(t);
+        if (!controlled) {
+          error(target_at(k), name + (record ? " takes qubit targets, not measurement records"
+                                             : " takes no sweep[k] targets"));
         }
-        if (is_record(a) && is_record(b)) {
-          error(target_at(i), "both operands of " + std::string(entry.name) + " are measurement records");
+        const Letters letters = kControlledLetters[entry.detail];
+        if ((k % 2 == 0 ? letters.first : letters.second) != Axis::z) {
+          error(target_at(k), std::string(record ? "a measurement record" : "a sweep bit") +
+                                  " can only stand where " + name + " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
         }
+        if (record) check_look_back(t, k);
       }
-      if (a == b) {
-        error(target_at(i + 1), std::string(entry.name) + " acts on qubit " + std::to_string(value_of(a)) +
-                                    " twice in one pair");
+    }
+    for (std::size_t i = 0; i < targets.size(); i += 2) {
+      const Target a = targets[i], b = targets[i + 1];
+      if (!is_classical(a) && !is_classical(b) && value_of(a) == value_of(b)) {
+        error(target_at(i + 1), name + " acts on qubit " + std::to_string(value_of(a)) + " twice in one pair");
       }
     }
     note_line_qubits();
   }
 
+  // ---- rewriting a line's targets ------------------------------------------------
+
+  // The line's targets as read, taken out of the program so that the
+  // compiled form can take their place.
+  std::vector<Target> take_line_targets() {
+    const auto targets = line_targets();
+    std::vector<Target> raw(targets.begin(), targets.end());
+    drop_line_targets();
+    return raw;
+  }
+
+  // Pairs of a controlled gate with a sweep bit (sweep bits are 0 without
+  // sweep data, so the gate does nothing) or with two classical bits
+  // (nothing quantum to act on) are left out.
+  void drop_classical_pairs() {
+    if ((line_flags_ & (kRecordFlag | kSweepMark)) == 0) return;
+    const std::vector<Target> raw = take_line_targets();
+    for (std::size_t i = 0; i < raw.size(); i += 2) {
+      const Target a = raw[i], b = raw[i + 1];
+      if ((a & kSweepMark) != 0 || (b & kSweepMark) != 0 || (is_record(a) && is_record(b))) continue;
+      program_.targets.push_back(a);
+      program_.targets.push_back(b);
+    }
+  }
+
+  // The Paulis written on a line (combiners and signs dropped), one factor
+  // per qubit: what a noise channel or an observable needs of them.
+  void compile_unsigned_paulis() {
+    const std::vector<Target> raw = take_line_targets();
+    std::vector<PauliFactor> written, reduced;
+    for (const Target t : raw) {
+      if (is_record(t)) {
+        program_.targets.push_back(t);
+      } else if (is_pauli(t)) {
+        written.push_back({value_of(t), pauli_of(t)});
+      }
+    }
+    bool negative = false;
+    reduce_product(written, negative, reduced);
+    for (const PauliFactor& f : reduced) program_.targets.push_back(pauli_target(f.qubit, f.axis));
+  }
+
+  // Products of Pauli targets joined by '*' (the line holds only those, as
+  // checked), each written as a header and its reduced factors.  Returns
+  // the number of products.
+  std::size_t compile_products(const NamedInstruction& entry) {
+    const std::vector<Target> raw = take_line_targets();
+    std::vector<PauliFactor> written, reduced;
+    std::size_t products = 0;
+    const auto misplaced = [&](std::size_t at) {
+      error(target_at(at), "'*' must stand between two Pauli targets");
+    };
+    for (std::size_t i = 0; i < raw.size();) {
+      const std::size_t first = i;
+      written.clear();
+      bool negative = false;
+      while (true) {
+        if (raw[i] == kCombinerMark) misplaced(i);
+        written.push_back({value_of(raw[i]), pauli_of(raw[i])});
+        negative ^= is_inverted(raw[i]);
+        ++i;
+        if (i == raw.size() || raw[i] != kCombinerMark) break;
+        if (++i == raw.size()) misplaced(i - 1);
+      }
+      if (!reduce_product(written, negative, reduced)) {
+        error(target_at(first), "this product in " + std::string(entry.name) +
+                                    " is anti-Hermitian (as X0*Z0 = -iY0 is): it has no eigenvalues +1 and -1");
+      }
+      program_.targets.push_back(reduced.size() | (negative ? kInvertedFlag : 0));
+      for (const PauliFactor& f : reduced) program_.targets.push_back(pauli_target(f.qubit, f.axis));
+      ++products;
+    }
+    return products;
+  }
+
+  // MXX, MYY, MZZ: each pair becomes the product of the axis on both, its
+  // sign flipped by each `!`.
+  std::size_t compile_pair_products(Axis axis) {
+    const std::vector<Target> raw = take_line_targets();
+    for (std::size_t i = 0; i < raw.size(); i += 2) {
+      const bool negative = is_inverted(raw[i]) != is_inverted(raw[i + 1]);
+      program_.targets.push_back(2 | (negative ? kInvertedFlag : 0));
+      program_.targets.push_back(pauli_target(value_of(raw[i]), axis));
+      program_.targets.push_back(pauli_target(value_of(raw[i + 1]), axis));
+    }
+    return raw.size() / 2;
+  }
+
   // ---- emitting ------------------------------------------------------------------
 
-  // Keeps the line's targets as one instruction.
-  void emit(Opcode code, std::uint8_t detail, SourcePosition start,
-            std::array<Threshold, 3> threshold = {}, std::uint64_t count = 0) {
-    if (program_.targets.size() > std::numeric_limits<std::uint32_t>::max()) {
+  // How an instruction's arguments are kept: not at all (coordinates),
+  // each as its own threshold, or as running sums (disjoint alternatives).
+  enum class Kept { none, each, cumulative };
+
+  // Keeps the line's targets, and its arguments as `kept` says, as one
+  // instruction.
+  void emit(Opcode code, std::uint8_t detail, SourcePosition start, Kept kept = Kept::none,
+            std::uint64_t count = 0) {
+    if (program_.targets.size() > std::numeric_limits<std::uint32_t>::max() ||
+        program_.probabilities.size() > std::numeric_limits<std::uint32_t>::max() - 16) {
       error(start, "the circuit has too many targets");
     }
     Instruction instruction{code, detail};
     instruction.first_target = static_cast<std::uint32_t>(line_first_target_);
     instruction.target_count = static_cast<std::uint32_t>(line_target_count());
-    instruction.threshold = threshold;
+    instruction.first_argument = static_cast<std::uint32_t>(program_.probabilities.size());
     instruction.count = count;
+    instruction.line = start.line;
+    if (kept != Kept::none) {
+      instruction.argument_count = static_cast<std::uint8_t>(arguments_.size());
+      double running = 0.0;
+      for (const Argument& argument : arguments_) {
+        running = kept == Kept::cumulative ? std::min(1.0, running + argument.value) : argument.value;
+        program_.probabilities.push_back(argument.value);
+        program_.thresholds.push_back(threshold_of(running));
+      }
+    }
     program_.instructions.push_back(instruction);
     work_ = saturating_add(work_, line_target_count() + 1);
     emitted_ = true;
   }
 
-  void add_measurements(SourcePosition start) {
-    measurements_ += line_target_count();
+  void add_measurements(SourcePosition start, std::uint64_t count) {
+    measurements_ += count;
     if (measurements_ > kMaxRecordEntries) too_large(start, "measurement record");
   }
 
   void compile(const NamedInstruction& entry, SourcePosition start) {
     const auto detail = entry.detail;
+    const std::size_t targets = line_target_count();
     switch (entry.kind) {
       case Kind::single_qubit:
         expect_arguments(entry, start, 0, 0);
         check_qubits(entry, false);
-        if (line_target_count() != 0 && detail != vop::identity) emit(Opcode::single_qubit, detail, start);
+        if (targets != 0 && detail != vop::identity) emit(Opcode::single_qubit, detail, start);
         return;
       case Kind::two_qubit:
         expect_arguments(entry, start, 0, 0);
         check_pairs(entry, start);
+        drop_classical_pairs();
         if (line_target_count() != 0) emit(Opcode::two_qubit, detail, start);
         return;
+      case Kind::pair_identity:
+        expect_arguments(entry, start, 0, 0);
+        check_pairs(entry, start);
+        return;
       case Kind::measure:
-      case Kind::measure_reset: {
+      case Kind::measure_reset:
         expect_arguments(entry, start, 0, 1);
         check_probabilities();
         check_qubits(entry, true);
-        const Threshold flip = arguments_.empty() ? 0 : threshold_of(arguments_[0].value);
-        if (line_target_count() != 0) {
-          emit(entry.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, detail, start,
-               {flip, 0, 0});
+        if (targets != 0) {
+          emit(entry.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, detail, start, Kept::each);
         }
-        add_measurements(start);
+        add_measurements(start, targets);
         return;
-      }
       case Kind::reset:
         expect_arguments(entry, start, 0, 0);
         check_qubits(entry, false);
-        if (line_target_count() != 0) emit(Opcode::reset, detail, start);
+        if (targets != 0) emit(Opcode::reset, detail, start);
         return;
+      case Kind::measure_pair: {
+        expect_arguments(entry, start, 0, 1);
+        check_probabilities();
+        check_pairs(entry, start, true);
+        const std::size_t pairs = compile_pair_products(static_cast<Axis>(detail));
+        if (pairs != 0) emit(Opcode::measure_product, 0, start, Kept::each);
+        add_measurements(start, pairs);
+        return;
+      }
+      case Kind::measure_product:
+      case Kind::rotate_product: {
+        const bool measures = entry.kind == Kind::measure_product;
+        expect_arguments(entry, start, 0, measures ? 1 : 0);
+        check_probabilities();
+        check_targets(entry, {.qubits = false, .inverted = true, .paulis = true, .combiners = true});
+        note_line_qubits();
+        const std::size_t products = compile_products(entry);
+        if (products != 0) {
+          emit(measures ? Opcode::measure_product : Opcode::rotate_product, detail, start, Kept::each);
+        }
+        if (measures) add_measurements(start, products);
+        return;
+      }
+      case Kind::pad: {
+        expect_arguments(entry, start, 0, 1);
+        check_probabilities();
+        check_targets(entry, {});
+        const auto bits = line_targets();
+        for (std::size_t i = 0; i < bits.size(); ++i) {
+          if (bits[i] > 1) {
+            error(target_at(i), "MPAD takes the bits 0 and 1 as targets, found " + std::to_string(bits[i]));
+          }
+        }
+        if (targets != 0) emit(Opcode::pad, 0, start, Kept::each);
+        add_measurements(start, targets);
+        return;
+      }
       case Kind::pauli_error:
       case Kind::depolarize1:
       case Kind::depolarize2: {
@@ -647,26 +978,59 @@ class Reader {
         } else {
           check_qubits(entry, false);
         }
-        const Threshold p = threshold_of(arguments_[0].value);
         const Opcode code = entry.kind == Kind::pauli_error ? Opcode::pauli_error
                             : entry.kind == Kind::depolarize1 ? Opcode::depolarize1
                                                               : Opcode::depolarize2;
-        if (line_target_count() != 0 && p != 0) emit(code, detail, start, {p, 0, 0});
+        if (targets != 0 && arguments_[0].value > 0.0) emit(code, detail, start, Kept::each);
         return;
       }
-      case Kind::pauli_channel_1: {
-        expect_arguments(entry, start, 3, 3);
-        check_probabilities();
-        check_qubits(entry, false);
-        const double px = arguments_[0].value, py = arguments_[1].value, pz = arguments_[2].value;
-        if (px + py + pz > 1.0 + 1e-12) {
-          error(arguments_[0].at, "the probabilities of PAULI_CHANNEL_1 add up to more than 1");
+      case Kind::pauli_channel_1:
+      case Kind::pauli_channel_2: {
+        const bool pairs = entry.kind == Kind::pauli_channel_2;
+        const std::size_t wanted = pairs ? 15 : 3;
+        expect_arguments(entry, start, wanted, wanted);
+        const double sum = check_disjoint(entry);
+        if (pairs) {
+          check_pairs(entry, start);
+        } else {
+          check_qubits(entry, false);
         }
-        const std::array<Threshold, 3> cumulative{threshold_of(px), threshold_of(px + py),
-                                                  threshold_of(std::min(1.0, px + py + pz))};
-        if (line_target_count() != 0 && cumulative[2] != 0) emit(Opcode::pauli_channel_1, 0, start, cumulative);
+        if (targets != 0 && sum > 0.0) {
+          emit(pairs ? Opcode::pauli_channel_2 : Opcode::pauli_channel_1, 0, start, Kept::cumulative);
+        }
         return;
       }
+      case Kind::correlated_error: {
+        expect_arguments(entry, start, 1, 1);
+        check_probabilities();
+        check_targets(entry, {.qubits = false, .inverted = true, .paulis = true, .combiners = true});
+        note_line_qubits();
+        compile_unsigned_paulis();
+        // E always runs: it starts a new chain even when it cannot fire.
+        if (detail == 0 || arguments_[0].value > 0.0) emit(Opcode::correlated_error, detail, start, Kept::each);
+        return;
+      }
+      case Kind::heralded_erase:
+      case Kind::heralded_pauli_channel_1: {
+        const bool erase = entry.kind == Kind::heralded_erase;
+        expect_arguments(entry, start, erase ? 1 : 4, erase ? 1 : 4);
+        check_disjoint(entry);
+        check_qubits(entry, true);  // the format accepts `!` here; a herald is never inverted
+        if (targets != 0) {
+          emit(erase ? Opcode::heralded_erase : Opcode::heralded_pauli_channel_1, 0, start,
+               erase ? Kept::each : Kept::cumulative);
+        }
+        add_measurements(start, targets);
+        return;
+      }
+      case Kind::identity_error:
+        check_disjoint(entry);
+        if (detail == 2) {
+          check_pairs(entry, start);
+        } else {
+          check_qubits(entry, false);
+        }
+        return;
       case Kind::detector:
         check_records(entry);
         emit(Opcode::detector, 0, start);
@@ -685,19 +1049,25 @@ class Reader {
           too_large(index.at, "observable record");
         }
         observables_ = std::max(observables_, observable + 1);
-        check_records(entry);
-        emit(Opcode::observable_include, 0, start, {}, observable);
+        check_targets(entry, {.qubits = false, .inverted = true, .records = true, .paulis = true});
+        const auto line = line_targets();
+        for (std::size_t i = 0; i < line.size(); ++i) {
+          if (is_record(line[i])) check_look_back(line[i], i);
+        }
+        note_line_qubits();
+        if ((line_flags_ & kPauliBits) != 0) compile_unsigned_paulis();
+        emit(Opcode::observable_include, 0, start, Kept::none, observable);
         return;
       }
       case Kind::tick:
         expect_arguments(entry, start, 0, 0);
-        if (line_target_count() != 0) error(target_at(0), "TICK takes no targets");
+        if (targets != 0) error(target_at(0), "TICK takes no targets");
         return;
       case Kind::qubit_coords:
         check_qubits(entry, false);
         return;
       case Kind::shift_coords:
-        if (line_target_count() != 0) error(target_at(0), "SHIFT_COORDS takes no targets");
+        if (targets != 0) error(target_at(0), "SHIFT_COORDS takes no targets");
         return;
       case Kind::repeat:
         break;

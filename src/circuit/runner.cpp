@@ -2,14 +2,20 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "measure/measure.hpp"
 #include "measure/pauli_noise.hpp"
+#include "measure/product_measurement.hpp"
 #include "register/failure.hpp"
+#include "register/pauli_product.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 
 namespace ordavine::circuit {
+
+static_assert(kMaxQubitIndex + 1 == kMaxQubits, "the reader's qubit limit is the register's");
+
 namespace {
 
 using TwoQubitStep = void (*)(Register&, Qubit, Qubit);
@@ -29,10 +35,16 @@ constexpr AppliedPaulis kApplied[] = {
     {vop::pauli_y, vop::pauli_x}, {vop::pauli_y, vop::pauli_y}, {vop::pauli_y, vop::pauli_z},
 };
 
+// A reference run draws nothing; a draw would be a fault in the runner.
+class NoDraws final : public RandomSource {
+ public:
+  std::uint32_t next_word() override { fail("the noiseless reference run drew a random word"); }
+};
+
 class Run {
  public:
-  Run(const Program& program, Register& reg, RandomSource& random, RunRecord record)
-      : program_(program), reg_(reg), random_(random), record_(record) {}
+  Run(const Program& program, Register& reg, RandomSource& random, RunRecord record, bool reference)
+      : program_(program), reg_(reg), random_(random), record_(record), reference_(reference) {}
 
   void block(std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
@@ -55,8 +67,7 @@ class Run {
 
  private:
   std::span<const Target> targets(const Instruction& instruction) const {
-    return std::span<const Target>(program_.targets).subspan(instruction.first_target,
-                                                             instruction.target_count);
+    return program_.targets_of(instruction);
   }
 
   std::uint8_t looked_back(Target target) const {
@@ -65,16 +76,60 @@ class Run {
 
   void pauli(Qubit q, Vop p) { apply_to_vop(reg_[q], p); }
 
-  std::uint8_t measured(Qubit q, Axis axis) { return measure(reg_, q, axis, random_).result; }
+  // Whether a channel fires: never in a reference run, which draws nothing.
+  bool channel_fires(Threshold threshold) { return !reference_ && fires(random_, threshold); }
+
+  std::uint8_t measured(Qubit q, Axis axis) {
+    if (reference_) return measure_with_outcome(reg_, q, axis, 0).result;
+    return measure(reg_, q, axis, random_).result;
+  }
 
   void reset_after(Qubit q, Axis axis, std::uint8_t result) {
     if (result != 0) pauli(q, axis == Axis::z ? vop::pauli_x : vop::pauli_z);
   }
 
-  void record(std::uint8_t bit, Target target, Threshold flip) {
-    bit ^= is_inverted(target) ? 1 : 0;
-    if (fires(random_, flip)) bit ^= 1;
+  void record(std::uint8_t bit, Threshold flip) {
+    if (channel_fires(flip)) bit ^= 1;
     record_.measurements[written_++] = bit;
+  }
+
+  // The product starting at targets[at] (a header and its factors), read
+  // into factors_; returns the index after it and whether it is negated.
+  std::size_t read_product(std::span<const Target> list, std::size_t at, bool& negative) {
+    const Target header = list[at];
+    const std::size_t count = value_of(header);
+    negative = is_inverted(header);
+    factors_.clear();
+    for (std::size_t k = 1; k <= count; ++k) factors_.push_back({value_of(list[at + k]), pauli_of(list[at + k])});
+    return at + 1 + count;
+  }
+
+  // The Pauli targets of a line (factors without a header), into factors_.
+  void read_paulis(std::span<const Target> list) {
+    factors_.clear();
+    for (const Target t : list) {
+      if (is_pauli(t)) factors_.push_back({value_of(t), pauli_of(t)});
+    }
+  }
+
+  void apply_factors() {
+    for (const PauliFactor& f : factors_) pauli(f.qubit, pauli_vop(f.axis));
+  }
+
+  void sqrt_pauli_pair(Qubit a, Qubit b, Axis axis, bool dagger) {
+    const Vop to_z = kTakeToZ[static_cast<unsigned>(axis)];
+    const Vop phase = dagger ? vop::s_dagger : vop::s;
+    pauli(a, MULT_TABLE[phase][to_z]);
+    pauli(b, MULT_TABLE[phase][to_z]);
+    cz(reg_, a, b);
+    pauli(a, ADJOINT_TABLE[to_z]);
+    pauli(b, ADJOINT_TABLE[to_z]);
+  }
+
+  void swap(Qubit a, Qubit b) {
+    cx(reg_, a, b);
+    cx(reg_, b, a);
+    cx(reg_, a, b);
   }
 
   void two_qubit(const Instruction& instruction) {
@@ -82,89 +137,234 @@ class Run {
     const auto list = targets(instruction);
     for (std::size_t i = 0; i < list.size(); i += 2) {
       const Target a = list[i], b = list[i + 1];
-      if (gate < TwoQubitGate::swap) {
-        const AppliedPaulis applied = kApplied[instruction.detail];
-        if (is_record(a)) {
-          if (looked_back(a) != 0) pauli(value_of(b), applied.on_second);
-        } else if (is_record(b)) {
-          if (looked_back(b) != 0) pauli(value_of(a), applied.on_first);
-        } else {
-          kControlled[instruction.detail](reg_, a, b);
+      switch (gate) {
+        case TwoQubitGate::swap:
+          swap(a, b);
+          break;
+        case TwoQubitGate::iswap:
+        case TwoQubitGate::iswap_dag: {
+          const Vop phase = gate == TwoQubitGate::iswap ? vop::s : vop::s_dagger;
+          pauli(a, phase);
+          pauli(b, phase);
+          cz(reg_, a, b);
+          swap(a, b);
+          break;
         }
-        continue;
+        case TwoQubitGate::sqrt_xx:
+        case TwoQubitGate::sqrt_xx_dag:
+          sqrt_pauli_pair(a, b, Axis::x, gate == TwoQubitGate::sqrt_xx_dag);
+          break;
+        case TwoQubitGate::sqrt_yy:
+        case TwoQubitGate::sqrt_yy_dag:
+          sqrt_pauli_pair(a, b, Axis::y, gate == TwoQubitGate::sqrt_yy_dag);
+          break;
+        case TwoQubitGate::sqrt_zz:
+        case TwoQubitGate::sqrt_zz_dag:
+          sqrt_pauli_pair(a, b, Axis::z, gate == TwoQubitGate::sqrt_zz_dag);
+          break;
+        case TwoQubitGate::cxswap:
+          cx(reg_, b, a);
+          cx(reg_, a, b);
+          break;
+        case TwoQubitGate::swapcx:
+          cx(reg_, a, b);
+          cx(reg_, b, a);
+          break;
+        case TwoQubitGate::czswap:
+          cz(reg_, a, b);
+          swap(a, b);
+          break;
+        default: {  // the controlled gates
+          const AppliedPaulis applied = kApplied[instruction.detail];
+          if (is_record(a)) {
+            if (looked_back(a) != 0) pauli(value_of(b), applied.on_second);
+          } else if (is_record(b)) {
+            if (looked_back(b) != 0) pauli(value_of(a), applied.on_first);
+          } else {
+            kControlled[instruction.detail](reg_, a, b);
+          }
+        }
       }
-      if (gate != TwoQubitGate::swap) {
-        const Vop phase = gate == TwoQubitGate::iswap ? vop::s : vop::s_dagger;
-        pauli(a, phase);
-        pauli(b, phase);
-        cz(reg_, a, b);
+    }
+  }
+
+  void measure_products(const Instruction& instruction) {
+    const auto list = targets(instruction);
+    const Threshold flip = program_.flip_of(instruction);
+    for (std::size_t at = 0; at < list.size();) {
+      bool negative = false;
+      at = read_product(list, at, negative);
+      const Measurement m = reference_ ? measure_product_with_outcome(reg_, factors_, negative, 0)
+                                       : measure_product(reg_, factors_, negative, random_);
+      record(m.result, flip);
+    }
+  }
+
+  void rotate_products(const Instruction& instruction) {
+    const auto list = targets(instruction);
+    for (std::size_t at = 0; at < list.size();) {
+      bool negative = false;
+      at = read_product(list, at, negative);
+      rotate_product(reg_, factors_, negative, instruction.detail != 0);
+    }
+  }
+
+  // E starts a chain; an ELSE fires only while no earlier member has.
+  void correlated_error(const Instruction& instruction) {
+    if (instruction.detail != 0 && chain_fired_) return;
+    const bool fired = channel_fires(program_.thresholds_of(instruction)[0]);
+    chain_fired_ = fired || (instruction.detail != 0 && chain_fired_);
+    if (!fired) return;
+    read_paulis(targets(instruction));
+    apply_factors();
+  }
+
+  // The index of the first cumulative threshold a word falls below, or
+  // thresholds.size() when it falls below none (or the channel draws
+  // nothing: it cannot fire).
+  std::size_t disjoint_choice(std::span<const Threshold> cumulative) {
+    if (reference_ || cumulative.back() == 0) return cumulative.size();
+    const std::uint32_t word = random_.next_word();
+    std::size_t k = 0;
+    while (k < cumulative.size() && word >= cumulative[k]) ++k;
+    return k;
+  }
+
+  void heralded(const Instruction& instruction) {
+    const auto t = program_.thresholds_of(instruction);
+    for (const Target target : targets(instruction)) {
+      const Qubit q = value_of(target);
+      std::uint8_t herald = 0;
+      if (instruction.code == Opcode::heralded_erase) {
+        if (channel_fires(t[0])) {
+          herald = 1;
+          const std::uint32_t which = uniform_in(random_, 0, 4);  // I, X, Y, Z
+          if (which != 0) pauli(q, static_cast<Vop>(which));
+        }
+      } else {
+        const std::size_t k = disjoint_choice(t);  // herald with I, X, Y or Z
+        if (k < t.size()) {
+          herald = 1;
+          if (k != 0) pauli(q, static_cast<Vop>(k));
+        }
       }
-      cx(reg_, a, b);
-      cx(reg_, b, a);
-      cx(reg_, a, b);
+      record_.measurements[written_++] = herald;
     }
   }
 
   std::uint8_t parity(const Instruction& instruction) const {
     std::uint8_t bit = 0;
-    for (const Target t : targets(instruction)) bit ^= looked_back(t);
+    for (const Target t : targets(instruction)) {
+      if (is_record(t)) bit ^= looked_back(t);
+    }
     return bit;
+  }
+
+  // The value of the Pauli targets of an observable line, as a bit.
+  std::uint8_t pauli_value(const Instruction& instruction) {
+    read_paulis(targets(instruction));
+    if (factors_.empty()) return 0;
+    const int value = expectation(reg_, factors_, false);
+    if (value == 0) {
+      throw InvalidInput("line " + std::to_string(instruction.line) + ": OBSERVABLE_INCLUDE(" +
+                         std::to_string(instruction.count) +
+                         ") includes a Pauli product whose value the state does not fix here, so a "
+                         "run on the register has no value for it");
+    }
+    return value < 0 ? 1 : 0;
   }
 
   void step(const Instruction& instruction) {
     const auto axis = static_cast<Axis>(instruction.detail);
-    const Threshold p = instruction.threshold[0];
     switch (instruction.code) {
       case Opcode::single_qubit:
         for (const Target q : targets(instruction)) pauli(q, instruction.detail);
         return;
       case Opcode::two_qubit:
         return two_qubit(instruction);
-      case Opcode::measure:
-        for (const Target t : targets(instruction)) record(measured(value_of(t), axis), t, p);
+      case Opcode::measure: {
+        const Threshold flip = program_.flip_of(instruction);
+        for (const Target t : targets(instruction)) {
+          record(measured(value_of(t), axis) ^ (is_inverted(t) ? 1 : 0), flip);
+        }
         return;
-      case Opcode::measure_reset:
+      }
+      case Opcode::measure_reset: {
+        const Threshold flip = program_.flip_of(instruction);
         for (const Target t : targets(instruction)) {
           const Qubit q = value_of(t);
           const std::uint8_t result = measured(q, axis);
           reset_after(q, axis, result);
-          record(result, t, p);
+          record(result ^ (is_inverted(t) ? 1 : 0), flip);
         }
         return;
+      }
       case Opcode::reset:
         for (const Target q : targets(instruction)) reset_after(q, axis, measured(q, axis));
         return;
-      case Opcode::pauli_error:
+      case Opcode::measure_product:
+        return measure_products(instruction);
+      case Opcode::rotate_product:
+        return rotate_products(instruction);
+      case Opcode::pad: {
+        const Threshold flip = program_.flip_of(instruction);
+        for (const Target bit : targets(instruction)) record(static_cast<std::uint8_t>(bit), flip);
+        return;
+      }
+      case Opcode::pauli_error: {
+        if (reference_) return;
+        const Threshold p = program_.thresholds_of(instruction)[0];
         for (const Target q : targets(instruction)) pauli_error(reg_, q, axis, p, random_);
         return;
-      case Opcode::depolarize1:
+      }
+      case Opcode::depolarize1: {
+        if (reference_) return;
+        const Threshold p = program_.thresholds_of(instruction)[0];
         for (const Target q : targets(instruction)) depolarize1(reg_, q, p, random_);
         return;
+      }
       case Opcode::depolarize2: {
+        if (reference_) return;
+        const Threshold p = program_.thresholds_of(instruction)[0];
         const auto list = targets(instruction);
         for (std::size_t i = 0; i < list.size(); i += 2) depolarize2(reg_, list[i], list[i + 1], p, random_);
         return;
       }
       case Opcode::pauli_channel_1: {
-        const auto& t = instruction.threshold;
+        const auto t = program_.thresholds_of(instruction);
         for (const Target q : targets(instruction)) {
-          const std::uint32_t word = random_.next_word();
-          if (word < t[0]) {
-            pauli(q, vop::pauli_x);
-          } else if (word < t[1]) {
-            pauli(q, vop::pauli_y);
-          } else if (word < t[2]) {
-            pauli(q, vop::pauli_z);
-          }
+          const std::size_t k = disjoint_choice(t);  // X, Y, Z
+          if (k < t.size()) pauli(q, static_cast<Vop>(k + 1));
         }
         return;
       }
+      case Opcode::pauli_channel_2: {
+        const auto t = program_.thresholds_of(instruction);
+        const auto list = targets(instruction);
+        for (std::size_t i = 0; i < list.size(); i += 2) {
+          const std::size_t k = disjoint_choice(t);
+          if (k == t.size()) continue;
+          // 1..15 as two base-4 digits, the first qubit's first: 0 = I,
+          // 1 = X, 2 = Y, 3 = Z (the format's order IX, IY, ..., ZZ).
+          const std::size_t pair = k + 1;
+          if (pair / 4 != 0) pauli(list[i], static_cast<Vop>(pair / 4));
+          if (pair % 4 != 0) pauli(list[i + 1], static_cast<Vop>(pair % 4));
+        }
+        return;
+      }
+      case Opcode::correlated_error:
+        return correlated_error(instruction);
+      case Opcode::heralded_erase:
+      case Opcode::heralded_pauli_channel_1:
+        return heralded(instruction);
       case Opcode::detector:
         if (!record_.detectors.empty()) record_.detectors[detectors_written_] = parity(instruction);
         ++detectors_written_;
         return;
       case Opcode::observable_include:
-        if (!record_.observables.empty()) record_.observables[instruction.count] ^= parity(instruction);
+        if (!record_.observables.empty()) {
+          record_.observables[instruction.count] ^= parity(instruction) ^ pauli_value(instruction);
+        }
         return;
       case Opcode::repeat:
         break;
@@ -176,9 +376,24 @@ class Run {
   Register& reg_;
   RandomSource& random_;
   RunRecord record_;
+  bool reference_;
+  bool chain_fired_ = false;
   std::size_t written_ = 0;
   std::size_t detectors_written_ = 0;
+  std::vector<PauliFactor> factors_;
 };
+
+void run(const Program& program, Register& reg, RandomSource& random, RunRecord record, bool reference) {
+  if (record.measurements.size() != program.measurement_count ||
+      (!record.detectors.empty() && record.detectors.size() != program.detector_count) ||
+      (!record.observables.empty() && record.observables.size() != program.observable_count)) {
+    fail("run record sized differently from its program");
+  }
+  std::fill(record.observables.begin(), record.observables.end(), std::uint8_t{0});
+  Run run(program, reg, random, record, reference);
+  run.block(0, program.instructions.size());
+  run.finish();
+}
 
 }  // namespace
 
@@ -191,15 +406,12 @@ void check_fits(const Program& program, const Register& reg) {
 }
 
 void run_program(const Program& program, Register& reg, RandomSource& random, RunRecord record) {
-  if (record.measurements.size() != program.measurement_count ||
-      (!record.detectors.empty() && record.detectors.size() != program.detector_count) ||
-      (!record.observables.empty() && record.observables.size() != program.observable_count)) {
-    fail("run record sized differently from its program");
-  }
-  std::fill(record.observables.begin(), record.observables.end(), std::uint8_t{0});
-  Run run(program, reg, random, record);
-  run.block(0, program.instructions.size());
-  run.finish();
+  run(program, reg, random, record, false);
+}
+
+void run_reference(const Program& program, Register& reg, RunRecord record) {
+  NoDraws no_draws;
+  run(program, reg, no_draws, record, true);
 }
 
 }  // namespace ordavine::circuit

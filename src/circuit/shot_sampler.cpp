@@ -21,6 +21,17 @@ void ShotSampler::clear_register() {
   }
 }
 
+// The reference values of the detectors and observables, from one
+// noiseless run on the sampler's own register.
+void ShotSampler::run_reference_once() {
+  if (have_reference_) return;
+  reference_detectors_.assign(program_.detector_count, 0);
+  reference_observables_.assign(program_.observable_count, 0);
+  clear_register();
+  run_reference(program_, reg_, {scratch_, reference_detectors_, reference_observables_});
+  have_reference_ = true;
+}
+
 void ShotSampler::run_shots(std::uint64_t first, std::size_t count,
                             std::span<std::uint8_t> measurements,
                             std::span<std::uint8_t> detectors,
@@ -30,6 +41,7 @@ void ShotSampler::run_shots(std::uint64_t first, std::size_t count,
       observables.size() != count * ow) {
     fail("shot rows sized differently from the program");
   }
+  if (detectors_ && count != 0) run_reference_once();
   for (std::size_t i = 0; i < count; ++i) {
     clear_register();
     SeededStream stream(key_, first + i + 1);
@@ -42,6 +54,10 @@ void ShotSampler::run_shots(std::uint64_t first, std::size_t count,
       record.measurements = measurements.subspan(i * mw, mw);
     }
     run_program(program_, reg_, stream, record);
+    if (detectors_) {
+      for (std::size_t d = 0; d < dw; ++d) record.detectors[d] ^= reference_detectors_[d];
+      for (std::size_t o = 0; o < ow; ++o) record.observables[o] ^= reference_observables_[o];
+    }
   }
 }
 

@@ -3,6 +3,10 @@
 // SeededStream(key, k + 1), stream 0 being the one a seeded thread uses.
 // A shot's rows depend on nothing but (key, k), so any split of the shots
 // into batches gives the same bytes as one call.
+//
+// Detector and observable rows are detection events: each value XOR its
+// value in the noiseless reference run (run_reference), so a detector
+// whose parity is fixed without noise reads 0 unless noise flipped it.
 #pragma once
 
 #include <cstdint>
@@ -33,12 +37,16 @@ class ShotSampler {
 
  private:
   void clear_register();
+  void run_reference_once();
 
   const Program& program_;
   ChaChaKey key_;
   bool detectors_;
   Register reg_;
   std::vector<std::uint8_t> scratch_;  // one shot's measurements, when rows hold detectors
+  bool have_reference_ = false;
+  std::vector<std::uint8_t> reference_detectors_;
+  std::vector<std::uint8_t> reference_observables_;
 };
 
 }  // namespace ordavine::circuit

@@ -53,12 +53,12 @@ bool reduce_product(std::span<const PauliFactor> written, bool& negative, std::v
     slots[at].pauli = times.pauli;
     i_power += times.i_power;
   }
-  if (i_power % 2 != 0) return false;
-  if (i_power % 4 == 2) negative = !negative;
   out.clear();
   for (const Slot& slot : slots) {
     if (slot.pauli != 0) out.push_back({slot.qubit, static_cast<Axis>(slot.pauli - 1)});
   }
+  if (i_power % 2 != 0) return false;
+  if (i_power % 4 == 2) negative = !negative;
   return true;
 }
 

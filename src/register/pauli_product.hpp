@@ -43,8 +43,8 @@ static_assert(kTakeToZ[0] < 24 && kTakeToZ[1] < 24 && kTakeToZ[2] == vop::identi
 // cancel (X0*X0).  Factors on different qubits commute; on one qubit the
 // products pick up powers of i (X Y = iZ, ...).  Returns false when the
 // total phase is +-i, an anti-Hermitian product such as X0*Z0 that has no
-// measurement or rotation; otherwise `negative` is flipped by a phase of
-// -1 and `out` holds the reduced product.
+// measurement or rotation (`out` still holds the Paulis, which is all a
+// noise channel needs); otherwise `negative` is flipped by a phase of -1.
 bool reduce_product(std::span<const PauliFactor> written, bool& negative, std::vector<PauliFactor>& out);
 
 // Index failure for a qubit at or above the size, and an internal failure

@@ -93,12 +93,15 @@ std::string refusal(const std::string& text) {
 TEST(CircuitReader, RefusesWithLineColumnAndProblem) {
   const std::vector<std::pair<std::string, std::string>> cases{
       {"H 0\nT 0", "line 2, column 1: unknown or unsupported instruction 'T'"},
-      {"H 0 x1", "line 1, column 5: malformed target starting with 'x'"},
+      {"H 0 q1", "line 1, column 5: malformed target starting with 'q'"},
+      {"H 0 x1", "line 1, column 5: H takes qubit targets, not Pauli targets such as X0"},
       {"H 0,1", "line 1, column 4: unexpected ',' in a target"},
       {"H 0\nM 0\nCX rec[-2] 1", "line 3, column 4: rec[-2] reaches before the first measurement"},
       {"REPEAT 2 {\n M 0\n DETECTOR rec[-2]\n}", "line 3, column 11: rec[-2] reaches before"},
       {"M 0\nCX 1 rec[-1]", "line 2, column 6: a measurement record can only stand where CX reads Z"},
-      {"M 0\nCZ rec[-1] rec[-1]", "line 2, column 4: both operands of CZ are measurement records"},
+      {"M 0\nCX rec[-1] rec[-1]", "line 2, column 12: a measurement record can only stand where CX reads Z"},
+      {"CX 0 sweep[2]", "line 1, column 6: a sweep bit can only stand where CX reads Z"},
+      {"H sweep[2]", "line 1, column 3: H takes no sweep[k] targets"},
       {"CX 0 1 2", "line 1, column 8: CX takes targets in pairs"},
       {"CZ 3 3", "line 1, column 6: CZ acts on qubit 3 twice in one pair"},
       {"X_ERROR(1.5) 0", "line 1, column 9: probability 1.500000 is outside [0, 1]"},
@@ -115,12 +118,13 @@ TEST(CircuitReader, RefusesWithLineColumnAndProblem) {
       {"}", "line 1, column 1: '}' without an open REPEAT block"},
       {"REPEAT 2 H 0", "expected '{' after the repeat count"},
       {"REPEAT 99999999999999999999 {\n}", "repeat count is too large"},
-      {"H 99999999999999", "qubit index is too large"},
+      {"H 99999999999", "line 1, column 3: qubit index is too large (the largest a register holds is 4294967294)"},
+      {"X_ERROR(1e400) 0", "line 1, column 9: the number 1e400 is too large"},
       {std::string("H 0\nH \0 1", 9), "line 2, column 3: malformed target starting with byte 0x00"},
       {"H 0 # caf\xc3\xa9 is fine here\nH \xc3\xa9", "line 2, column 3: malformed target starting with byte 0xC3 (non-ASCII)"},
       {"\xef\xbb\xbfH 0", "line 1, column 1: expected an instruction name, found byte 0xEF"},
       {"TICK 0", "TICK takes no targets"},
-      {"MPP X0*X1", "unknown or unsupported instruction 'MPP'"},
+      {"MPP X0*Z0", "line 1, column 5: this product in MPP is anti-Hermitian"},
   };
   for (const auto& [text, expected] : cases) {
     EXPECT_NE(refusal(text).find(expected), std::string::npos)
@@ -144,7 +148,7 @@ TEST(CircuitReader, ColumnsOfTargetsLateOnLongLines) {
            {"H", "rec[-1]", "H takes qubit targets, not measurement records"},
            {"R", "!3", "R takes no inverted (!) targets"},
            {"M", "12x", "unexpected 'x' in a target"},
-           {"M", "1099511627776", "qubit index is too large"},
+           {"M", "4294967295", "qubit index is too large (the largest a register holds is 4294967294)"},
            {"CX", "5 rec[-1]", "a measurement record can only stand where CX reads Z (as in CX rec[-1] q or CZ q rec[-1])"},
            {"DEPOLARIZE2(0.1)", "7 7", "DEPOLARIZE2 acts on qubit 7 twice in one pair"},
            {"CZ", "9", "CZ takes targets in pairs; this one has no partner"},
@@ -160,20 +164,20 @@ TEST(CircuitReader, ColumnsOfTargetsLateOnLongLines) {
     EXPECT_EQ(refusal(text), "line 2, column " + std::to_string(column) + ": " + problem) << name;
   }
 
-  // Twelve digits take the fast path, thirteen the general one; both count.
+  // Nine digits take the fast path, ten the general one; both count.
   // Records do not count as qubits, and `!q` stands where its `!` is.
-  const std::string first = long_line("CZ", 2) + "999999999999 7";
-  const Program p = read_circuit(first + "\nM 0\nCX rec[-1] 1000000000000 1000000000000 3\n" +
-                                 "MX 5 !1000000000000\nH 1000000000000\n");
-  EXPECT_EQ(p.qubit_count, 1000000000001u);
+  const std::string first = long_line("CZ", 2) + "999999999 7";
+  const Program p = read_circuit(first + "\nM 0\nCX rec[-1] 4294967294 4294967294 3\n" +
+                                 "MX 5 !4294967294\nH 4294967294\n");
+  EXPECT_EQ(p.qubit_count, 4294967295u);
   EXPECT_EQ(p.largest_qubit_at.line, 3u);
   EXPECT_EQ(p.largest_qubit_at.column, 12u);
-  const Program q = read_circuit(first + "\nMY 12 !999999999999\nM 5 !999999999999 999999999999");
-  EXPECT_EQ(q.qubit_count, 1000000000000u);
+  const Program q = read_circuit(first + "\nMY 12 !999999999\nM 5 !999999999 999999999");
+  EXPECT_EQ(q.qubit_count, 1000000000u);
   EXPECT_EQ(q.largest_qubit_at.line, 1u);
-  EXPECT_EQ(q.largest_qubit_at.column, first.size() - 13);
-  EXPECT_EQ(refusal(first + "\nM !999999999999\nH 1099511627775 1 1099511627776"),
-            "line 3, column 19: qubit index is too large");
+  EXPECT_EQ(q.largest_qubit_at.column, first.size() - 10);
+  EXPECT_EQ(refusal(first + "\nM !999999999\nH 4294967294 1 4294967295"),
+            "line 3, column 16: qubit index is too large (the largest a register holds is 4294967294)");
 }
 
 TEST(CircuitReader, NestingCapAndRecordSizeAreCheckedBeforeAnythingIsBuilt) {
