@@ -12,7 +12,10 @@
 #include "circuit/runner.hpp"
 #include "circuit/shot_sampler.hpp"
 #include "measure/measure.hpp"
+#include "measure/product_measurement.hpp"
 #include "measure/seeded_stream.hpp"
+#include "register/failure.hpp"
+#include "register/pauli_product.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 
@@ -61,7 +64,7 @@ Lockstep random_circuit(std::uint32_t seed, std::size_t n, std::size_t length) {
     Qubit b = below(n - 1);
     if (b >= a) ++b;
     const std::string qa = std::to_string(a), qb = std::to_string(b);
-    switch (below(9)) {
+    switch (below(11)) {
       case 0:
       case 1: {
         const auto& [name, gate] = singles[below(singles.size())];
@@ -127,6 +130,44 @@ Lockstep random_circuit(std::uint32_t seed, std::size_t n, std::size_t length) {
         out.text += "X_ERROR(0.25) " + qa + "\n";
         out.calls.push_back([=](Register& r, RandomSource& random, auto&) {
           if (random.next_word() < (std::uint64_t{1} << 30)) x(r, a);
+        });
+        break;
+      }
+      case 9: {  // the swaps and square roots, as the documented sequences
+        static constexpr const char* kNames[] = {"CXSWAP", "SWAPCX", "CZSWAP", "SQRT_ZZ", "SQRT_ZZ_DAG", "SQRT_XX"};
+        const std::size_t which = below(std::size(kNames));
+        out.text += std::string(kNames[which]) + " " + qa + " " + qb + "\n";
+        out.calls.push_back([=](Register& r, RandomSource&, auto&) {
+          switch (which) {
+            case 0: cx(r, b, a); cx(r, a, b); break;
+            case 1: cx(r, a, b); cx(r, b, a); break;
+            case 2: cz(r, a, b); cx(r, a, b); cx(r, b, a); cx(r, a, b); break;
+            case 3: s(r, a); s(r, b); cz(r, a, b); break;
+            case 4: sdag(r, a); sdag(r, b); cz(r, a, b); break;
+            default: h(r, a); h(r, b); s(r, a); s(r, b); cz(r, a, b); h(r, a); h(r, b); break;
+          }
+        });
+        break;
+      }
+      case 10: {  // a product measured (MPP, or MXX for a pair) and a product rotated
+        const auto pa = static_cast<Axis>(below(3)), pb = static_cast<Axis>(below(3));
+        const bool pair = below(3) == 0, invert = below(2) == 0;
+        const std::vector<PauliFactor> product{{a, pair ? Axis::x : pa}, {b, pair ? Axis::x : pb}};
+        if (pair) {
+          out.text += "MXX " + std::string(invert ? "!" : "") + qa + " " + qb + "\n";
+        } else {
+          out.text += std::string("MPP ") + (invert ? "!" : "") + axes[static_cast<int>(pa)] + qa + "*" +
+                      axes[static_cast<int>(pb)] + qb + "\n";
+        }
+        ++measured;
+        out.calls.push_back([=](Register& r, RandomSource& random, auto& record) {
+          record.push_back(measure_product(r, product, invert, random).result);
+        });
+        const bool dagger = below(2) == 0;
+        out.text += std::string(dagger ? "SPP_DAG " : "SPP ") + axes[static_cast<int>(pb)] + qa + "\n";
+        out.calls.push_back([=](Register& r, RandomSource&, auto&) {
+          const std::vector<PauliFactor> single{{a, pb}};
+          rotate_product(r, single, false, dagger);
         });
         break;
       }
@@ -237,6 +278,92 @@ TEST(ShotSampler, ShotKIsARunOnStreamKPlusOneAndBatchesDoNotMatter) {
     }
     EXPECT_EQ(observables[k], row[m - 1]);
   }
+}
+
+TEST(CircuitRunner, NewChannelsDrawAsDocumented) {
+  // PAULI_CHANNEL_2 with every pair at 1/16: the word picks the pair
+  // (k + 1 as two base-4 digits); MPAD(1) flips; HERALDED_ERASE(1)
+  // records 1 and draws its Pauli (uniform_in(0, 4)); the E chain: E
+  // fires, so the ELSE after it draws nothing; a second E that does not
+  // fire lets its ELSE draw and fire.
+  std::string p15;
+  for (int i = 0; i < 15; ++i) p15 += i ? ", 0.0625" : "0.0625";
+  const Program p = read_circuit("PAULI_CHANNEL_2(" + p15 + ") 0 1\n"
+                                 "MPAD(1) 0 1\n"
+                                 "HERALDED_ERASE(1) 2\n"
+                                 "E(0.5) X3\nELSE_CORRELATED_ERROR(0.5) X4\n"
+                                 "E(0.5) X5\nELSE_CORRELATED_ERROR(0.5) X6 Z6\n"
+                                 "HERALDED_PAULI_CHANNEL_1(0.25, 0.25, 0.25, 0.25) 7 8\n"
+                                 "M 0 1 2 3 4 5 6 7 8\n");
+  // 0x6...: k = 6, pair 7 = (1, 3): X on 0, Z on 1.
+  ScriptedSource words({0x60000000, 0xffffffff, 0xffffffff, 0x0, 0x40000000 /* X on 2 */, 0x0, 0xffffffff,
+                        0x0, 0x40000000 /* herald, X */, 0xc0000000 /* herald, Z */});
+  Register reg(9);
+  std::vector<std::uint8_t> record(p.measurement_count);
+  run_program(p, reg, words, {record});
+  EXPECT_EQ(words.drawn(), 10u);
+  // MPAD 0 1 flipped: 1 0; herald 1; heralds of 7 and 8: 1 1; then the Z
+  // measurements: 0 has X, 1 has Z (reads 0), 2 has X, 3 has X, 4 nothing
+  // (its ELSE was skipped), 5 nothing, 6 has Y (X Z), 7 X, 8 Z (reads 0).
+  EXPECT_EQ(record, (std::vector<std::uint8_t>{1, 0, 1, 1, 1, 1, 0, 1, 1, 0, 0, 1, 1, 0}));
+}
+
+TEST(CircuitRunner, ReferenceRunSkipsNoiseTakesPlusOneAndDrawsNothing) {
+  const Program p = read_circuit(
+      "H 0\nM 0\n"                      // random: +1
+      "X 1\nX_ERROR(1) 1\nM 1\n"         // the X counts, the error does not
+      "HERALDED_ERASE(1) 2\n"           // herald 0
+      "MPP X3*X4\nCX rec[-1] 5\nM 5\n"  // random product +1, so no feed-forward
+      "M(1) 6\nMPAD(1) 1\n"             // flips left out
+      "DETECTOR rec[-6]\nOBSERVABLE_INCLUDE(0) rec[-6] Z1\n");
+  Register reg(7);
+  std::vector<std::uint8_t> record(p.measurement_count), detectors(1), observables(1);
+  run_reference(p, reg, {record, detectors, observables});
+  EXPECT_EQ(record, (std::vector<std::uint8_t>{0, 1, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(detectors, (std::vector<std::uint8_t>{1}));
+  // rec[-6] is the 1 of qubit 1, and Z1 reads -1 there too.
+  EXPECT_EQ(observables, (std::vector<std::uint8_t>{0}));
+}
+
+TEST(CircuitRunner, PauliObservableTargetsNeedAValueTheStateFixes) {
+  const Program fixed = read_circuit("X 0\nH 1\nOBSERVABLE_INCLUDE(0) Z0 X1\n");
+  Register reg(2);
+  WordSource words(1);
+  std::vector<std::uint8_t> observables(1);
+  run_program(fixed, reg, words, {{}, {}, observables});
+  EXPECT_EQ(observables[0], 1);  // Z0 X1 = -1 on |1>|+>
+
+  const Program unfixed = read_circuit("H 0\nTICK\nOBSERVABLE_INCLUDE(3) Z0\n");
+  Register other(1);
+  std::vector<std::uint8_t> four(4);
+  try {
+    run_program(unfixed, other, words, {{}, {}, four});
+    ADD_FAILURE() << "an observable of a random product got a value";
+  } catch (const InvalidInput& error) {
+    EXPECT_NE(std::string(error.what()).find("line 3: OBSERVABLE_INCLUDE(3) includes a Pauli product"),
+              std::string::npos)
+        << error.what();
+  }
+  // Without observables asked for (a plain run), the targets are not read.
+  Register plain(1);
+  run_program(unfixed, plain, words, {});
+}
+
+TEST(ShotSampler, DetectorsReportFlipsAgainstTheNoiselessReference) {
+  // Detector 0 has parity 1 without noise, detector 1 parity 0.
+  const ChaChaKey key = key_from_seed(std::vector<std::uint8_t>{7});
+  const Program clean = read_circuit("X 0\nM 0\nM 1\nDETECTOR rec[-2]\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-2]\n");
+  ShotSampler sampler(clean, key, true);
+  std::vector<std::uint8_t> detectors(2 * 10), observables(10);
+  sampler.run_shots(0, 10, {}, detectors, observables);
+  EXPECT_EQ(detectors, std::vector<std::uint8_t>(20, 0));
+  EXPECT_EQ(observables, std::vector<std::uint8_t>(10, 0));
+
+  const Program noisy = read_circuit("X 0\nX_ERROR(1) 0 1\nM 0\nM 1\nDETECTOR rec[-2]\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-2]\n");
+  ShotSampler flipped(noisy, key, true);
+  flipped.run_shots(0, 10, {}, detectors, observables);
+  EXPECT_EQ(detectors, std::vector<std::uint8_t>(20, 1));
+  EXPECT_EQ(observables, std::vector<std::uint8_t>(10, 1));
 }
 
 }  // namespace
