@@ -517,8 +517,8 @@ class Reader {
       const Axis axis = axis_of_letter(peek());
       ++position_;
       if (!is_digit(peek())) {
-        error_here(std::string("expected a qubit index right after the Pauli ") + letter_of(axis) +
-                   ", found " + describe_byte(peek()));
+        error_here(std::string("expected a qubit index right after the Pauli ") + letter_of(axis) + ", found " +
+                   (at_line_end() ? std::string("the end of the line") : describe_byte(peek())));
       }
       value = pauli_target(read_qubit_index(), axis);
     } else if (inverted == 0 && text_.substr(position_, 5) == "rec[-") {
