@@ -62,11 +62,13 @@ def sample_detectors(
 ) -> tuple[bytes, bytes]:
     """As ``sample``, but returns ``(detectors, observables)``.
 
-    ``detectors`` holds ``shots * D`` bytes (one per ``DETECTOR`` per shot,
-    the parity of its record bits), ``observables`` ``shots * O`` bytes
-    (``O`` one more than the largest ``OBSERVABLE_INCLUDE`` index, each
-    the parity of every record bit included in it), both row-major: the
-    layout of Stim's ``sample(shots, separate_observables=True)``.
+    ``detectors`` holds ``shots * D`` bytes (one per ``DETECTOR`` per shot),
+    ``observables`` ``shots * O`` bytes (``O`` one more than the largest
+    ``OBSERVABLE_INCLUDE`` index), both row-major: the layout of Stim's
+    ``sample(shots, separate_observables=True)``.  Each bit is a detection
+    event: whether the detector's parity (the observable's value) differs
+    from what it is in the noiseless reference run, in which noise is left
+    out and every random outcome is +1.
     """
 
 @final
@@ -262,10 +264,11 @@ class Ordavine:
     def run(self, circuit: str) -> bytes:
         """Run circuit text on the register; one 0/1 byte per measurement, in order.
 
-        The text is the stabilizer circuit format read by Stim, in the subset
-        listed in the README (Clifford gates, Pauli measurements and resets,
-        feed-forward from ``rec[-k]``, Pauli noise, ``REPEAT``, detectors and
-        observables, coordinates).  Everything is checked before anything
+        The text is the stabilizer circuit format read by Stim, every
+        instruction of it (Clifford gates, Pauli and Pauli-product
+        measurements, product rotations, resets, feed-forward from
+        ``rec[-k]``, Pauli and heralded noise, ``REPEAT``, detectors and
+        observables, tags and coordinates).  Everything is checked before anything
         runs: a refused text, or a qubit index at or above the register
         size, raises ``ValueError("line L, column C: ...")`` and leaves the
         register untouched.  Random outcomes and noise draw from the calling
