@@ -13,37 +13,19 @@
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
+#include "support/word_sources.hpp"
 
 namespace ordavine {
 namespace {
 
 using List = std::vector<Qubit>;
 using oracle::DenseState;
+using test_words::FixedWord;
+using test_words::NoDraws;
+using test_words::forced;
 using oracle::measure_pauli;
 using oracle::same_up_to_phase;
 using oracle::state_of;
-
-// Returns the same word on every draw and counts the draws.
-class FixedWord final : public RandomSource {
- public:
-  explicit FixedWord(std::uint32_t word) : word_(word) {}
-  std::uint32_t next_word() override {
-    ++drawn;
-    return word_;
-  }
-  int drawn = 0;
-
- private:
-  std::uint32_t word_;
-};
-
-// Forces the outcome bit r of a random measurement.
-FixedWord forced(int r) { return FixedWord(r == 0 ? 0u : 0x80000000u); }
-
-class NoDraws final : public RandomSource {
- public:
-  std::uint32_t next_word() override { throw std::logic_error("a word was drawn"); }
-};
 
 std::vector<Vop> vops_of(const Register& reg) {
   std::vector<Vop> vops;

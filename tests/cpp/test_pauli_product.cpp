@@ -12,27 +12,16 @@
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
+#include "support/word_sources.hpp"
 
 namespace ordavine {
 namespace {
 
 using oracle::Amplitude;
 using oracle::DenseState;
+using test_words::FixedWord;
 using oracle::same_up_to_phase;
 using oracle::state_of;
-
-class FixedWord final : public RandomSource {
- public:
-  explicit FixedWord(std::uint32_t word) : word_(word) {}
-  std::uint32_t next_word() override {
-    ++drawn;
-    return word_;
-  }
-  int drawn = 0;
-
- private:
-  std::uint32_t word_;
-};
 
 void random_gate(Register& reg, std::mt19937& gen) {
   using TwoQubitGate = void (*)(Register&, Qubit, Qubit);
