@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "measure/disjoint_x_update.hpp"
 #include "register/neighbourhood.hpp"
 #include "register/qubit_marks.hpp"
 #include "register/toggle_batch.hpp"
@@ -213,6 +214,27 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, std::uint
   b_neighbours.assign(reg[b].neighbors.begin(), reg[b].neighbors.end());
   for (const Qubit v : q_neighbours) neighbour(reg, v);
   for (const Qubit v : b_neighbours) neighbour(reg, v);
+
+  thread_local DisjointXUpdate disjoint_storage;
+  DisjointXUpdate& disjoint = disjoint_storage;
+  if (disjoint.prepare(reg, q, q_neighbours, b_neighbours)) {
+    // No member of A is joined to b and none of B to q (but b and q).
+    if (r == 0) {
+      right_multiply(reg[b], vop::sqrt_iy);
+      for (const Qubit w : q_neighbours) {
+        if (w != b) right_multiply(reg[w], vop::pauli_z);
+      }
+    } else {
+      right_multiply(reg[b], vop::sqrt_minus_iy);
+      right_multiply(reg[q], vop::pauli_z);
+      for (const Qubit w : b_neighbours) {
+        if (w != q) right_multiply(reg[w], vop::pauli_z);
+      }
+    }
+    disjoint.commit(reg, q, q_neighbours, b_neighbours);
+    return {static_cast<std::uint8_t>(sign ^ r), false};
+  }
+
   const Neighbourhoods sets(q_neighbours, b_neighbours, reg.size());
   common.clear();
   for (const Qubit v : q_neighbours) {
