@@ -53,8 +53,9 @@ class DisjointXUpdate {
 
   std::size_t words_ = 0;  // words per member of A
   std::vector<std::uint64_t> held_;
-  std::vector<std::uint32_t> held_count_;  // per member of A: how many of B it holds
-  std::vector<std::uint32_t> hits_;        // positions close_up finds, |B| of them at most
+  std::vector<std::uint32_t> held_count_;     // per member of A: how many of B it holds
+  std::vector<std::uint32_t> holding_count_;  // per member of B: how many of A it holds
+  std::vector<std::uint32_t> hits_;           // positions close_up finds
   QubitBits in_a_, in_b_;                  // set from prepare to commit only
   QubitMarks<std::uint32_t> position_in_a_;  // position + 1
 };
