@@ -11,6 +11,21 @@
 
 namespace ordavine {
 
+// Moves `count` entries from `from` to `to` within one list.  The runs
+// close_up moves are mostly a few entries long, and a loop moves those
+// for less than a call would; long runs go to memmove.
+inline void move_run(NeighbourList::value_type* to, const NeighbourList::value_type* from,
+                     std::size_t count) noexcept {
+  constexpr std::size_t kShortRun = 16;
+  if (count > kShortRun) {
+    std::memmove(to, from, count * sizeof *to);
+  } else if (to < from) {
+    for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
+  } else {
+    for (std::size_t i = count; i-- > 0;) to[i] = from[i];
+  }
+}
+
 // Removes from `list` the `expected` entries whose bits are set in
 // `leaving`, keeping the order of the rest; returns how many it found
 // (fewer only when the list holds fewer).  `hits` has room for `expected`
@@ -39,19 +54,18 @@ inline std::size_t close_up(NeighbourList& list, std::size_t expected, const Qub
   // hits[0, found) are ascending.  Close up the gaps from whichever side
   // moves fewer entries: the entries before the last one found move towards
   // the end and leave room in front, or those after the first move towards
-  // the front.  Each run between two of them moves with one memmove.
+  // the front.
   const std::size_t first_hit = hits[0], last_hit = hits[found - 1];
-  constexpr std::size_t width = sizeof(NeighbourList::value_type);
   if (last_hit + 1 <= length - first_hit) {
     for (std::size_t j = found; j-- > 0;) {
       const std::size_t from = j == 0 ? 0 : hits[j - 1] + 1;
-      std::memmove(entries + from + (found - j), entries + from, (hits[j] - from) * width);
+      move_run(entries + from + (found - j), entries + from, hits[j] - from);
     }
     list.drop_front(found);
   } else {
     for (std::size_t j = 0; j < found; ++j) {
       const std::size_t to = j + 1 < found ? hits[j + 1] : length;
-      std::memmove(entries + hits[j] - j, entries + hits[j] + 1, (to - hits[j] - 1) * width);
+      move_run(entries + hits[j] - j, entries + hits[j] + 1, to - hits[j] - 1);
     }
     list.truncate(length - found);
   }
