@@ -6,7 +6,7 @@
 
 namespace ordavine {
 
-void DisjointXUpdate::forget_members(std::span<const Qubit> a, std::span<const Qubit> b) noexcept {
+void DisjointXUpdate::forget_members(Entries a, Entries b) noexcept {
   for (const Qubit v : a) in_a_.reset(v);
   for (const Qubit w : b) in_b_.reset(w);
 }
@@ -18,12 +18,13 @@ namespace {
 // the loop has no branch to mispredict; the list has room for one more
 // entry than it ends with, which takes the write after the last one.
 template <class Taken>
-void append_taken(NeighbourList& list, std::span<const Qubit> from, std::size_t count, Taken taken) noexcept {
+void append_taken(NeighbourList& list, std::span<const NeighbourList::value_type> from, std::size_t count,
+                  Taken taken) noexcept {
   const std::size_t start = list.size();
   list.resize(start + count + 1);  // within the room had before
   NeighbourList::value_type* out = list.data() + start;
   for (std::size_t i = 0; i < from.size(); ++i) {
-    *out = static_cast<NeighbourList::value_type>(from[i]);
+    *out = from[i];
     out += static_cast<std::size_t>(taken(i));
   }
   list.truncate(start + count);
@@ -31,25 +32,33 @@ void append_taken(NeighbourList& list, std::span<const Qubit> from, std::size_t 
 
 }  // namespace
 
-bool DisjointXUpdate::prepare(Register& reg, Qubit q, std::span<const Qubit> a,
-                              std::span<const Qubit> b) {
-  // Scratch space first, while nothing is marked.
-  const std::size_t n = reg.size();
-  in_a_.reserve(n);
-  in_b_.reserve(n);
-  words_ = (b.size() + 63) / 64;
-  held_.assign(a.size() * words_, 0);
-  held_count_.assign(a.size(), 1);  // q, of B, is held by every member of A
-  holding_count_.resize(b.size());
-  if (hits_.size() < std::max(a.size(), b.size())) hits_.resize(std::max(a.size(), b.size()));
-  position_in_a_.begin(n);
-
+bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
+  const Entries a(reg[q].neighbors);
+  const Entries b(reg[a.front()].neighbors);  // b's list moves only when its room is had, last
+  // Whether A and B meet, from bits of B: the shared-vertex updates, which
+  // take over when they do, pay for no more than that.
+  const auto forget_b = [&] {
+    for (const Qubit w : b) in_b_.reset(w);
+  };
+  in_b_.reserve(reg.size());
   for (const Qubit w : b) in_b_.set(w);
   for (const Qubit v : a) {
     if (in_b_.test(v)) {
-      for (const Qubit w : b) in_b_.reset(w);
+      forget_b();
       return false;
     }
+  }
+  try {
+    in_a_.reserve(reg.size());
+    position_in_a_.begin(reg.size());
+    words_ = (b.size() + 63) / 64;
+    held_.assign(a.size() * words_, 0);
+    held_count_.assign(a.size(), 1);  // q, of B, is held by every member of A
+    holding_count_.resize(b.size());
+    if (hits_.size() < std::max(a.size(), b.size())) hits_.resize(std::max(a.size(), b.size()));
+  } catch (...) {
+    forget_b();
+    throw;
   }
   for (std::size_t j = 0; j < a.size(); ++j) {
     in_a_.set(a[j]);
@@ -94,9 +103,10 @@ bool DisjointXUpdate::prepare(Register& reg, Qubit q, std::span<const Qubit> a,
   return true;
 }
 
-void DisjointXUpdate::commit(Register& reg, Qubit q, std::span<const Qubit> a,
-                             std::span<const Qubit> b) noexcept {
+void DisjointXUpdate::commit(Register& reg, Qubit q) noexcept {
+  const Entries a(reg[q].neighbors);
   const Qubit centre = a.front();
+  const Entries b(reg[centre].neighbors);
   // A member of B other than q: its entries outside A in order, then the
   // members of A it did not hold.
   for (std::size_t k = 0; k < b.size(); ++k) {
@@ -129,13 +139,13 @@ void DisjointXUpdate::commit(Register& reg, Qubit q, std::span<const Qubit> a,
     list.push_back(static_cast<NeighbourList::value_type>(centre));
     list.settle();
   }
-  // b: the rest of A.
+  // b: the rest of A.  B is read for the last time first.
+  forget_members(a, b);
   NeighbourList& around_centre = reg[centre].neighbors;
   around_centre.clear();
-  for (std::size_t j = 1; j < a.size(); ++j) around_centre.push_back(static_cast<NeighbourList::value_type>(a[j]));
+  for (std::size_t j = 1; j < a.size(); ++j) around_centre.push_back(a[j]);
   around_centre.settle();
   clear_list(reg[q].neighbors);
-  forget_members(a, b);
 }
 
 }  // namespace ordavine

@@ -36,20 +36,24 @@ class DisjointXUpdate {
   // Whether A (q's list) and B (b's list, b = A's first entry) share no
   // vertex.  When they share none, reads what the update needs and makes
   // room in every list it lengthens; `commit` must then follow on the same
-  // register with the same spans, before any list changes.  Throws
-  // std::bad_alloc having changed no list.  Every member of A and B must
-  // be below the register size, and A must have at least one entry.
-  bool prepare(Register& reg, Qubit q, std::span<const Qubit> a, std::span<const Qubit> b);
+  // register before any list changes.  Throws std::bad_alloc having
+  // changed no list.  Every member of A and B must be below the register
+  // size, and A must have at least one entry.  A and B are read from the
+  // lists themselves, which keep their entries until commit rewrites b's
+  // and empties q's, last.
+  bool prepare(Register& reg, Qubit q);
 
   // Rewrites the lists of A's and B's members and empties q's.
-  void commit(Register& reg, Qubit q, std::span<const Qubit> a, std::span<const Qubit> b) noexcept;
+  void commit(Register& reg, Qubit q) noexcept;
 
  private:
+  using Entries = std::span<const NeighbourList::value_type>;
+
   // held_[j * words_ + k / 64] bit k % 64: A[j] held B[k] before the update.
   bool holds(std::size_t j, std::size_t k) const noexcept {
     return (held_[j * words_ + k / 64] >> (k % 64)) & 1;
   }
-  void forget_members(std::span<const Qubit> a, std::span<const Qubit> b) noexcept;
+  void forget_members(Entries a, Entries b) noexcept;
 
   std::size_t words_ = 0;  // words per member of A
   std::vector<std::uint64_t> held_;
