@@ -30,6 +30,26 @@ void append_taken(NeighbourList& list, std::span<const NeighbourList::value_type
   list.truncate(start + count);
 }
 
+// Removes the `count` entries of `list` whose bits are set, keeping the
+// order of the rest.  A few are found from both ends and the runs between
+// them moved; many (a row sweep's B lists lose about a third) cost less as
+// one branch-free pass over the list.
+void remove_marked(NeighbourList& list, std::size_t count, const QubitBits& marked,
+                   std::uint32_t* hits) noexcept {
+  if (8 * count <= list.size()) {
+    close_up(list, count, marked, hits);
+    return;
+  }
+  NeighbourList::value_type* const entries = list.data();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const NeighbourList::value_type entry = entries[i];
+    entries[kept] = entry;
+    kept += !marked.test(entry);
+  }
+  list.truncate(kept);
+}
+
 }  // namespace
 
 bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
@@ -50,48 +70,66 @@ bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
   }
   try {
     in_a_.reserve(reg.size());
-    position_in_a_.begin(reg.size());
+    position_.begin(reg.size());
     words_ = (b.size() + 63) / 64;
     held_.assign(a.size() * words_, 0);
-    held_count_.assign(a.size(), 1);  // q, of B, is held by every member of A
-    holding_count_.resize(b.size());
+    held_count_.assign(a.size(), 0);
+    holding_count_.assign(b.size(), 0);
     if (hits_.size() < std::max(a.size(), b.size())) hits_.resize(std::max(a.size(), b.size()));
   } catch (...) {
     forget_b();
     throw;
   }
-  for (std::size_t j = 0; j < a.size(); ++j) {
-    in_a_.set(a[j]);
-    position_in_a_[a[j]] = static_cast<std::uint32_t>(j + 1);
-  }
+  for (const Qubit v : a) in_a_.set(v);
 
-  // Who holds whom, from the lists of B's members: q holds all of A.
-  try {
+  // Who holds whom is read from the lists of one side whole: the side
+  // whose lists are shorter in all.  Along a sweep that alternates between
+  // a long A and a long B, so reading the shorter side costs a fraction of
+  // always reading B's.  The other side's lists are then only searched for
+  // the entries that leave.
+  std::size_t a_entries = 0, b_entries = 0;
+  for (std::size_t j = 1; j < a.size(); ++j) a_entries += reg[a[j]].neighbors.size();
+  for (const Qubit w : b) {
+    if (w != q) b_entries += reg[w].neighbors.size();
+  }
+  const auto set_held = [&](std::size_t j, std::size_t k) {
+    held_[j * words_ + k / 64] |= std::uint64_t{1} << (k % 64);
+    ++held_count_[j];
+    ++holding_count_[k];
+  };
+  if (a_entries < b_entries) {
+    for (std::size_t k = 0; k < b.size(); ++k) position_[b[k]] = static_cast<std::uint32_t>(k + 1);
+    // b holds every member of B (and each of them holds b).
+    for (std::size_t k = 0; k < b.size(); ++k) set_held(0, k);
+    for (std::size_t j = 1; j < a.size(); ++j) {
+      for (const Qubit e : reg[a[j]].neighbors) {
+        if (in_b_.test(e)) set_held(j, position_.get(e) - 1);
+      }
+    }
+  } else {
+    for (std::size_t j = 0; j < a.size(); ++j) position_[a[j]] = static_cast<std::uint32_t>(j + 1);
     for (std::size_t k = 0; k < b.size(); ++k) {
-      const std::uint64_t bit = std::uint64_t{1} << (k % 64);
-      std::uint64_t* const column = held_.data() + k / 64;
-      if (b[k] == q) {
-        for (std::size_t j = 0; j < a.size(); ++j) column[j * words_] |= bit;
-        holding_count_[k] = static_cast<std::uint32_t>(a.size());
+      if (b[k] == q) {  // q holds every member of A
+        for (std::size_t j = 0; j < a.size(); ++j) set_held(j, k);
         continue;
       }
-      NeighbourList& list = reg[b[k]].neighbors;
-      std::size_t count = 0;
-      for (const Qubit e : list) {
-        if (!in_a_.test(e)) continue;
-        const std::size_t j = position_in_a_.get(e) - 1;
-        column[j * words_] |= bit;
-        ++held_count_[j];
-        ++count;
+      for (const Qubit e : reg[b[k]].neighbors) {
+        if (in_a_.test(e)) set_held(position_.get(e) - 1, k);
       }
-      holding_count_[k] = static_cast<std::uint32_t>(count);
-      // close_up may leave the room it frees in front, where appending
-      // cannot use it: the room is counted from the present length, with
-      // one entry more for append_taken.
-      reserve_room(list, list.size() + (a.size() - count) + 1);
     }
-    for (std::size_t j = 1; j < a.size(); ++j) {  // A's first member is b
-      // The same, with b appended last.
+  }
+
+  try {
+    // remove_marked may leave the room it frees in front, where appending
+    // cannot use it: the room is counted from the present length, with one
+    // entry more for append_taken, and for the members of A one more for
+    // b.  q's list is emptied and b's written anew.
+    for (std::size_t k = 0; k < b.size(); ++k) {
+      if (b[k] == q) continue;
+      NeighbourList& list = reg[b[k]].neighbors;
+      reserve_room(list, list.size() + (a.size() - holding_count_[k]) + 1);
+    }
+    for (std::size_t j = 1; j < a.size(); ++j) {
       NeighbourList& list = reg[a[j]].neighbors;
       reserve_room(list, list.size() + (b.size() - held_count_[j]) + 2);
     }
@@ -112,21 +150,7 @@ void DisjointXUpdate::commit(Register& reg, Qubit q) noexcept {
   for (std::size_t k = 0; k < b.size(); ++k) {
     if (b[k] == q) continue;
     NeighbourList& list = reg[b[k]].neighbors;
-    // A few entries to remove are found from both ends and the runs
-    // between them moved; many (a row sweep's lists lose about a third)
-    // cost less as one branch-free pass over the list.
-    if (8 * holding_count_[k] <= list.size()) {
-      close_up(list, holding_count_[k], in_a_, hits_.data());
-    } else {
-      NeighbourList::value_type* const entries = list.data();
-      std::size_t kept = 0;
-      for (std::size_t i = 0; i < list.size(); ++i) {
-        const NeighbourList::value_type entry = entries[i];
-        entries[kept] = entry;
-        kept += !in_a_.test(entry);
-      }
-      list.truncate(kept);
-    }
+    remove_marked(list, holding_count_[k], in_a_, hits_.data());
     append_taken(list, a, a.size() - holding_count_[k], [&](std::size_t j) { return !holds(j, k); });
     list.settle();
   }
@@ -134,7 +158,7 @@ void DisjointXUpdate::commit(Register& reg, Qubit q) noexcept {
   // members of B it did not hold, then b.
   for (std::size_t j = 1; j < a.size(); ++j) {
     NeighbourList& list = reg[a[j]].neighbors;
-    close_up(list, held_count_[j], in_b_, hits_.data());
+    remove_marked(list, held_count_[j], in_b_, hits_.data());
     append_taken(list, b, b.size() - held_count_[j], [&](std::size_t k) { return !holds(j, k); });
     list.push_back(static_cast<NeighbourList::value_type>(centre));
     list.settle();

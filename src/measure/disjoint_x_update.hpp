@@ -61,7 +61,7 @@ class DisjointXUpdate {
   std::vector<std::uint32_t> holding_count_;  // per member of B: how many of A it holds
   std::vector<std::uint32_t> hits_;           // positions close_up finds
   QubitBits in_a_, in_b_;                  // set from prepare to commit only
-  QubitMarks<std::uint32_t> position_in_a_;  // position + 1
+  QubitMarks<std::uint32_t> position_;  // + 1, in A or in B: in the side not read whole
 };
 
 }  // namespace ordavine
