@@ -16,9 +16,10 @@
 //   - b: A without b (all of B leaves, then the rest of A arrives);
 //   - q: empty (every member of A leaves it);
 //   - every other list: unchanged.
-// Which members of B each member of A holds is found once, from the lists
-// of B's members; the lists of A's members, the long ones of a dense
-// front, are then searched only for the entries that leave.
+// Which members of B each member of A holds is found once, by reading
+// whole the lists of the side (A's members other than b, or B's other than
+// q) that hold fewer entries in all; the other side's lists, the long ones
+// of a dense front, are then searched only for the entries that leave.
 #pragma once
 
 #include <cstdint>
