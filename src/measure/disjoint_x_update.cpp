@@ -13,21 +13,25 @@ void DisjointXUpdate::forget_members(Entries a, Entries b) noexcept {
 
 namespace {
 
-// Appends the `count` entries of `from` that `taken(i)` selects, in order.
-// Every entry is written and the end only advances past the taken ones, so
-// the loop has no branch to mispredict; the list has room for one more
-// entry than it ends with, which takes the write after the last one.
+// Appends the entries of `from` that `taken(i)` selects, in order, then
+// `last` unless it is kNoEntry.  Every entry is written and the end only
+// advances past the taken ones, so the loop has no branch to mispredict;
+// the list has room for one more entry than it ends with, which takes the
+// write after the last one.
+constexpr NeighbourList::value_type kNoEntry = ~NeighbourList::value_type{0};
+
 template <class Taken>
-void append_taken(NeighbourList& list, std::span<const NeighbourList::value_type> from, std::size_t count,
-                  Taken taken) noexcept {
-  const std::size_t start = list.size();
-  list.resize(start + count + 1);  // within the room had before
-  NeighbourList::value_type* out = list.data() + start;
+void append_taken(NeighbourList& list, std::span<const NeighbourList::value_type> from, Taken taken,
+                  NeighbourList::value_type last = kNoEntry) noexcept {
+  NeighbourList::value_type* const start = list.data();
+  NeighbourList::value_type* out = start + list.size();
   for (std::size_t i = 0; i < from.size(); ++i) {
     *out = from[i];
     out += static_cast<std::size_t>(taken(i));
   }
-  list.truncate(start + count);
+  *out = last;
+  out += last != kNoEntry;
+  list.adopt_written(static_cast<std::size_t>(out - start));
 }
 
 // Removes the `count` entries of `list` whose bits are set, keeping the
@@ -122,8 +126,9 @@ bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
   try {
     // remove_marked may leave the room it frees in front, where appending
     // cannot use it: the room is counted from the present length, with one
-    // entry more for append_taken, and for the members of A one more for
-    // b.  q's list is emptied and b's written anew.
+    // entry more for append_taken's last write (b in the lists of A's
+    // members, a spare one in those of B's).  q's list is emptied and b's
+    // written anew.
     for (std::size_t k = 0; k < b.size(); ++k) {
       if (b[k] == q) continue;
       NeighbourList& list = reg[b[k]].neighbors;
@@ -131,7 +136,7 @@ bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
     }
     for (std::size_t j = 1; j < a.size(); ++j) {
       NeighbourList& list = reg[a[j]].neighbors;
-      reserve_room(list, list.size() + (b.size() - held_count_[j]) + 2);
+      reserve_room(list, list.size() + (b.size() - held_count_[j]) + 1);
     }
     reserve_room(reg[a.front()].neighbors, a.size() - 1);
   } catch (...) {
@@ -151,7 +156,7 @@ void DisjointXUpdate::commit(Register& reg, Qubit q) noexcept {
     if (b[k] == q) continue;
     NeighbourList& list = reg[b[k]].neighbors;
     remove_marked(list, holding_count_[k], in_a_, hits_.data());
-    append_taken(list, a, a.size() - holding_count_[k], [&](std::size_t j) { return !holds(j, k); });
+    append_taken(list, a, [&](std::size_t j) { return !holds(j, k); });
     list.settle();
   }
   // A member of A other than b: its entries outside B in order, then the
@@ -159,8 +164,8 @@ void DisjointXUpdate::commit(Register& reg, Qubit q) noexcept {
   for (std::size_t j = 1; j < a.size(); ++j) {
     NeighbourList& list = reg[a[j]].neighbors;
     remove_marked(list, held_count_[j], in_b_, hits_.data());
-    append_taken(list, b, b.size() - held_count_[j], [&](std::size_t k) { return !holds(j, k); });
-    list.push_back(static_cast<NeighbourList::value_type>(centre));
+    append_taken(list, b, [&](std::size_t k) { return !holds(j, k); },
+                 static_cast<NeighbourList::value_type>(centre));
     list.settle();
   }
   // b: the rest of A.  B is read for the last time first.
