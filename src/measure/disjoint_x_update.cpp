@@ -72,20 +72,6 @@ bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
       return false;
     }
   }
-  try {
-    in_a_.reserve(reg.size());
-    position_.begin(reg.size());
-    words_ = (b.size() + 63) / 64;
-    held_.assign(a.size() * words_, 0);
-    held_count_.assign(a.size(), 0);
-    holding_count_.assign(b.size(), 0);
-    if (hits_.size() < std::max(a.size(), b.size())) hits_.resize(std::max(a.size(), b.size()));
-  } catch (...) {
-    forget_b();
-    throw;
-  }
-  for (const Qubit v : a) in_a_.set(v);
-
   // Who holds whom is read from the lists of one side whole: the side
   // whose lists are shorter in all.  Along a sweep that alternates between
   // a long A and a long B, so reading the shorter side costs a fraction of
@@ -96,29 +82,57 @@ bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
   for (const Qubit w : b) {
     if (w != q) b_entries += reg[w].neighbors.size();
   }
+  const bool read_a = a_entries < b_entries;
+  // Where an entry found in those lists stands in the other side: a short
+  // side is searched, a long one marked per qubit, so that marks as large
+  // as the register are had only once a large neighbourhood is met and a
+  // sparse register does not pay for them.
+  const Entries indexed = read_a ? b : a;
+  const bool marked = indexed.size() > kSearchLimit;
+  try {
+    in_a_.reserve(reg.size());
+    if (marked) position_.begin(reg.size());
+    words_ = (b.size() + 63) / 64;
+    held_.assign(a.size() * words_, 0);
+    held_count_.assign(a.size(), 0);
+    holding_count_.assign(b.size(), 0);
+    if (hits_.size() < std::max(a.size(), b.size())) hits_.resize(std::max(a.size(), b.size()));
+  } catch (...) {
+    forget_b();
+    throw;
+  }
+  for (const Qubit v : a) in_a_.set(v);
+  if (marked) {
+    for (std::size_t i = 0; i < indexed.size(); ++i) position_[indexed[i]] = static_cast<std::uint32_t>(i + 1);
+  }
+  const auto position_in_indexed = [&](Qubit member) -> std::size_t {
+    if (marked) return position_.get(member) - 1;
+    std::size_t i = 0;
+    while (indexed[i] != member) ++i;
+    return i;
+  };
+
   const auto set_held = [&](std::size_t j, std::size_t k) {
     held_[j * words_ + k / 64] |= std::uint64_t{1} << (k % 64);
     ++held_count_[j];
     ++holding_count_[k];
   };
-  if (a_entries < b_entries) {
-    for (std::size_t k = 0; k < b.size(); ++k) position_[b[k]] = static_cast<std::uint32_t>(k + 1);
+  if (read_a) {
     // b holds every member of B (and each of them holds b).
     for (std::size_t k = 0; k < b.size(); ++k) set_held(0, k);
     for (std::size_t j = 1; j < a.size(); ++j) {
       for (const Qubit e : reg[a[j]].neighbors) {
-        if (in_b_.test(e)) set_held(j, position_.get(e) - 1);
+        if (in_b_.test(e)) set_held(j, position_in_indexed(e));
       }
     }
   } else {
-    for (std::size_t j = 0; j < a.size(); ++j) position_[a[j]] = static_cast<std::uint32_t>(j + 1);
     for (std::size_t k = 0; k < b.size(); ++k) {
       if (b[k] == q) {  // q holds every member of A
         for (std::size_t j = 0; j < a.size(); ++j) set_held(j, k);
         continue;
       }
       for (const Qubit e : reg[b[k]].neighbors) {
-        if (in_a_.test(e)) set_held(position_.get(e) - 1, k);
+        if (in_a_.test(e)) set_held(position_in_indexed(e), k);
       }
     }
   }

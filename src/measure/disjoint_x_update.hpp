@@ -62,7 +62,10 @@ class DisjointXUpdate {
   std::vector<std::uint32_t> holding_count_;  // per member of B: how many of A it holds
   std::vector<std::uint32_t> hits_;           // positions close_up finds
   QubitBits in_a_, in_b_;                  // set from prepare to commit only
-  QubitMarks<std::uint32_t> position_;  // + 1, in A or in B: in the side not read whole
+  // Positions + 1 in the side not read whole, when it has more members
+  // than a search is worth.
+  static constexpr std::size_t kSearchLimit = 16;
+  QubitMarks<std::uint32_t> position_;
 };
 
 }  // namespace ordavine
