@@ -4,10 +4,18 @@
 // qubit in one order (tailored, rows, columns, diagonal, interleaved).
 //
 // Usage: sweep_orders_bench ORDER SIDE [REPETITIONS]
-// Prints the median time and three fingerprints of what the run left: the
-// outcomes, the whole register halfway through, and the register at the
-// end.  The words come from a fixed xorshift stream, so two builds that
-// agree on every list, VOP and draw print the same fingerprints.
+// Prints the median time of the whole run and of its measurements alone;
+// the pairs the measurements toggle as the plain updates do, one by one
+// (an effective X measurement every pair of its two neighbourhoods and b
+// with the rest of A, a Y one every pair of its neighbourhood and each
+// edge to the qubit) and the edges the effective Z measurements cut; the
+// measurements' nanoseconds per toggled pair (all of their time over the
+// toggled pairs, cuts not counted: they are the cheap part); and three
+// fingerprints of what the run left: the outcomes, the whole register
+// halfway through, and the register at the end.  The words come from a
+// fixed xorshift stream, so two builds that agree on every list, VOP and
+// draw print the same fingerprints.  Pairs and cuts are counted in one
+// more run, untimed.
 //
 // Build with the other benchmark (bench/CMakeLists.txt), or for perf, from
 // the repository root, as one line:
@@ -20,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "clifford/tables.hpp"
 #include "measure/measure.hpp"
 #include "register/register.hpp"
 #include "register/single_qubit.hpp"
@@ -56,18 +65,64 @@ std::uint64_t fingerprint(const Register& reg) {
   return h;
 }
 
+struct Work {
+  std::uint64_t toggled_pairs = 0;
+  std::uint64_t cut_edges = 0;
+};
+
+// What the plain update of measuring q on X does, read from the register
+// before the measurement.
+Work work_of_x_measurement(const Register& reg, Qubit q, std::vector<char>& in_b) {
+  const NeighbourList& a = reg[q].neighbors;
+  const std::uint64_t d = a.size();
+  switch (conj_axis(ADJOINT_TABLE[reg[q].vop], Axis::x)) {
+    case Axis::z:
+      return {0, d};
+    case Axis::y:
+      return {d * (d - 1) / 2 + d, 0};
+    default: {
+      if (d == 0) return {};
+      const NeighbourList& b = reg[a.front()].neighbors;
+      for (const Qubit w : b) in_b[w] = 1;
+      std::uint64_t common = 0;
+      for (const Qubit v : a) common += in_b[v];
+      for (const Qubit w : b) in_b[w] = 0;
+      // Pairs of A and B (a pair inside both once), the pairs of the common
+      // part, and b with the rest of A.
+      const std::uint64_t cross = d * b.size() - common - common * (common - 1) / 2;
+      return {cross + common * (common - 1) / 2 + (d - 1), 0};
+    }
+  }
+}
+
 struct Run {
   double seconds;
+  double measuring;  // the measurements alone
+  Work work;
   std::uint64_t outcomes, halfway, end;
 };
 
-Run sweep(const std::string& order, std::size_t side) {
+Run sweep(const std::string& order, std::size_t side, bool count_work) {
+  using Clock = std::chrono::steady_clock;
   const std::size_t n = side * side;
   Register reg(n);
   XorShift words;
-  Run run{0, 1, 0, 0};
+  Run run{0, 0, {}, 1, 0, 0};
+  std::vector<char> in_b(count_work ? n : 0);
   std::size_t done = 0;
+  // The measurements come in runs (a row of the interleaved order, the
+  // whole sweep otherwise), each timed as one.
+  Clock::time_point run_start;
+  const auto start_measuring = [&] { run_start = Clock::now(); };
+  const auto stop_measuring = [&] {
+    run.measuring += std::chrono::duration<double>(Clock::now() - run_start).count();
+  };
   const auto mx = [&](Qubit q) {
+    if (count_work) {
+      const Work work = work_of_x_measurement(reg, q, in_b);
+      run.work.toggled_pairs += work.toggled_pairs;
+      run.work.cut_edges += work.cut_edges;
+    }
     const Measurement m = measure(reg, q, Axis::x, words);
     run.outcomes = mix(run.outcomes, m.result * 2u + (m.determined ? 1u : 0u));
     if (++done == n / 2) run.halfway = fingerprint(reg);
@@ -80,12 +135,14 @@ Run sweep(const std::string& order, std::size_t side) {
       for (Qubit q = base - side; q < base; ++q) cz(reg, q, q + side);
     }
   };
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   if (order == "interleaved") {
     build_row(0);
     for (std::size_t r = 0; r < side; ++r) {
       if (r + 1 < side) build_row(r + 1);
+      start_measuring();
       for (Qubit q = r * side; q < (r + 1) * side; ++q) mx(q);
+      stop_measuring();
     }
   } else {
     for (Qubit q = 0; q < n; ++q) h(reg, q);
@@ -107,6 +164,7 @@ Run sweep(const std::string& order, std::size_t side) {
         }
       }
     }
+    start_measuring();
     if (order == "tailored") {  // each qubit followed by its first neighbour
       std::vector<char> measured(n);
       for (const Qubit q : qubits) {
@@ -123,8 +181,9 @@ Run sweep(const std::string& order, std::size_t side) {
     } else {
       for (const Qubit q : qubits) mx(q);
     }
+    stop_measuring();
   }
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   run.end = fingerprint(reg);
   return run;
 }
@@ -142,16 +201,26 @@ int main(int argc, char** argv) {
   const std::string order = argv[1];
   const std::size_t side = std::strtoull(argv[2], nullptr, 10);
   const int repetitions = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
-  std::vector<double> times;
+  std::vector<double> times, measuring;
   Run run{};
   for (int i = 0; i < repetitions; ++i) {
-    run = sweep(order, side);
+    run = sweep(order, side, false);
     times.push_back(run.seconds);
+    measuring.push_back(run.measuring);
   }
+  const Work work = sweep(order, side, true).work;
   std::sort(times.begin(), times.end());
-  std::printf("%s L=%zu median %.3f s of %d  outcomes %016llx  halfway %016llx  end %016llx\n",
-              order.c_str(), side, times[times.size() / 2], repetitions,
-              static_cast<unsigned long long>(run.outcomes),
+  std::sort(measuring.begin(), measuring.end());
+  const double measuring_median = measuring[measuring.size() / 2];
+  std::printf(
+      "%s L=%zu median %.3f s of %d, measuring %.3f s, toggled pairs %llu, cut edges %llu,"
+      " %.1f ns per toggled pair  outcomes %016llx  halfway %016llx  end %016llx\n",
+      order.c_str(), side, times[times.size() / 2], repetitions, measuring_median,
+      static_cast<unsigned long long>(work.toggled_pairs),
+      static_cast<unsigned long long>(work.cut_edges),
+      work.toggled_pairs == 0 ? 0.0
+                              : 1e9 * measuring_median / static_cast<double>(work.toggled_pairs),
+      static_cast<unsigned long long>(run.outcomes),
               static_cast<unsigned long long>(run.halfway),
               static_cast<unsigned long long>(run.end));
   return 0;

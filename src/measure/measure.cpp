@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "measure/disjoint_x_update.hpp"
 #include "register/neighbourhood.hpp"
 #include "register/qubit_marks.hpp"
 #include "register/toggle_batch.hpp"
@@ -201,8 +202,32 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, std::uint
   const Qubit b = reg[q].neighbors.front();
   neighbour(reg, b);
 
+  for (const Qubit v : reg[q].neighbors) neighbour(reg, v);
+  for (const Qubit v : reg[b].neighbors) neighbour(reg, v);
+
   // Per-thread scratch, bound to references once: a thread-local named in
   // a loop looks up the thread's storage at every use.
+  thread_local DisjointXUpdate disjoint_storage;
+  DisjointXUpdate& disjoint = disjoint_storage;
+  if (disjoint.prepare(reg, q)) {
+    // The lists are as they were.  No member of A is joined to b and none
+    // of B to q, but b and q themselves.
+    if (r == 0) {
+      right_multiply(reg[b], vop::sqrt_iy);
+      for (const Qubit w : reg[q].neighbors) {
+        if (w != b) right_multiply(reg[w], vop::pauli_z);
+      }
+    } else {
+      right_multiply(reg[b], vop::sqrt_minus_iy);
+      right_multiply(reg[q], vop::pauli_z);
+      for (const Qubit w : reg[b].neighbors) {
+        if (w != q) right_multiply(reg[w], vop::pauli_z);
+      }
+    }
+    disjoint.commit(reg, q);
+    return {static_cast<std::uint8_t>(sign ^ r), false};
+  }
+
   thread_local std::vector<Qubit> q_neighbours_storage, b_neighbours_storage, common_storage;
   thread_local ToggleBatch batch_storage;
   std::vector<Qubit>& q_neighbours = q_neighbours_storage;
@@ -211,8 +236,7 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, std::uint
   ToggleBatch& batch = batch_storage;
   q_neighbours.assign(reg[q].neighbors.begin(), reg[q].neighbors.end());
   b_neighbours.assign(reg[b].neighbors.begin(), reg[b].neighbors.end());
-  for (const Qubit v : q_neighbours) neighbour(reg, v);
-  for (const Qubit v : b_neighbours) neighbour(reg, v);
+
   const Neighbourhoods sets(q_neighbours, b_neighbours, reg.size());
   common.clear();
   for (const Qubit v : q_neighbours) {

@@ -115,6 +115,10 @@ class NeighbourList {
   void pop_back() noexcept { --size_; }
   // Keeps the first `count` entries (count at most size()).
   void truncate(std::size_t count) noexcept { size_ = static_cast<std::uint32_t>(count); }
+  // Takes entries written past the end, through data(), into the list, up
+  // to `count` entries in all (count at least size(), at most capacity()):
+  // a rewrite that had its room first appends without a check per entry.
+  void adopt_written(std::size_t count) noexcept { size_ = static_cast<std::uint32_t>(count); }
 
   // Empties the list, keeping its storage.
   void clear() noexcept {

@@ -234,12 +234,30 @@ void move_joined_members_to_end(Register& reg, std::span<const NeighbourList::va
   move_joined_members_to_end_impl(reg, members);
 }
 
+namespace {
+
+// Where `value` stands in `list`, looked for from both ends at once: an
+// entry near either end (an old edge at the front, a recent one at the
+// back) is found after about twice its distance from that end.
+const NeighbourList::value_type* find_from_both_ends(const NeighbourList& list, Qubit value) {
+  const NeighbourList::value_type* low = list.begin();
+  const NeighbourList::value_type* high = list.end();
+  while (low < high) {
+    if (*low == value) return low;
+    if (*--high == value) return high;
+    ++low;
+  }
+  return list.end();
+}
+
+}  // namespace
+
 void cut_out(Register& reg, Qubit q) {
   // Lists hold distinct entries: q stands once in each neighbour's list, and
   // only the entries on the shorter side of it move.
   for (const Qubit n : reg[q].neighbors) {
     NeighbourList& list = reg[n].neighbors;
-    const auto at = std::find(list.begin(), list.end(), q);
+    const auto at = find_from_both_ends(list, q);
     if (at != list.end()) list.erase(at);
     list.settle();
   }

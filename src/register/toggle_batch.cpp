@@ -1,7 +1,8 @@
 #include "register/toggle_batch.hpp"
 
 #include <algorithm>
-#include <cstring>
+
+#include "register/close_up.hpp"
 
 namespace ordavine {
 
@@ -41,49 +42,6 @@ void ToggleBatch::prepare(Register& reg) {
   if (hits_.size() < largest_group) hits_.resize(largest_group);
 }
 
-std::size_t ToggleBatch::close_up(NeighbourList& list, std::size_t expected) noexcept {
-  // The partners held are looked for from both ends at once, so a partner
-  // near either end (an old entry at the front, a recent one at the back)
-  // is found after about twice its distance from that end, not after the
-  // whole list.  Positions found from the front fill hits_ upwards, those
-  // from the back fill it downwards from `expected`.
-  const std::size_t length = list.size();
-  NeighbourList::value_type* const entries = list.data();
-  std::uint32_t* const hits = hits_.data();
-  std::size_t low = 0, high = length, from_front = 0, from_back = 0;
-  while (from_front + from_back < expected && low < high) {
-    if (is_partner_.test(entries[low])) hits[from_front++] = static_cast<std::uint32_t>(low);
-    ++low;
-    if (from_front + from_back == expected || low == high) break;
-    --high;
-    if (is_partner_.test(entries[high])) hits[expected - ++from_back] = static_cast<std::uint32_t>(high);
-  }
-  const std::size_t found = from_front + from_back;
-  if (found == 0) return 0;
-  if (from_back > 0 && found < expected) {
-    std::copy(hits + expected - from_back, hits + expected, hits + from_front);
-  }
-  // hits[0, found) are ascending.  Close up the gaps from whichever side
-  // moves fewer entries: the entries before the last partner move towards
-  // the end and leave room in front, or those after the first move towards
-  // the front.  Each run between two partners moves with one memmove.
-  const std::size_t first_hit = hits[0], last_hit = hits[found - 1];
-  constexpr std::size_t width = sizeof(NeighbourList::value_type);
-  if (last_hit + 1 <= length - first_hit) {
-    for (std::size_t j = found; j-- > 0;) {
-      const std::size_t from = j == 0 ? 0 : hits[j - 1] + 1;
-      std::memmove(entries + from + (found - j), entries + from, (hits[j] - from) * width);
-    }
-    list.drop_front(found);
-  } else {
-    for (std::size_t j = 0; j < found; ++j) {
-      const std::size_t to = j + 1 < found ? hits[j + 1] : length;
-      std::memmove(entries + hits[j] - j, entries + hits[j] + 1, (to - hits[j] - 1) * width);
-    }
-  }
-  return found;
-}
-
 void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
   QubitMarks<PartnerState>& states = states_;
   QubitBits& is_partner = is_partner_;
@@ -114,7 +72,7 @@ void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {
   std::size_t kept = 0;
   if (known) {
     // Only the partners it holds are looked for.
-    kept = length - close_up(list, expected);
+    kept = length - close_up(list, expected, is_partner, hits_.data());
   } else {
     // One bit test per entry finds the partners the list holds, and only
     // those reach their records.

@@ -102,10 +102,8 @@ class ToggleBatch {
 
   // Rewrites the list of touched_[slot]; called once per slot by commit.
   void rewrite(Register& reg, std::size_t slot) noexcept;
-  // Removes from `list` the `expected` entries whose bits are set in
-  // is_partner_, keeping the order of the rest; returns how many it found.
-  std::size_t close_up(NeighbourList& list, std::size_t expected) noexcept;
-  // Positions of those entries, room for the largest group had in prepare.
+  // Positions of the held partners a rewrite removes (close_up), room for
+  // the largest group had in prepare.
   std::vector<std::uint32_t> hits_;
 
   // Per-qubit scratch, kept with the batch rather than in thread-locals:

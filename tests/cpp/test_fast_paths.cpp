@@ -220,71 +220,235 @@ TEST(FastPaths, SparseRegistersGatesMeasurementsAndPeeksMatch) {
   }
 }
 
-// Measurement sweeps over a 2D cluster state, in the orders computations
-// use: row by row, column by column, building row r+1 before measuring row
-// r, and anti-diagonal by anti-diagonal.  The measured front grows dense,
-// so lists of length about the side lose and gain a few entries per
-// measurement, near their front (rows) or near their back (diagonals).
-TEST(FastPaths, ClusterSweepsInEveryOrderMatch) {
-  constexpr std::size_t kSide = 22, n = kSide * kSide;
-  std::mt19937 rng(23);
-  for (int order = 0; order < 4; ++order) {
+// A source whose every word gives the same bit: the plain update then
+// measures with a chosen outcome, as measure_with_outcome does.
+class FixedBit final : public RandomSource {
+ public:
+  explicit FixedBit(std::uint8_t bit) : word_(bit ? 0x80000000u : 0u) {}
+  std::uint32_t next_word() override { return word_; }
+
+ private:
+  std::uint32_t word_;
+};
+
+// The axis whose measurement is an X measurement on the bare graph.
+Axis axis_measuring_x(const Register& reg, Qubit q) {
+  for (const Axis axis : {Axis::x, Axis::y, Axis::z}) {
+    if (conj_axis(ADJOINT_TABLE[reg[q].vop], axis) == Axis::x) return axis;
+  }
+  return Axis::none;  // never: the VOP carries some axis onto X
+}
+
+// Two sides joined at random, with random VOPs: a graph without odd
+// cycles, so no member of q's list is joined to its first entry b and X
+// measurements meet disjoint neighbourhoods.  Some vertices get a leaf as
+// their first neighbour, so that b's list is sometimes q alone.
+Register random_two_sided_graph(std::size_t left, std::size_t right, double density, std::mt19937& rng) {
+  const std::size_t leaves = 20, n = left + right + leaves;
+  Register reg(n);
+  for (std::size_t i = 0; i < leaves; ++i) add_edge(reg, 3 * i, left + right + i);
+  std::bernoulli_distribution joined(density);
+  std::vector<std::pair<Qubit, Qubit>> pairs;
+  for (Qubit a = 0; a < left; ++a) {
+    for (Qubit b = left; b < left + right; ++b) {
+      if (joined(rng)) pairs.emplace_back(a, b);
+    }
+  }
+  std::shuffle(pairs.begin(), pairs.end(), rng);  // entries to remove anywhere in a list
+  for (const auto& [a, b] : pairs) add_edge(reg, a, b);
+  std::uniform_int_distribution<int> vop_of(0, 23);
+  for (Qubit q = 0; q < n; ++q) reg[q].vop = static_cast<Vop>(vop_of(rng));
+  return reg;
+}
+
+// X measurements on two-sided graphs with fronts of hundreds, where q's
+// and b's neighbourhoods share no vertex: drawn outcomes and chosen ones,
+// b a leaf or a hub, b's list longer than one word of bits.  Late in each
+// run controlled-Z gates complement neighbourhoods and make odd cycles, so
+// that the shared-vertex updates run in between.
+TEST(FastPaths, DisjointNeighbourhoodsOnTwoSidedFrontsMatch) {
+  std::mt19937 rng(31);
+  std::size_t disjoint = 0, widest_a = 0, widest_b = 0, lone_b = 0;
+  for (int round = 0; round < 3; ++round) {
+    Register fast = random_two_sided_graph(150, 200, 0.3 + 0.25 * round, rng);
+    Register plain = fast;
+    const std::size_t n = fast.size();
+    SeededSource fast_words(600 + round), plain_words(600 + round);
+    std::uniform_int_distribution<Qubit> qubit(0, n - 1);
+    std::uniform_int_distribution<int> kind(0, 99);
+    for (int step = 0; step < 300; ++step) {
+      const std::string where = "round " + std::to_string(round) + " step " + std::to_string(step);
+      const Qubit q = qubit(rng);
+      const int k = kind(rng);
+      if (step >= 200 && k < 15) {
+        Qubit other = qubit(rng);
+        if (other == q) other = (q + 1) % n;
+        cz(fast, q, other);
+        plain::cz(plain, q, other);
+        expect_same(fast, plain, where);
+        continue;
+      }
+      const NeighbourList& a = fast[q].neighbors;
+      const Axis axis = axis_measuring_x(fast, q);
+      if (a.size() >= 2) {
+        const NeighbourList& b = fast[a.front()].neighbors;
+        const bool shared = std::any_of(a.begin(), a.end(), [&](Qubit v) {
+          return std::find(b.begin(), b.end(), v) != b.end();
+        });
+        if (!shared) {
+          ++disjoint;
+          widest_a = std::max(widest_a, a.size());
+          widest_b = std::max(widest_b, b.size());
+          lone_b += b.size() == 1;
+        }
+      }
+      if (k < 50) {
+        ASSERT_EQ(measure(fast, q, axis, fast_words).result,
+                  plain::measure(plain, q, axis, plain_words).result) << where;
+      } else {
+        const std::uint8_t wanted = k % 2;
+        const std::uint8_t sign = conj_sign_negative(ADJOINT_TABLE[plain[q].vop], axis) ? 1 : 0;
+        FixedBit graph_outcome(wanted ^ sign);
+        const Measurement x = measure_with_outcome(fast, q, axis, wanted);
+        const Measurement y = plain::measure(plain, q, axis, graph_outcome);
+        ASSERT_EQ(x.result, y.result) << where;
+        ASSERT_EQ(x.determined, y.determined) << where;
+        if (!x.determined) {
+          ASSERT_EQ(x.result, wanted) << where;
+        }
+      }
+      expect_same(fast, plain, where);
+    }
+  }
+  // The sequences reached what they are for.
+  EXPECT_GE(disjoint, 300u);
+  EXPECT_GE(widest_a, 100u);
+  EXPECT_GT(widest_b, 64u);
+  EXPECT_GE(lone_b, 1u);
+}
+
+// The lists and VOPs of q, its neighbours and its first neighbour's
+// neighbours: all that a measurement of q can change.
+std::vector<Qubit> reach_of_measurement(const Register& reg, Qubit q) {
+  std::vector<Qubit> reach{q};
+  const NeighbourList& around = reg[q].neighbors;
+  reach.insert(reach.end(), around.begin(), around.end());
+  if (!around.empty()) {
+    const NeighbourList& second = reg[around.front()].neighbors;
+    reach.insert(reach.end(), second.begin(), second.end());
+  }
+  return reach;
+}
+
+void expect_same_at(const Register& fast, const Register& plain, const std::vector<Qubit>& qubits,
+                    const std::string& context) {
+  for (const Qubit q : qubits) {
+    ASSERT_EQ(fast[q].neighbors, plain[q].neighbors) << context << ": list of " << q;
+    ASSERT_EQ(fast[q].vop, plain[q].vop) << context << ": VOP of " << q;
+  }
+}
+
+// Measurement sweeps over a side x side cluster state, in the orders
+// computations use: row by row, column by column, building row r+1 before
+// measuring row r, anti-diagonal by anti-diagonal, and the anti-diagonals
+// with each qubit followed by its first neighbour.  The measured front
+// grows dense, so lists of length about the side lose and gain a few
+// entries per measurement, near their front (rows) or near their back
+// (diagonals).  Of ten measurements `x_in_ten` are on X, the rest on Y and
+// Z.  Every measurement is checked where it can change the register, the
+// whole register after every line of the sweep.  Returns the widest
+// neighbourhood measured in each order.
+std::array<std::size_t, 5> sweep_both_in_every_order(std::size_t side, int x_in_ten, unsigned seed) {
+  const std::size_t n = side * side;
+  std::mt19937 rng(seed);
+  std::array<std::size_t, 5> widest{};
+  for (int order = 0; order < 5; ++order) {
+    const std::string name = std::array{"rows", "columns", "interleaved", "diagonals", "tailored"}[order];
     Register fast(n);
     Register plain(n);
-    SeededSource fast_words(400 + order), plain_words(400 + order);
+    SeededSource fast_words(seed + order), plain_words(seed + order);
     const auto both_cz = [&](Qubit a, Qubit b) {
       cz(fast, a, b);
       plain::cz(plain, a, b);
     };
     const auto build_row = [&](std::size_t r) {
-      for (Qubit q = r * kSide; q < (r + 1) * kSide; ++q) {
+      for (Qubit q = r * side; q < (r + 1) * side; ++q) {
         h(fast, q);
         h(plain, q);
       }
-      for (Qubit q = r * kSide; q + 1 < (r + 1) * kSide; ++q) both_cz(q, q + 1);
+      for (Qubit q = r * side; q + 1 < (r + 1) * side; ++q) both_cz(q, q + 1);
       if (r > 0) {
-        for (Qubit q = (r - 1) * kSide; q < r * kSide; ++q) both_cz(q, q + kSide);
+        for (Qubit q = (r - 1) * side; q < r * side; ++q) both_cz(q, q + side);
       }
     };
     std::uniform_int_distribution<int> basis(0, 9);
-    const auto measure_both = [&](Qubit q, const std::string& where) {
-      const int b = basis(rng);  // mostly X, as in a sweep; Y and Z now and then
-      const Axis axis = b < 8 ? Axis::x : static_cast<Axis>(b - 7);
+    std::size_t done = 0;
+    const auto measure_both = [&](Qubit q) {
+      const std::string where = name + ", qubit " + std::to_string(q);
+      widest[order] = std::max(widest[order], fast[q].neighbors.size());
+      const std::vector<Qubit> reach = reach_of_measurement(fast, q);
+      const int b = basis(rng);
+      const Axis axis = b < x_in_ten ? Axis::x : static_cast<Axis>(1 + b % 2);
       const Measurement x = measure(fast, q, axis, fast_words);
       const Measurement y = plain::measure(plain, q, axis, plain_words);
       ASSERT_EQ(x.result, y.result) << where;
       ASSERT_EQ(x.determined, y.determined) << where;
-      expect_same(fast, plain, where);
+      expect_same_at(fast, plain, reach, where);
+      if (++done % side == 0) expect_same(fast, plain, where);
     };
-    if (order == 2) {
+    if (name == "interleaved") {
       build_row(0);
-      for (std::size_t r = 0; r < kSide; ++r) {
-        if (r + 1 < kSide) build_row(r + 1);
+      for (std::size_t r = 0; r < side; ++r) {
+        if (r + 1 < side) build_row(r + 1);
         expect_same(fast, plain, "interleaved build of row " + std::to_string(r + 1));
-        for (Qubit q = r * kSide; q < (r + 1) * kSide; ++q) {
-          measure_both(q, "interleaved, qubit " + std::to_string(q));
+        for (Qubit q = r * side; q < (r + 1) * side; ++q) {
+          measure_both(q);
+          if (testing::Test::HasFatalFailure()) return widest;
         }
       }
       continue;
     }
-    for (std::size_t r = 0; r < kSide; ++r) build_row(r);
+    for (std::size_t r = 0; r < side; ++r) build_row(r);
     std::vector<Qubit> sweep;
-    for (std::size_t i = 0; i < n; ++i) {
-      sweep.push_back(order == 0 ? i : (i % kSide) * kSide + i / kSide);
-    }
-    if (order == 3) {  // row r of anti-diagonal d holds column d - r
+    for (std::size_t i = 0; i < n; ++i) sweep.push_back(name == "rows" ? i : (i % side) * side + i / side);
+    if (order >= 3) {  // row r of anti-diagonal d holds column d - r
       sweep.clear();
-      for (std::size_t d = 0; d + 1 < 2 * kSide; ++d) {
-        for (std::size_t r = d < kSide ? 0 : d - kSide + 1; r <= std::min(d, kSide - 1); ++r) {
-          sweep.push_back(r * kSide + d - r);
+      for (std::size_t d = 0; d + 1 < 2 * side; ++d) {
+        for (std::size_t r = d < side ? 0 : d - side + 1; r <= std::min(d, side - 1); ++r) {
+          sweep.push_back(r * side + d - r);
         }
       }
     }
+    std::vector<char> measured(n);
     for (const Qubit q : sweep) {
-      measure_both(q, std::array{"rows", "columns", "", "diagonals"}[order] +
-                          std::string(", qubit ") + std::to_string(q));
+      if (measured[q]) continue;
+      const bool follow = name == "tailored" && !fast[q].neighbors.empty();
+      const Qubit b = follow ? Qubit{fast[q].neighbors.front()} : q;
+      measure_both(q);
+      measured[q] = 1;
+      if (follow && !measured[b]) {
+        measure_both(b);
+        measured[b] = 1;
+      }
+      if (testing::Test::HasFatalFailure()) return widest;
     }
+    expect_same(fast, plain, name + ", the end");
   }
+  return widest;
+}
+
+// Mostly X with Y and Z now and then, on a small lattice.
+TEST(FastPaths, ClusterSweepsInEveryOrderMatch) {
+  const auto widest = sweep_both_in_every_order(40, 8, 400);
+  for (int order = 0; order < 4; ++order) EXPECT_GE(widest[order], 20u) << "order " << order;
+}
+
+// X only, as a computation's sweep is, on a lattice whose fronts reach
+// about a hundred in every order but the tailored one, whose fronts stay
+// narrow by design.
+TEST(FastPaths, ClusterSweepsOfXInEveryOrderMatchOnWideFronts) {
+  const auto widest = sweep_both_in_every_order(200, 10, 700);
+  for (int order = 0; order < 4; ++order) EXPECT_GE(widest[order], 90u) << "order " << order;
 }
 
 // Long mixed sequences on graphs whose neighbourhoods have hundreds of
