@@ -1,6 +1,7 @@
 #include "register/register.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace ordavine {
 namespace {
@@ -34,6 +35,24 @@ std::vector<Node> make_nodes(std::size_t count) {
 }  // namespace
 
 Register::Register(std::size_t count) : nodes_(make_nodes(count)) {}
+
+void Register::add_qubits(std::size_t count) {
+  const std::size_t size = nodes_.size();
+  if (count > kMaxQubits - size) fail_capacity();
+  const std::size_t needed = size + count;
+  if (needed > nodes_.capacity()) {
+    // Twice the room when that can be had, else exactly what is needed.
+    // Nodes move without throwing, so a failed reservation changes nothing.
+    const std::size_t doubled = std::min(kMaxQubits, std::max(needed, 2 * nodes_.capacity()));
+    try {
+      nodes_.reserve(doubled);
+    } catch (const std::bad_alloc&) {
+      if (doubled == needed) throw;
+      nodes_.reserve(needed);
+    }
+  }
+  nodes_.resize(needed);  // within capacity: nothing left to fail
+}
 
 void append_edge(Register& reg, Qubit a, Qubit b) {
   NeighbourList& from_a = reg[a].neighbors;

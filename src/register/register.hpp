@@ -39,6 +39,13 @@ class Register {
 
   std::size_t size() const noexcept { return nodes_.size(); }
 
+  // Appends `count` qubits in |0> (no edges, VOP 10); the qubits already
+  // there keep their lists and VOPs.  A total above kMaxQubits fails with
+  // "capacity overflow"; when memory cannot be had, std::bad_alloc with the
+  // register unchanged.  Room grows geometrically, so adding qubits one at
+  // a time costs amortised constant time each.
+  void add_qubits(std::size_t count);
+
   // Index failure unless q is below the register size.
   void check(Qubit q, std::source_location where = std::source_location::current()) const {
     if (q >= nodes_.size()) fail_index(nodes_.size(), q, where);
