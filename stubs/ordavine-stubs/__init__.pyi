@@ -291,9 +291,10 @@ class Ordavine:
 
         ``pauli`` is text in the circuit format's product syntax
         (``"X0*Z5*Y7"``; a leading ``-`` negates, ``!`` before a factor
-        negates too, letters in either case; ``""`` is the identity), a
-        dict ``{qubit: "X" | "Y" | "Z"}``, or the ``(sign, dict)`` pair
-        that ``stabilizer`` returns.  Factors on one qubit multiply
+        negates too, letters in either case; ``""`` is the identity), text
+        in Stim's dense form (``"+XZ_Y"``, when it holds no digit, ``*`` or
+        ``!``: what ``stabilizers()`` returns), a dict ``{qubit: "X" | "Y" |
+        "Z"}``, or the ``(sign, dict)`` pair that ``stabilizer`` returns.  Factors on one qubit multiply
         (``X0*X0`` is the identity); a product with phase +-i (``X0*Z0``)
         raises ``ValueError``.  Read-only, draws nothing; costs time in the
         degrees of the named qubits.  Text naming a qubit at or above the
