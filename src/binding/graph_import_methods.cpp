@@ -77,6 +77,18 @@ ItemFormat item_format(const Py_buffer& view) {
   return item;
 }
 
+// Whether the items lie one after another in C order (checked here: PyPy's
+// C API has no const-correct helper for it).
+bool c_contiguous(const Py_buffer& view) {
+  if (view.strides == nullptr) return true;
+  Py_ssize_t expected = view.itemsize;
+  for (int d = view.ndim; d-- > 0;) {
+    if (view.shape[d] > 1 && view.strides[d] != expected) return false;
+    expected *= view.shape[d];
+  }
+  return true;
+}
+
 std::string format_text(const Py_buffer& view) { return view.format == nullptr ? "B" : view.format; }
 
 std::string shape_text(const Py_buffer& view) {
@@ -92,9 +104,10 @@ std::string shape_text(const Py_buffer& view) {
 template <class Index>
 Index read_item(const Py_buffer& view, std::size_t i, bool swapped) {
   const auto* base = static_cast<const char*>(view.buf);
-  const Py_ssize_t offset = view.ndim == 1 ? static_cast<Py_ssize_t>(i) * view.strides[0]
-                                           : static_cast<Py_ssize_t>(i / 2) * view.strides[0] +
-                                                 static_cast<Py_ssize_t>(i % 2) * view.strides[1];
+  const auto index = static_cast<Py_ssize_t>(i);
+  const Py_ssize_t offset = view.strides == nullptr ? index * view.itemsize
+                            : view.ndim == 1       ? index * view.strides[0]
+                                                   : (index / 2) * view.strides[0] + (index % 2) * view.strides[1];
   unsigned char bytes[sizeof(Index)];
   std::memcpy(bytes, base + offset, sizeof(Index));
   if (swapped) std::reverse(bytes, bytes + sizeof(Index));
@@ -106,7 +119,7 @@ Index read_item(const Py_buffer& view, std::size_t i, bool swapped) {
 template <class Index>
 Register from_edge_buffer(std::size_t nodes, const Py_buffer& view, std::size_t ends, bool swapped,
                           std::optional<std::span<const std::uint8_t>> vops) {
-  const bool in_place = !swapped && PyBuffer_IsContiguous(&view, 'C') &&
+  const bool in_place = !swapped && c_contiguous(view) &&
                         reinterpret_cast<std::uintptr_t>(view.buf) % alignof(Index) == 0;
   if (in_place) {
     return graph_register<Index>(nodes, std::span<const Index>(static_cast<const Index*>(view.buf), ends), vops);
@@ -221,7 +234,14 @@ std::vector<std::uint8_t> read_vops(PyObject* object) {
               "a buffer of bytes is needed, not one of format '" + format + "'");
   }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(view.len));
-  if (PyBuffer_ToContiguous(bytes.data(), &view, view.len, 'C') < 0) throw PythonError{};
+  const auto* base = static_cast<const std::uint8_t*>(view.buf);
+  if (c_contiguous(view)) {
+    std::copy(base, base + view.len, bytes.begin());
+  } else if (view.ndim == 1 && view.strides != nullptr) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = base[static_cast<Py_ssize_t>(i) * view.strides[0]];
+  } else {
+    raise_for(PyExc_TypeError, kFromGraph.parameters[2], "a contiguous buffer of bytes is needed");
+  }
   return bytes;
 }
 

@@ -386,6 +386,7 @@ def test_repeater_fidelity_notices_a_missing_correction(monkeypatch):
 
 @pytest.mark.parametrize("rows, cols", [(1, 2), (1, 9), (2, 3), (3, 8), (5, 5), (8, 30)])
 def test_mbqc_presimulation_shapes(rows, cols):
+    pytest.importorskip("numpy")
     example = load("mbqc_presimulation")
     for seed in range(4):
         result = example.run(rows, cols, seed)
@@ -393,12 +394,14 @@ def test_mbqc_presimulation_shapes(rows, cols):
 
 
 def test_mbqc_presimulation_main(capsys):
+    pytest.importorskip("numpy")
     assert load("mbqc_presimulation").main(["--rows", "4", "--cols", "12"]) == 0
     assert "every stabilizer of the circuit's state is +1 on it" in capsys.readouterr().out
 
 
 @pytest.mark.parametrize("method, call", [("measure_x", 1), ("measure_y", 1), ("measure_x", 4), ("measure_y", 6)])
 def test_mbqc_presimulation_notices_a_wrong_outcome(monkeypatch, method, call):
+    pytest.importorskip("numpy")
     example = load("mbqc_presimulation")
     monkeypatch.setattr(example, "Ordavine", LyingClass(method, call))
     with pytest.raises(AssertionError, match="output stabilizer|differ"):
