@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include <sys/mman.h>
+
 namespace ordavine {
 namespace {
 
@@ -25,14 +27,25 @@ void erase_all(NeighbourList& list, Qubit value) {
   }
 }
 
-std::vector<Node> make_nodes(std::size_t count) {
-  std::vector<Node> nodes;
+Register::Nodes make_nodes(std::size_t count) {
+  Register::Nodes nodes;
   if (count > kMaxQubits || count > nodes.max_size()) fail_capacity();
   nodes.resize(count);  // one allocation of exactly `count` nodes
   return nodes;
 }
 
 }  // namespace
+
+void* allocate_huge_pages(std::size_t bytes) {
+  const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* memory = std::aligned_alloc(kHugePage, rounded);
+  if (memory == nullptr) throw std::bad_alloc();
+  // Advice only: without huge pages the memory is as good, if slower.
+  madvise(memory, rounded, MADV_HUGEPAGE);
+  return memory;
+}
+
+void free_huge_pages(void* memory) noexcept { std::free(memory); }
 
 Register::Register(std::size_t count) : nodes_(make_nodes(count)) {}
 

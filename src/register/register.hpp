@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "clifford/tables.hpp"
@@ -25,6 +27,38 @@ struct Node {
 
 // 32 bytes a qubit: the list with its first four entries inside, and the VOP.
 static_assert(sizeof(Node) == 32);
+
+// Memory for the node array.  A large register is read at random places
+// (a query on a few qubits anywhere in it), and each such read risks a TLB
+// miss on top of a cache miss; a large array is therefore aligned to 2 MiB
+// and marked for transparent huge pages, which take the TLB misses away.
+// Small arrays come from operator new like everything else.
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
+inline constexpr std::size_t kHugeNodeArray = 2 * kHugePage;
+
+// std::bad_alloc when the memory cannot be had.
+void* allocate_huge_pages(std::size_t bytes);
+void free_huge_pages(void* memory) noexcept;
+
+template <class T>
+struct NodeAllocator {
+  using value_type = T;
+  NodeAllocator() noexcept = default;
+  template <class U>
+  NodeAllocator(const NodeAllocator<U>&) noexcept {}
+  T* allocate(std::size_t count) {
+    const std::size_t bytes = count * sizeof(T);
+    return static_cast<T*>(bytes >= kHugeNodeArray ? allocate_huge_pages(bytes) : ::operator new(bytes));
+  }
+  void deallocate(T* p, std::size_t count) noexcept {
+    if (count * sizeof(T) >= kHugeNodeArray) {
+      free_huge_pages(p);
+    } else {
+      ::operator delete(p);
+    }
+  }
+  friend bool operator==(const NodeAllocator&, const NodeAllocator&) noexcept { return true; }
+};
 
 // List entries are 32 bits wide, so a register holds fewer than 2^32 qubits.
 inline constexpr std::size_t kMaxQubits = NeighbourList::kMaxLength;
@@ -65,10 +99,11 @@ class Register {
   Node& operator[](Qubit q) noexcept { return nodes_[q]; }
   const Node& operator[](Qubit q) const noexcept { return nodes_[q]; }
 
-  const std::vector<Node>& nodes() const noexcept { return nodes_; }
+  using Nodes = std::vector<Node, NodeAllocator<Node>>;
+  const Nodes& nodes() const noexcept { return nodes_; }
 
  private:
-  std::vector<Node> nodes_;
+  Nodes nodes_;
 };
 
 // Makes room for `needed` entries in a list without moving it again for a
