@@ -148,6 +148,13 @@ std::string product_name(const ProductArgument& product) {
 
 constexpr char kAxisLetters[] = {'X', 'Y', 'Z'};
 
+// The product of a one-argument method, kept per thread so that a call
+// allocates nothing once the thread has converted a product as long.
+[[gnu::noinline]] ProductArgument& product_storage() {
+  thread_local ProductArgument product;
+  return product;
+}
+
 // ---- expectation, measure_pauli ----------------------------------------------
 
 constexpr Signature<1> kExpectation{"expectation", {"pauli"}};
@@ -227,7 +234,9 @@ PyGetSetDef attributes[] = {
 PyObject* expectation_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::shared>(
       kExpectation, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const ProductArgument product = to_product(slots[0], kExpectation.parameters[0], reg);
+        // No Python code runs between the conversion and the use.
+        ProductArgument& product = product_storage();
+        to_product(slots[0], kExpectation.parameters[0], reg, product);
         return check(PyLong_FromLong(expectation(reg, product.factors, product.negative)));
       });
 }
@@ -235,7 +244,8 @@ PyObject* expectation_method(PyObject* self, PyObject* const* args, Py_ssize_t n
 PyObject* measure_pauli_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::exclusive>(
       kMeasurePauli, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const ProductArgument product = to_product(slots[0], kMeasurePauli.parameters[0], reg);
+        ProductArgument& product = product_storage();
+        to_product(slots[0], kMeasurePauli.parameters[0], reg, product);
         const Measurement m = measure_product(reg, product.factors, product.negative, thread_rng());
         return new_measurement_result(m.result);
       });
@@ -257,7 +267,10 @@ PyObject* postselect_pauli_method(PyObject* self, PyObject* const* args, Py_ssiz
                                   PyObject* kwnames) {
   return call_method<Access::exclusive>(
       kPostselectPauli, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const ProductArgument product = to_product(slots[0], kPostselectPauli.parameters[0], reg);
+        // Converting `result` may run Python code that converts a product
+        // on this thread: this one keeps storage of its own.
+        ProductArgument product;
+        to_product(slots[0], kPostselectPauli.parameters[0], reg, product);
         const std::uint8_t wanted = to_result(slots[1], kPostselectPauli.parameters[1]);
         const Measurement m = measure_product_with_outcome(reg, product.factors, product.negative, wanted);
         if (m.result != wanted) {

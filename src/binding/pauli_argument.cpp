@@ -60,18 +60,18 @@ bool read_sign(PyObject* sign, const char* parameter) {
 
 }  // namespace
 
-ProductArgument to_product(PyObject* object, const char* parameter, const Register& reg) {
-  ProductArgument product;
+void to_product(PyObject* object, const char* parameter, const Register& reg, ProductArgument& product) {
   if (PyUnicode_Check(object)) {
     Py_ssize_t length = 0;
     const char* text = check(PyUnicode_AsUTF8AndSize(object, &length));
     read_pauli_product(std::string_view(text, static_cast<std::size_t>(length)), reg.size(),
                        product.negative, product.factors);
-    return product;
+    return;
   }
   PyObject* dict = object;
+  bool negative = false;
   if (PyTuple_Check(object) && PyTuple_GET_SIZE(object) == 2 && PyDict_Check(PyTuple_GET_ITEM(object, 1))) {
-    product.negative = read_sign(PyTuple_GET_ITEM(object, 0), parameter);
+    negative = read_sign(PyTuple_GET_ITEM(object, 0), parameter);
     dict = PyTuple_GET_ITEM(object, 1);
   } else if (!PyDict_Check(object)) {
     try {
@@ -80,16 +80,16 @@ ProductArgument to_product(PyObject* object, const char* parameter, const Regist
       raise_conversion_error(parameter);
     }
   }
-  // Keys may run Python code (__index__) that calls this module again, so
-  // nothing here is shared between calls.
+  // Keys may run Python code (__index__) that calls this module again:
+  // the factors are gathered locally, and `product` written after.
   std::vector<PauliFactor> written;
   read_dict(dict, parameter, written);
   for (const PauliFactor& factor : written) reg.check(factor.qubit);
-  if (!reduce_product(written, product.negative, product.factors)) {
+  if (!reduce_product(written, negative, product.factors)) {
     raise_for(PyExc_ValueError, parameter,
               "the Pauli product is not Hermitian: its factors multiply to +-i times a Pauli product");
   }
-  return product;
+  product.negative = negative;
 }
 
 }  // namespace ordavine::binding

@@ -24,7 +24,10 @@ struct ProductArgument {
 // included); dict keys follow the qubit argument rules (TypeError,
 // OverflowError, and the index failure for an index at or above the size);
 // a dict value other than "X", "Y" or "Z" is a ValueError, a sign other
-// than 1 or -1 too.
-ProductArgument to_product(PyObject* object, const char* parameter, const Register& reg);
+// than 1 or -1 too.  Fills `product`, and writes it only after every piece
+// of Python code the conversion runs (a key's __index__) has returned, so
+// that per-thread storage may be passed by a method that runs no Python
+// code between this conversion and its use of the product.
+void to_product(PyObject* object, const char* parameter, const Register& reg, ProductArgument& product);
 
 }  // namespace ordavine::binding

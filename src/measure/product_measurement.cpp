@@ -30,7 +30,8 @@ class MarkedTouches {
   std::uint8_t bits(Qubit q) const { return marks_.get(q).bits; }
 
  private:
-  static QubitMarks<Touch>& storage() {
+  // Not inlined, so that the thread's storage is looked up once per call.
+  [[gnu::noinline]] static QubitMarks<Touch>& storage() {
     thread_local QubitMarks<Touch> marks;
     return marks;
   }
@@ -109,6 +110,12 @@ int expectation_with(const Register& reg, std::span<const PauliFactor> factors, 
   return sign ? -1 : +1;
 }
 
+// The qubits of S for the marked case; not inlined, as MarkedTouches::storage.
+[[gnu::noinline]] std::vector<Qubit>& set_storage() {
+  thread_local std::vector<Qubit> qubits;
+  return qubits;
+}
+
 // A fixed-capacity list of the qubits of S, for the searched case.
 class ShortList {
  public:
@@ -140,8 +147,7 @@ int expectation(const Register& reg, std::span<const PauliFactor> factors, bool 
     return expectation_with(reg, factors, negative, touches, in_s);
   }
   MarkedTouches touches(reg.size());
-  thread_local std::vector<Qubit> in_s_storage;
-  std::vector<Qubit>& in_s = in_s_storage;
+  std::vector<Qubit>& in_s = set_storage();
   in_s.clear();
   return expectation_with(reg, factors, negative, touches, in_s);
 }

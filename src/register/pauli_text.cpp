@@ -115,6 +115,16 @@ void read_pauli_product(std::string_view text, std::size_t size, bool& negative,
   thread_local std::vector<PauliFactor> written_storage;
   std::vector<PauliFactor>& written = written_storage;
   parse_pauli_product(text, size, negative, written);
+  // A short product on distinct qubits, the usual case, is reduced already.
+  constexpr std::size_t kShort = 16;
+  bool distinct = written.size() <= kShort;
+  for (std::size_t i = 1; i < written.size() && distinct; ++i) {
+    for (std::size_t j = 0; j < i && distinct; ++j) distinct = written[i].qubit != written[j].qubit;
+  }
+  if (distinct) {
+    factors.assign(written.begin(), written.end());
+    return;
+  }
   if (!reduce_product(written, negative, factors)) {
     throw InvalidInput("Pauli product " + shown(text) +
                        " is not Hermitian: its factors multiply to +-i times a Pauli product");

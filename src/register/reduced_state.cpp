@@ -33,7 +33,10 @@ struct Scratch {
   QubitMarks<SetMark> marks;
 };
 
-Scratch& scratch() {
+// Not inlined: the thread's storage is then found once per call.  Inlined,
+// the compiler may fold it into the callers as a constant, and every use
+// of a member becomes a lookup of the thread's storage.
+[[gnu::noinline]] Scratch& scratch() {
   thread_local Scratch storage;
   return storage;
 }
