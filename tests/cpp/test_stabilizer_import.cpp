@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "measure/product_measurement.hpp"
 #include "register/export.hpp"
 #include "register/failure.hpp"
 #include "register/single_qubit.hpp"
@@ -131,33 +130,6 @@ TEST(StabilizerImport, RebuildsTheStateOfEveryGeneratingSet) {
   }
   EXPECT_GT(mixed_sets, 500);
   EXPECT_EQ(from_texts({}).size(), 0u);
-}
-
-TEST(StabilizerImport, LargeStatesKeepEveryGenerator) {
-  // A 30 x 30 cluster with scattered local gates and a few entangling ones:
-  // each generator of the original, read as a product, has expectation +1
-  // on the rebuilt register (the same group, signs included).
-  std::mt19937 gen(77);
-  constexpr std::size_t side = 30, n = side * side;
-  Register reg(n);
-  for (Qubit q = 0; q < n; ++q) h(reg, q);
-  for (Qubit q = 0; q < n; ++q) {
-    if (q % side + 1 < side) cz(reg, q, q + 1);
-    if (q + side < n) cz(reg, q, q + side);
-  }
-  for (int i = 0; i < 300; ++i) apply_single_qubit_gate(reg, gen() % n, static_cast<Vop>(gen() % 24));
-  for (int i = 0; i < 40; ++i) {
-    const Qubit a = gen() % n;
-    cx(reg, a, (a + 1 + gen() % (n - 1)) % n);
-  }
-  const Register back = from_texts(texts_of(reg));
-  for (Qubit a = 0; a < n; ++a) {
-    const SparseStabilizer generator = stabilizer_of(reg, a);
-    ASSERT_EQ(expectation(back, generator.factors, generator.negative), 1) << "generator " << a;
-    // And the rebuilt register's own generators are +1 on the original.
-    const SparseStabilizer own = stabilizer_of(back, a);
-    ASSERT_EQ(expectation(reg, own.factors, own.negative), 1) << "rebuilt generator " << a;
-  }
 }
 
 TEST(StabilizerImport, RefusesBadGeneratingSetsByName) {

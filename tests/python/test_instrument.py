@@ -394,14 +394,13 @@ def test_from_graph_reads_every_edge_layout():
 
 
 def test_from_graph_refuses_bad_input_by_name(panic_type):
+    # The core's refusals are checked in the C++ tests; here, that they
+    # arrive as ValueError, and the refusals of the binding itself.
     cases = [
-        ((3, [(0, 1), (2, 2)]), ValueError, "invalid graph: edge 1 is (2, 2), a self loop"),
         ((3, [(0, 1), (1, 0)]), ValueError, "invalid graph: edge 1 is (1, 0), which repeats edge 0 (0, 1)"),
-        ((3, [(0, 3)]), ValueError, "invalid graph: edge 0 is (0, 3), but qubits are numbered 0 to 2"),
         ((3, [(-1, 1)]), ValueError, "invalid graph: edge 0 is (-1, 1), but qubits are numbered 0 to 2"),
         ((3, [(0, 2**70)]), ValueError, f"invalid graph: edge 0 is (0, {2**70}), but qubits are numbered 0 to 2"),
         ((3, [(0, 1, 2)]), ValueError, "invalid graph: edge 0 has 3 entries, not 2"),
-        ((3, [(0, 1)], b"\x00"), ValueError, "invalid graph: vops has 1 bytes for 3 nodes"),
         ((3, [(0, 1)], b"\x00\x18\x00"), ValueError, "invalid graph: VOP 24 of qubit 1 is not below 24"),
         ((3, b"\x00\x01\x02"), ValueError, "invalid graph: a flat edge buffer holds pairs, but this one has 3 entries"),
         ((3, [0, 1]), TypeError, "argument 'edges': edge 0 is a 'int', not a pair of qubits"),
@@ -449,14 +448,10 @@ def test_from_stabilizers_round_trips_every_state():
 
 
 def test_from_stabilizers_refusals():
+    # The core's refusals are checked in the C++ tests; here, that they
+    # arrive as ValueError, and the refusals of the binding itself.
     cases = [
         (["+X_", "+Z_"], ValueError, "invalid stabilizers: generators 0 and 1 anticommute"),
-        (["+Z_", "-Z_"], ValueError, "invalid stabilizers: generators are not independent: generator 1 is, "
-                                     "up to sign, a product of generators before it"),
-        (["+Z", "+ZZ"], ValueError, "invalid stabilizers: generator 0 has 1 qubits, but 2 generators are given "
-                                    "(one per qubit)"),
-        (["+iZ"], ValueError, "invalid stabilizers: generator 0 has an imaginary sign, so it is not Hermitian"),
-        (["+Q"], ValueError, "invalid stabilizers: generator 0, character 2: 'Q' is not one of _, I, X, Y, Z"),
         ("+XZ", TypeError, "argument 'stabilizers': a sequence of generators is needed (one str per qubit), "
                            "not one 'str'"),
         (["+Z", 5], TypeError, "argument 'stabilizers': generator 1 is a 'int', not a 'str'"),
