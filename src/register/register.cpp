@@ -87,6 +87,15 @@ void remove_edge(Register& reg, Qubit a, Qubit b) {
   reg[b].neighbors.settle();
 }
 
+void toggle_edge_in_reserved_room(Register& reg, Qubit a, Qubit b) {
+  if (has_edge(reg, a, b)) {
+    erase_all(reg[a].neighbors, b);
+    erase_all(reg[b].neighbors, a);
+  } else {
+    append_edge(reg, a, b);
+  }
+}
+
 void toggle_edge(Register& reg, Qubit a, Qubit b) {
   if (has_edge(reg, a, b)) {
     remove_edge(reg, a, b);

@@ -149,4 +149,10 @@ void remove_edge(Register& reg, Qubit a, Qubit b);
 // Removes a present edge from both lists, or appends an absent one to both.
 void toggle_edge(Register& reg, Qubit a, Qubit b);
 
+// The same inside a run of toggles whose room was reserved beforehand: a
+// removal keeps the lists' blocks (toggle_edge may move a short list back
+// inside its node, giving the reserved room away, so that a later append
+// would have to allocate).  The caller settles the lists after the run.
+void toggle_edge_in_reserved_room(Register& reg, Qubit a, Qubit b);
+
 }  // namespace ordavine
