@@ -147,12 +147,20 @@ void resume_panic_if_raised() {
 void match_fast_call(const char* method, std::span<const char* const> parameters,
                      PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                      std::span<PyObject*> slots) {
+  match_fast_call(method, parameters, parameters.size(), args, nargs, kwnames, slots);
+}
+
+void match_fast_call(const char* method, std::span<const char* const> parameters, std::size_t required,
+                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     std::span<PyObject*> slots) {
   take_positional(method, parameters, args, nargs, slots);
   const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
   for (Py_ssize_t i = 0; i < keywords; ++i) {
     put_keyword(method, parameters, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], slots);
   }
-  if (nargs < static_cast<Py_ssize_t>(parameters.size())) check_missing(method, parameters, slots);
+  if (nargs < static_cast<Py_ssize_t>(required)) {
+    check_missing(method, parameters.first(required), slots.first(required));
+  }
 }
 
 void match_classic_call(const char* method, std::span<const char* const> parameters,

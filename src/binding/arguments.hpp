@@ -26,6 +26,12 @@ void match_fast_call(const char* method, std::span<const char* const> parameters
                      PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                      std::span<PyObject*> slots);
 
+// The same where only the first `required` parameters must be given; the
+// slots of optional ones left out stay null.
+void match_fast_call(const char* method, std::span<const char* const> parameters, std::size_t required,
+                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     std::span<PyObject*> slots);
+
 // The same for a classic call with an argument tuple and keyword dictionary.
 void match_classic_call(const char* method, std::span<const char* const> parameters,
                         PyObject* args, PyObject* kwargs, std::span<PyObject*> slots);
@@ -39,6 +45,15 @@ std::array<PyObject*, N> match_arguments(const Signature<N>& signature, PyObject
   } else {
     match_fast_call(signature.method, signature.parameters, args, nargs, kwnames, slots);
   }
+  return slots;
+}
+
+// Matches a call whose parameters from `required` on are optional.
+template <std::size_t N>
+std::array<PyObject*, N> match_arguments(const Signature<N>& signature, std::size_t required,
+                                         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  std::array<PyObject*, N> slots{};
+  match_fast_call(signature.method, signature.parameters, required, args, nargs, kwnames, slots);
   return slots;
 }
 

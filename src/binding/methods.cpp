@@ -2,6 +2,8 @@
 
 #include "binding/export_methods.hpp"
 #include "binding/circuit_methods.hpp"
+#include "binding/graph_import_methods.hpp"
+#include "binding/instrument_methods.hpp"
 
 #include "binding/ordavine_object.hpp"
 #include "binding/results.hpp"
@@ -163,6 +165,26 @@ PyMethodDef methods[] = {
     {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_bytes_method)),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "from_bytes($type, data)\n--\n\n"},
     fast_method("__reduce__", reduce_method, "__reduce__($self)\n--\n\n"),
+    // The register as an instrument (instrument_methods.cpp, graph_import_methods.cpp).
+    fast_method("expectation", expectation_method, "expectation($self, pauli)\n--\n\n"),
+    fast_method("measure_pauli", measure_pauli_method, "measure_pauli($self, pauli)\n--\n\n"),
+    fast_method("postselect_x", postselect_x_method, "postselect_x($self, qubit, result)\n--\n\n"),
+    fast_method("postselect_y", postselect_y_method, "postselect_y($self, qubit, result)\n--\n\n"),
+    fast_method("postselect_z", postselect_z_method, "postselect_z($self, qubit, result)\n--\n\n"),
+    fast_method("postselect_pauli", postselect_pauli_method,
+                "postselect_pauli($self, pauli, result)\n--\n\n"),
+    fast_method("fidelity", fidelity_method, "fidelity($self, other, qubits=None)\n--\n\n"),
+    {"from_graph", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_graph_method)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "from_graph($type, nodes, edges, vops=None)\n--\n\n"},
+    {"from_stabilizers", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_stabilizers_method)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "from_stabilizers($type, stabilizers)\n--\n\n"},
+    fast_method("local_complement", local_complement_method, "local_complement($self, qubit)\n--\n\n"),
+    fast_method("add_qubits", add_qubits_method, "add_qubits($self, count)\n--\n\n"),
+    fast_method("x_error", x_error_method, "x_error($self, qubit, p)\n--\n\n"),
+    fast_method("y_error", y_error_method, "y_error($self, qubit, p)\n--\n\n"),
+    fast_method("z_error", z_error_method, "z_error($self, qubit, p)\n--\n\n"),
+    fast_method("depolarize1", depolarize1_method, "depolarize1($self, qubit, p)\n--\n\n"),
+    fast_method("depolarize2", depolarize2_method, "depolarize2($self, a, b, p)\n--\n\n"),
     // Whole circuits (circuit_methods.cpp).
     fast_method("run", run_circuit_method, "run($self, circuit)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},

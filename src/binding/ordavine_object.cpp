@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "binding/instrument_methods.hpp"
 #include "binding/methods.hpp"
 #include "binding/py_ref.hpp"
 #include "binding/type_builder.hpp"
@@ -56,6 +57,7 @@ PyTypeObject* ordavine_type() {
             {Py_tp_new, reinterpret_cast<void*>(ordavine_new)},
             {Py_tp_dealloc, reinterpret_cast<void*>(ordavine_dealloc)},
             {Py_tp_methods, ordavine_methods()},
+            {Py_tp_getset, ordavine_attributes()},
         });
   }
   return ordavine_class;

@@ -132,9 +132,10 @@ void x_measurement_toggles(const std::vector<Qubit>& a, const std::vector<Qubit>
 }
 
 // Gives every list the toggles of an X measurement reach the room they can
-// need, before any list changes.  Toggles of one pair alternate between
-// adding and removing its entries, so a list never holds more than its
-// present entries plus one for each toggled pair that is absent now.  Used
+// need, before any list changes.  A list takes at most one append per
+// toggle it is part of, and a removal does not always give room back at its
+// end (an entry in the front half of a list on the heap leaves its room in
+// front), so every toggle is counted, the pairs present now included.  Used
 // when there are at most kDirectToggleLimit cross pairs: every toggled
 // vertex is in A or in B, so at most kDirectToggleLimit + 1 vertices are
 // counted, on the stack.
@@ -159,7 +160,6 @@ void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a,
     counts[used++] = {v, 1};
   };
   x_measurement_toggles(a, b, common, chosen, sets, [&](Qubit v, Qubit w) {
-    if (has_edge(reg, v, w)) return;  // a pair counted twice only over-reserves
     count(v);
     count(w);
   });
@@ -269,7 +269,7 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, std::uint
 
   if (direct) {
     x_measurement_toggles(q_neighbours, b_neighbours, common, b, sets,
-                          [&](Qubit v, Qubit w) { toggle_edge(reg, v, w); });
+                          [&](Qubit v, Qubit w) { toggle_edge_in_reserved_room(reg, v, w); });
   } else {
     batch.commit(reg);
   }

@@ -1,5 +1,6 @@
 #include "measure/product_measurement.hpp"
 
+#include <array>
 #include <vector>
 
 #include "register/qubit_marks.hpp"
@@ -18,15 +19,55 @@ struct Touch {
 
 }  // namespace
 
-int expectation(const Register& reg, std::span<const PauliFactor> factors, bool negative) {
-  check_product(reg, factors);
-  thread_local QubitMarks<Touch> marks_storage;
-  thread_local std::vector<Qubit> in_s_storage;
-  QubitMarks<Touch>& marks = marks_storage;
-  std::vector<Qubit>& in_s = in_s_storage;
-  marks.begin(reg.size());
-  in_s.clear();
+namespace {
 
+// The touches of a long product, or of one around high degrees: a mark per
+// qubit, set in constant time.
+class MarkedTouches {
+ public:
+  explicit MarkedTouches(std::size_t size) : marks_(storage()) { marks_.begin(size); }
+  Touch& operator[](Qubit q) { return marks_[q]; }
+  std::uint8_t bits(Qubit q) const { return marks_.get(q).bits; }
+
+ private:
+  // Not inlined, so that the thread's storage is looked up once per call.
+  [[gnu::noinline]] static QubitMarks<Touch>& storage() {
+    thread_local QubitMarks<Touch> marks;
+    return marks;
+  }
+  QubitMarks<Touch>& marks_;
+};
+
+// The touches of a short product around low degrees, kept in a short list
+// and searched: in a large register every per-qubit mark read is a cache
+// miss, and a few dozen comparisons cost less.
+class SearchedTouches {
+ public:
+  static constexpr std::size_t kCapacity = 80;
+  Touch& operator[](Qubit q) {
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (qubits_[i] == q) return touches_[i];
+    }
+    qubits_[count_] = q;
+    touches_[count_] = Touch{};
+    return touches_[count_++];
+  }
+  std::uint8_t bits(Qubit q) const {
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (qubits_[i] == q) return touches_[i].bits;
+    }
+    return 0;
+  }
+
+ private:
+  std::array<Qubit, kCapacity> qubits_;
+  std::array<Touch, kCapacity> touches_;
+  std::size_t count_ = 0;
+};
+
+template <class Touches, class InS>
+int expectation_with(const Register& reg, std::span<const PauliFactor> factors, bool negative,
+                     Touches& touches, InS& in_s) {
   bool sign = negative;
   for (const PauliFactor& f : factors) {
     const Vop inverse = ADJOINT_TABLE[reg[f.qubit].vop];
@@ -35,14 +76,14 @@ int expectation(const Register& reg, std::span<const PauliFactor> factors, bool 
     std::uint8_t bits = Touch::kNamed;
     if (tau != Axis::z) bits |= Touch::kXPart;
     if (tau != Axis::x) bits |= Touch::kZPart;
-    marks[f.qubit].bits = bits;
+    touches[f.qubit].bits = bits;
     if (tau != Axis::z) in_s.push_back(f.qubit);
   }
 
   std::size_t inner_ends = 0;  // edge ends inside S: twice the edges
   for (const Qubit a : in_s) {
     for (const Qubit n : reg[a].neighbors) {
-      Touch& touch = marks[n];
+      Touch& touch = touches[n];
       touch.bits ^= Touch::kZParity;
       if (touch.bits & Touch::kXPart) ++inner_ends;
     }
@@ -51,13 +92,13 @@ int expectation(const Register& reg, std::span<const PauliFactor> factors, bool 
   // and nowhere else (a neighbour outside the product left odd).
   std::size_t both_parts = 0;
   for (const PauliFactor& f : factors) {
-    const std::uint8_t bits = marks.get(f.qubit).bits;
+    const std::uint8_t bits = touches.bits(f.qubit);
     if (((bits & Touch::kZPart) != 0) != ((bits & Touch::kZParity) != 0)) return 0;
     if ((bits & Touch::kXPart) && (bits & Touch::kZPart)) ++both_parts;
   }
   for (const Qubit a : in_s) {
     for (const Qubit n : reg[a].neighbors) {
-      const std::uint8_t bits = marks.get(n).bits;
+      const std::uint8_t bits = touches.bits(n);
       if (!(bits & Touch::kNamed) && (bits & Touch::kZParity)) return 0;
     }
   }
@@ -67,6 +108,48 @@ int expectation(const Register& reg, std::span<const PauliFactor> factors, bool 
   sign ^= ((inner_ends / 2) & 1) != 0;
   sign ^= ((both_parts / 2) & 1) != 0;
   return sign ? -1 : +1;
+}
+
+// The qubits of S for the marked case; not inlined, as MarkedTouches::storage.
+[[gnu::noinline]] std::vector<Qubit>& set_storage() {
+  thread_local std::vector<Qubit> qubits;
+  return qubits;
+}
+
+// A fixed-capacity list of the qubits of S, for the searched case.
+class ShortList {
+ public:
+  void push_back(Qubit q) { qubits_[count_++] = q; }
+  const Qubit* begin() const { return qubits_.data(); }
+  const Qubit* end() const { return qubits_.data() + count_; }
+
+ private:
+  std::array<Qubit, SearchedTouches::kCapacity> qubits_;
+  std::size_t count_ = 0;
+};
+
+}  // namespace
+
+int expectation(const Register& reg, std::span<const PauliFactor> factors, bool negative) {
+  check_product(reg, factors);
+  // In a large register each factor's node is likely a cache miss: ask for
+  // all of them at once, so that the misses overlap instead of queueing.
+  for (const PauliFactor& f : factors) __builtin_prefetch(&reg[f.qubit]);
+  // Every qubit touched is a factor or a neighbour of one.
+  constexpr std::size_t kShortProduct = 8;
+  std::size_t touched = factors.size();
+  for (std::size_t i = 0; i < factors.size() && touched <= SearchedTouches::kCapacity; ++i) {
+    touched += reg[factors[i].qubit].neighbors.size();
+  }
+  if (factors.size() <= kShortProduct && touched <= SearchedTouches::kCapacity) {
+    SearchedTouches touches;
+    ShortList in_s;
+    return expectation_with(reg, factors, negative, touches, in_s);
+  }
+  MarkedTouches touches(reg.size());
+  std::vector<Qubit>& in_s = set_storage();
+  in_s.clear();
+  return expectation_with(reg, factors, negative, touches, in_s);
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "register/pauli_product.hpp"
 
+#include <array>
 #include <unordered_map>
 
 #include "register/qubit_marks.hpp"
@@ -32,29 +33,43 @@ bool reduce_product(std::span<const PauliFactor> written, bool& negative, std::v
     Qubit qubit;
     std::uint8_t pauli;
   };
-  std::vector<Slot> slots;
-  slots.reserve(written.size());
-  std::unordered_map<Qubit, std::size_t> where;  // used only for long products
+  // Short products, the common case, keep their slots on the stack.
   constexpr std::size_t kScanLimit = 16;
   const bool indexed = written.size() > kScanLimit;
+  std::array<Slot, kScanLimit> short_slots;
+  std::vector<Slot> long_slots;
+  if (indexed) long_slots.reserve(written.size());
+  std::size_t used = 0;
+  const auto slot_at = [&](std::size_t k) -> Slot& { return indexed ? long_slots[k] : short_slots[k]; };
+  const auto add_slot = [&](Qubit q) {
+    if (indexed) {
+      long_slots.push_back({q, 0});
+    } else {
+      short_slots[used] = {q, 0};
+    }
+    ++used;
+  };
+  std::unordered_map<Qubit, std::size_t> where;  // used only for long products
   unsigned i_power = 0;
   for (const PauliFactor& f : written) {
-    std::size_t at = slots.size();
+    std::size_t at = used;
     if (indexed) {
-      const auto [it, inserted] = where.try_emplace(f.qubit, slots.size());
+      const auto [it, inserted] = where.try_emplace(f.qubit, used);
       at = it->second;
     } else {
-      for (std::size_t k = 0; k < slots.size(); ++k) {
-        if (slots[k].qubit == f.qubit) at = k;
+      for (std::size_t k = 0; k < used; ++k) {
+        if (short_slots[k].qubit == f.qubit) at = k;
       }
     }
-    if (at == slots.size()) slots.push_back({f.qubit, 0});
-    const PauliTimes times = kPauliTimes[slots[at].pauli][code_of(f.axis)];
-    slots[at].pauli = times.pauli;
+    if (at == used) add_slot(f.qubit);
+    Slot& slot = slot_at(at);
+    const PauliTimes times = kPauliTimes[slot.pauli][code_of(f.axis)];
+    slot.pauli = times.pauli;
     i_power += times.i_power;
   }
   out.clear();
-  for (const Slot& slot : slots) {
+  for (std::size_t k = 0; k < used; ++k) {
+    const Slot& slot = slot_at(k);
     if (slot.pauli != 0) out.push_back({slot.qubit, static_cast<Axis>(slot.pauli - 1)});
   }
   if (i_power % 2 != 0) return false;

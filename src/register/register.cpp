@@ -1,6 +1,9 @@
 #include "register/register.hpp"
 
 #include <algorithm>
+#include <new>
+
+#include <sys/mman.h>
 
 namespace ordavine {
 namespace {
@@ -24,8 +27,8 @@ void erase_all(NeighbourList& list, Qubit value) {
   }
 }
 
-std::vector<Node> make_nodes(std::size_t count) {
-  std::vector<Node> nodes;
+Register::Nodes make_nodes(std::size_t count) {
+  Register::Nodes nodes;
   if (count > kMaxQubits || count > nodes.max_size()) fail_capacity();
   nodes.resize(count);  // one allocation of exactly `count` nodes
   return nodes;
@@ -33,7 +36,36 @@ std::vector<Node> make_nodes(std::size_t count) {
 
 }  // namespace
 
+void* allocate_huge_pages(std::size_t bytes) {
+  const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* memory = std::aligned_alloc(kHugePage, rounded);
+  if (memory == nullptr) throw std::bad_alloc();
+  // Advice only: without huge pages the memory is as good, if slower.
+  madvise(memory, rounded, MADV_HUGEPAGE);
+  return memory;
+}
+
+void free_huge_pages(void* memory) noexcept { std::free(memory); }
+
 Register::Register(std::size_t count) : nodes_(make_nodes(count)) {}
+
+void Register::add_qubits(std::size_t count) {
+  const std::size_t size = nodes_.size();
+  if (count > kMaxQubits - size) fail_capacity();
+  const std::size_t needed = size + count;
+  if (needed > nodes_.capacity()) {
+    // Twice the room when that can be had, else exactly what is needed.
+    // Nodes move without throwing, so a failed reservation changes nothing.
+    const std::size_t doubled = std::min(kMaxQubits, std::max(needed, 2 * nodes_.capacity()));
+    try {
+      nodes_.reserve(doubled);
+    } catch (const std::bad_alloc&) {
+      if (doubled == needed) throw;
+      nodes_.reserve(needed);
+    }
+  }
+  nodes_.resize(needed);  // within capacity: nothing left to fail
+}
 
 void append_edge(Register& reg, Qubit a, Qubit b) {
   NeighbourList& from_a = reg[a].neighbors;
@@ -53,6 +85,15 @@ void remove_edge(Register& reg, Qubit a, Qubit b) {
   erase_all(reg[b].neighbors, a);
   reg[a].neighbors.settle();
   reg[b].neighbors.settle();
+}
+
+void toggle_edge_in_reserved_room(Register& reg, Qubit a, Qubit b) {
+  if (has_edge(reg, a, b)) {
+    erase_all(reg[a].neighbors, b);
+    erase_all(reg[b].neighbors, a);
+  } else {
+    append_edge(reg, a, b);
+  }
 }
 
 void toggle_edge(Register& reg, Qubit a, Qubit b) {

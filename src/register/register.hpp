@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "clifford/tables.hpp"
@@ -26,6 +28,38 @@ struct Node {
 // 32 bytes a qubit: the list with its first four entries inside, and the VOP.
 static_assert(sizeof(Node) == 32);
 
+// Memory for the node array.  A large register is read at random places
+// (a query on a few qubits anywhere in it), and each such read risks a TLB
+// miss on top of a cache miss; a large array is therefore aligned to 2 MiB
+// and marked for transparent huge pages, which take the TLB misses away.
+// Small arrays come from operator new like everything else.
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
+inline constexpr std::size_t kHugeNodeArray = 2 * kHugePage;
+
+// std::bad_alloc when the memory cannot be had.
+void* allocate_huge_pages(std::size_t bytes);
+void free_huge_pages(void* memory) noexcept;
+
+template <class T>
+struct NodeAllocator {
+  using value_type = T;
+  NodeAllocator() noexcept = default;
+  template <class U>
+  NodeAllocator(const NodeAllocator<U>&) noexcept {}
+  T* allocate(std::size_t count) {
+    const std::size_t bytes = count * sizeof(T);
+    return static_cast<T*>(bytes >= kHugeNodeArray ? allocate_huge_pages(bytes) : ::operator new(bytes));
+  }
+  void deallocate(T* p, std::size_t count) noexcept {
+    if (count * sizeof(T) >= kHugeNodeArray) {
+      free_huge_pages(p);
+    } else {
+      ::operator delete(p);
+    }
+  }
+  friend bool operator==(const NodeAllocator&, const NodeAllocator&) noexcept { return true; }
+};
+
 // List entries are 32 bits wide, so a register holds fewer than 2^32 qubits.
 inline constexpr std::size_t kMaxQubits = NeighbourList::kMaxLength;
 
@@ -38,6 +72,13 @@ class Register {
   explicit Register(std::size_t count);
 
   std::size_t size() const noexcept { return nodes_.size(); }
+
+  // Appends `count` qubits in |0> (no edges, VOP 10); the qubits already
+  // there keep their lists and VOPs.  A total above kMaxQubits fails with
+  // "capacity overflow"; when memory cannot be had, std::bad_alloc with the
+  // register unchanged.  Room grows geometrically, so adding qubits one at
+  // a time costs amortised constant time each.
+  void add_qubits(std::size_t count);
 
   // Index failure unless q is below the register size.
   void check(Qubit q, std::source_location where = std::source_location::current()) const {
@@ -58,10 +99,11 @@ class Register {
   Node& operator[](Qubit q) noexcept { return nodes_[q]; }
   const Node& operator[](Qubit q) const noexcept { return nodes_[q]; }
 
-  const std::vector<Node>& nodes() const noexcept { return nodes_; }
+  using Nodes = std::vector<Node, NodeAllocator<Node>>;
+  const Nodes& nodes() const noexcept { return nodes_; }
 
  private:
-  std::vector<Node> nodes_;
+  Nodes nodes_;
 };
 
 // Makes room for `needed` entries in a list without moving it again for a
@@ -106,5 +148,11 @@ void remove_edge(Register& reg, Qubit a, Qubit b);
 
 // Removes a present edge from both lists, or appends an absent one to both.
 void toggle_edge(Register& reg, Qubit a, Qubit b);
+
+// The same inside a run of toggles whose room was reserved beforehand: a
+// removal keeps the lists' blocks (toggle_edge may move a short list back
+// inside its node, giving the reserved room away, so that a later append
+// would have to allocate).  The caller settles the lists after the run.
+void toggle_edge_in_reserved_room(Register& reg, Qubit a, Qubit b);
 
 }  // namespace ordavine

@@ -24,8 +24,16 @@ Failures raised by every method:
   stays usable after it.
 """
 
-from collections.abc import Callable
-from typing import Any, ClassVar, Literal, final
+from collections.abc import Callable, Iterable, Mapping, Sequence
+from typing import Any, ClassVar, Literal, SupportsFloat, SupportsIndex, Union, final
+
+from typing_extensions import Buffer, TypeAlias
+
+_Pauli: TypeAlias = Literal["X", "Y", "Z"]
+_Product: TypeAlias = Union[
+    str, Mapping[int, _Pauli], tuple[Literal[1, -1], Mapping[int, _Pauli]]
+]
+_Outcome: TypeAlias = Union[int, MeasurementResult]
 
 __all__ = ["MeasurementResult", "Outcome", "Ordavine"]
 
@@ -275,3 +283,98 @@ class Ordavine:
         thread's generator.  Returns the same graph, VOPs and record as the
         same gates called one by one.
         """
+
+    # The register as an instrument.
+
+    @property
+    def num_qubits(self) -> int:
+        """The number of qubits in the register (read-only)."""
+    def expectation(self, pauli: _Product) -> Literal[1, -1, 0]:
+        """The expectation value of a Pauli product: +1, -1, or 0 when its outcome is random.
+
+        ``pauli`` is text in the circuit format's product syntax
+        (``"X0*Z5*Y7"``; a leading ``-`` negates, ``!`` before a factor
+        negates too, letters in either case; ``""`` is the identity), text
+        in Stim's dense form (``"+XZ_Y"``, when it holds no digit, ``*`` or
+        ``!``: what ``stabilizers()`` returns), a dict ``{qubit: "X" | "Y" |
+        "Z"}``, or the ``(sign, dict)`` pair that ``stabilizer`` returns.  Factors on one qubit multiply
+        (``X0*X0`` is the identity); a product with phase +-i (``X0*Z0``)
+        raises ``ValueError``.  Read-only, draws nothing; costs time in the
+        degrees of the named qubits.  Text naming a qubit at or above the
+        size raises ``ValueError``; a dict key does the argument rules'
+        index failure.
+        """
+    def measure_pauli(self, pauli: _Product) -> MeasurementResult:
+        """Measure a Pauli product (as ``MPP`` does) and collapse the state.
+
+        A random outcome draws one word from the thread's generator, a fixed
+        one draws nothing and changes nothing.  ``pauli`` as for ``expectation``.
+        """
+    def postselect_x(self, qubit: int, result: _Outcome) -> float:
+        """Force the X outcome of ``qubit`` to ``result`` (0 or ``PlusOne`` for +1, 1 or ``MinusOne`` for -1).
+
+        Returns the probability the outcome had: 1.0 when the state fixed
+        it, 0.5 when it was random (the state then collapses, nothing drawn).
+        When the state gives the other outcome with certainty, raises
+        ``ValueError`` and leaves the register as it was.
+        """
+    def postselect_y(self, qubit: int, result: _Outcome) -> float:
+        """As ``postselect_x``, in the Y basis."""
+    def postselect_z(self, qubit: int, result: _Outcome) -> float:
+        """As ``postselect_x``, in the Z basis."""
+    def postselect_pauli(self, pauli: _Product, result: _Outcome) -> float:
+        """As ``postselect_x``, for a Pauli product given as for ``expectation``."""
+    def fidelity(self, other: Ordavine, qubits: Sequence[int] | None = None) -> float:
+        """The fidelity with the state of ``other``: 0.0 or a power of 1/2.
+
+        Without ``qubits``: |<psi|phi>|^2 of two registers of the same size
+        (``ValueError`` when the sizes differ).  With ``qubits``, a sequence
+        of distinct qubits of this register, as many as ``other`` has:
+        <phi|rho|phi>, rho this register's reduced state on those qubits,
+        ``qubits[i]`` standing for qubit i of ``other``.  Costs time in the
+        degrees of the named qubits, not in the register size.
+        """
+    @classmethod
+    def from_graph(
+        cls,
+        nodes: int,
+        edges: Buffer | Iterable[Sequence[SupportsIndex]],
+        vops: Buffer | None = None,
+    ) -> Ordavine:
+        """The graph state of ``edges`` on ``nodes`` qubits, with VOPs from ``vops``.
+
+        ``edges``: pairs ``(a, b)`` (any iterable of pairs), or an integer
+        buffer: an (m, 2) or flat (2m,) numpy array, or the memoryview that
+        ``edges()`` returns.  Each list follows the order the edges are
+        given.  ``vops``: one byte per qubit (0..23); by default every VOP
+        is 0, the plain graph state.  A self loop, an edge given twice, a
+        qubit outside 0..nodes-1, a VOP of 24 or more, or a length that does
+        not match raises ``ValueError`` naming it; nothing is built.
+        """
+    @classmethod
+    def from_stabilizers(cls, stabilizers: Sequence[str]) -> Ordavine:
+        """A register in the state stabilized by n generators in Stim's text form.
+
+        Each generator is ``"+XZ_"``-style text (as ``stabilizers()``
+        returns): an optional sign, then one of ``_ I X Y Z`` per qubit,
+        with as many letters as there are generators.  Malformed, dependent
+        or anticommuting generators raise ``ValueError``.
+        """
+    def local_complement(self, qubit: int) -> None:
+        """Complement the graph on ``qubit``'s neighbourhood, correcting the VOPs so the state is unchanged."""
+    def add_qubits(self, count: int) -> int:
+        """Append ``count`` qubits in |0>; returns the index of the first new one.
+
+        Existing qubits, their lists and VOPs are untouched.  The size limits
+        and errors of the constructor apply to the total.
+        """
+    def x_error(self, qubit: int, p: SupportsFloat | SupportsIndex) -> None:
+        """Apply X to ``qubit`` with probability ``p`` (the draws of ``X_ERROR(p)``)."""
+    def y_error(self, qubit: int, p: SupportsFloat | SupportsIndex) -> None:
+        """Apply Y to ``qubit`` with probability ``p`` (the draws of ``Y_ERROR(p)``)."""
+    def z_error(self, qubit: int, p: SupportsFloat | SupportsIndex) -> None:
+        """Apply Z to ``qubit`` with probability ``p`` (the draws of ``Z_ERROR(p)``)."""
+    def depolarize1(self, qubit: int, p: SupportsFloat | SupportsIndex) -> None:
+        """With probability ``p``, X, Y or Z on ``qubit``, uniformly (the draws of ``DEPOLARIZE1(p)``)."""
+    def depolarize2(self, a: int, b: int, p: SupportsFloat | SupportsIndex) -> None:
+        """With probability ``p``, one of the 15 non-identity Pauli pairs on ``a``, ``b`` (``DEPOLARIZE2(p)``)."""

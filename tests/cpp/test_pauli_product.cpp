@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "measure/product_measurement.hpp"
+#include "register/export.hpp"
+#include "register/graph_import.hpp"
 #include "register/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
@@ -151,6 +153,61 @@ TEST(PauliProduct, ExpectationMeasurementAndRotationAgreeWithTheOracle) {
   }
   EXPECT_GT(determined, 500);
   EXPECT_GT(random, 500);
+}
+
+// Products of more than eight factors, and products around dense
+// neighbourhoods, take the expectation test's marked path; short products
+// around few neighbours the searched one.  Both against the oracle.
+TEST(PauliProduct, ExpectationOfLongProductsAndDenseGraphs) {
+  std::mt19937 gen(5150);
+  int long_products = 0, crowded = 0, fixed = 0;
+  for (int trial = 0; trial < 600; ++trial) {
+    const bool dense_graph = trial % 2 == 1;
+    const std::size_t n = dense_graph ? 12 : 9 + trial % 4;
+    // Odd trials: a nearly complete graph with random VOPs.
+    std::vector<std::int64_t> ends;
+    for (std::size_t a = 0; a < n && trial % 2 == 1; ++a) {
+      for (std::size_t b = a + 1; b < n; ++b) {
+        if (gen() % 20 != 0) ends.insert(ends.end(), {static_cast<std::int64_t>(a), static_cast<std::int64_t>(b)});
+      }
+    }
+    std::vector<std::uint8_t> vops(n);
+    for (auto& v : vops) v = static_cast<std::uint8_t>(gen() % 24);
+    Register reg = graph_register<std::int64_t>(n, ends, std::span<const std::uint8_t>(vops));
+    const int steps = dense_graph ? 0 : static_cast<int>(20 + gen() % 200);
+    for (int i = 0; i < steps; ++i) random_gate(reg, gen);
+    SignedProduct p;
+    p.negative = gen() % 2 == 0;
+    if (gen() % 2 == 0) {
+      // An element of the stabilizer group: +-1, never 0.
+      std::vector<PauliFactor> written;
+      for (Qubit a = 0; a < n; ++a) {
+        if (gen() % 2 != 0) continue;
+        const SparseStabilizer g = stabilizer_of(reg, a);
+        written.insert(written.end(), g.factors.begin(), g.factors.end());
+        p.negative ^= g.negative;
+      }
+      ASSERT_TRUE(reduce_product(written, p.negative, p.factors));
+    } else {
+      std::vector<Qubit> qubits(n);
+      for (Qubit q = 0; q < n; ++q) qubits[q] = q;
+      std::shuffle(qubits.begin(), qubits.end(), gen);
+      const std::size_t k = dense_graph ? 8 : 9 + gen() % (n - 8);
+      for (std::size_t i = 0; i < k; ++i) p.factors.push_back({qubits[i], static_cast<Axis>(gen() % 3)});
+    }
+    const std::size_t k = p.factors.size();
+    std::size_t touched = k;
+    for (const PauliFactor& f : p.factors) touched += reg[f.qubit].neighbors.size();
+    long_products += k > 8;
+    crowded += k <= 8 && touched > 80;
+    const DenseState psi = state_of(reg);
+    const int e = expectation(reg, p.factors, p.negative);
+    ASSERT_NEAR(static_cast<double>(e), overlap_real(psi, applied(psi, p)), 1e-9) << "trial " << trial;
+    fixed += e != 0 && (k > 8 || touched > 80);
+  }
+  EXPECT_GT(long_products, 150);
+  EXPECT_GT(crowded, 100);
+  EXPECT_GT(fixed, 150);
 }
 
 TEST(PauliProduct, ExpectationReadsOnlyTheNeighbourhoodsOfItsXPart) {

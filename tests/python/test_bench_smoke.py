@@ -44,3 +44,20 @@ def test_bench_harness_smoke(tmp_path):
                     "## Bulk export and entanglement entropy",
                     "## Measurement orders on a 2D cluster state"):
         assert heading in report
+
+
+def test_instrument_bench_smoke():
+    """bench/instrument_bench.py runs at tiny sizes and prints its table."""
+    import pytest
+
+    pytest.importorskip("numpy")
+    proc = subprocess.run(
+        [sys.executable, os.path.join(ROOT, "bench", "instrument_bench.py"), "--smoke"],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        universal_newlines=True,
+        timeout=300,
+    )
+    assert proc.returncode == 0, proc.stderr[-3000:]
+    for row in ("`expectation` of a weight-4 product", "`fidelity(bell, [a, b])`", "`from_graph`"):
+        assert row in proc.stdout

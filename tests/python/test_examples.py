@@ -78,7 +78,7 @@ def lying(method, call=1):
 def test_every_example_is_tested():
     tested = {"bell_ghz", "teleport_wire", "cluster_wire", "repeater_chain",
               "repetition_code", "draw_graph", "export_state",
-              "dask_shots"}
+              "dask_shots", "repeater_fidelity", "mbqc_presimulation"}
     assert {path.stem for path in EXAMPLES.glob("*.py")} == tested
 
 
@@ -342,6 +342,87 @@ def test_export_state_notices_a_wrong_generator(monkeypatch):
     monkeypatch.setattr(example, "to_stim", flipped)
     with pytest.raises(AssertionError, match="generator 1"):
         example.main(["--side", "4"])
+
+
+# --- repeater fidelity and purification ---------------------------------------
+
+
+def test_repeater_fidelity_predictions_hold(capsys):
+    example = load("repeater_fidelity")
+    assert example.main(["--links", "3", "--p", "0.08", "--runs", "1500", "--seed", "3"]) == 0
+    assert "all estimates within 4 standard errors" in capsys.readouterr().out
+    # The closed forms at their fixed points.
+    assert example.link_fidelity(0.0) == 1.0
+    assert example.chain_fidelity(0.9, 1) == pytest.approx(0.9)
+    assert example.purified_fidelity(1.0) == 1.0 and example.purification_success(1.0) == 1.0
+    assert example.chain_fidelity(0.25, 5) == pytest.approx(0.25)  # the maximally mixed state stays so
+
+
+def test_repeater_fidelity_notices_a_wrong_model(monkeypatch):
+    example = load("repeater_fidelity")
+    # Noise twice as strong as the prediction assumes.
+    monkeypatch.setattr(example, "link_fidelity", lambda p: (1 - p / 2) ** 2 + (p / 2) ** 2 / 3)
+    with pytest.raises(AssertionError, match="end-to-end fidelity"):
+        example.simulate(4, 0.05, 2000, 1)
+
+
+def test_repeater_fidelity_notices_a_missing_correction(monkeypatch):
+    example = load("repeater_fidelity")
+
+    def swap_without_z(sim, left, right, far):
+        sim.cx(left, right)
+        sim.h(left)
+        if int(sim.measure_z(right)):
+            sim.x(far)
+        sim.measure_z(left)
+
+    monkeypatch.setattr(example, "swap", swap_without_z)
+    with pytest.raises(AssertionError, match="end-to-end fidelity"):
+        example.simulate(3, 0.0, 200, 2)
+
+
+# --- MBQC presimulation -------------------------------------------------------
+
+
+@pytest.mark.parametrize("rows, cols", [(1, 2), (1, 9), (2, 3), (3, 8), (5, 5), (8, 30)])
+def test_mbqc_presimulation_shapes(rows, cols):
+    pytest.importorskip("numpy")
+    example = load("mbqc_presimulation")
+    for seed in range(4):
+        result = example.run(rows, cols, seed)
+        assert result["qubits"] == rows * cols and result["measured"] == rows * (cols - 1)
+
+
+def test_mbqc_presimulation_main(capsys):
+    pytest.importorskip("numpy")
+    assert load("mbqc_presimulation").main(["--rows", "4", "--cols", "12"]) == 0
+    assert "every stabilizer of the circuit's state is +1 on it" in capsys.readouterr().out
+
+
+@pytest.mark.parametrize("method, call", [("measure_x", 1), ("measure_y", 1), ("measure_x", 4), ("measure_y", 6)])
+def test_mbqc_presimulation_notices_a_wrong_outcome(monkeypatch, method, call):
+    pytest.importorskip("numpy")
+    example = load("mbqc_presimulation")
+    monkeypatch.setattr(example, "Ordavine", LyingClass(method, call))
+    with pytest.raises(AssertionError, match="output stabilizer|differ"):
+        for seed in range(4):
+            example.run(3, 6, seed)
+
+
+class LyingClass:
+    """Stands in for the Ordavine class: from_graph gives registers that lie
+    once about one measurement, everything else is the real class."""
+
+    def __init__(self, method, call):
+        self._method, self._call = method, call
+
+    def __call__(self, nodes):
+        return ordavine.Ordavine(nodes)
+
+    def from_graph(self, nodes, edges, vops=None):
+        liar = Liar(self._method, self._call, 0)
+        liar._sim = ordavine.Ordavine.from_graph(nodes, edges, vops)
+        return liar
 
 
 # --- the README, which is the user's manual ----------------------------------

@@ -35,6 +35,19 @@ PARAMETERS = {
     "get_entangled_group": ("qubit",),
     "peek_measure_set": ("qubits",),
 }
+# The instrument methods (add_qubits is left out: random counts would only
+# measure how the machine runs out of memory).
+INSTRUMENT = {
+    **{f"postselect_{axis}": ("qubit", "result") for axis in "xyz"},
+    **{m: ("qubit", "p") for m in ("x_error", "y_error", "z_error", "depolarize1")},
+    "depolarize2": ("a", "b", "p"),
+    "local_complement": ("qubit",),
+    "expectation": ("pauli",),
+    "measure_pauli": ("pauli",),
+    "postselect_pauli": ("pauli", "result"),
+    "fidelity": ("other", "qubits"),
+}
+PARAMETERS.update(INSTRUMENT)
 METHODS = list(PARAMETERS)
 SIZE = 6  # qubits of the fuzzed register
 
@@ -234,6 +247,50 @@ class Fuzzer:
             return {IndexSleeps(q) for q in items}
         return items
 
+    def pauli(self, depth):
+        """A Pauli product in one of its forms, well-formed or not, with keys
+        that may run Python code."""
+        r = self.random
+        kind = r.randrange(6)
+        letters = "XYZxyz!*-+_I0123456789 "
+        if kind == 0:
+            return "*".join(f"{r.choice('XYZ')}{r.randrange(SIZE + 1)}" for _ in range(r.randrange(5)))
+        if kind == 1:
+            return "".join(r.choice(letters) for _ in range(r.randrange(10)))
+        if kind == 2:
+            return r.choice(["+", "-"]) + "".join(r.choice("_XYZ") for _ in range(r.randrange(SIZE + 2)))
+        keys = [r.randrange(SIZE) if r.random() < 0.6 else self.value(depth) for _ in range(r.randrange(4))]
+        paulis = {}
+        for key in keys:
+            try:
+                paulis[key] = r.choice(["X", "Y", "Z", "Q", 1, ""])
+            except TypeError:  # unhashable
+                pass
+        if kind == 3:
+            return (r.choice([1, -1, 2, True, "1"]), paulis)
+        if kind == 4:
+            return paulis
+        return self.value(depth)
+
+    def instrument_value(self, name, depth):
+        r = self.random
+        if r.random() < 0.25:
+            return self.value(depth)
+        if name in ("qubit", "a", "b"):
+            return r.randrange(SIZE)
+        if name == "p":
+            return r.choice([0.0, 0.3, 1.0, 1, r.random()])
+        if name == "result":
+            return r.choice([0, 1, True, self.ordavine.MeasurementResult.MinusOne])
+        if name == "pauli":
+            return self.pauli(depth)
+        if name == "other":
+            return r.choice([self.sim, self.ordavine.Ordavine(r.randrange(4)), self.ordavine.Ordavine(SIZE)])
+        # qubits of fidelity: a sequence, None, or a set (refused)
+        qubits = r.sample(range(SIZE), r.randrange(4))
+        return r.choice([qubits, tuple(qubits), None, set(qubits), [IndexSleeps(q) for q in qubits],
+                         [IndexReenters(self, q) for q in qubits] if depth == 0 else qubits])
+
     # ---- calls -----------------------------------------------------------
 
     def arguments(self, method, depth):
@@ -243,7 +300,9 @@ class Fuzzer:
         names = PARAMETERS[method]
         values = []
         for name in names:
-            if name == "qubits":
+            if method in INSTRUMENT:
+                values.append(self.instrument_value(name, depth))
+            elif name == "qubits":
                 values.append(self.index_set(depth) if r.random() < 0.8 else self.value(depth))
             else:
                 values.append(r.randrange(SIZE) if r.random() < 0.5 else self.value(depth))
@@ -264,7 +323,19 @@ class Fuzzer:
         return values, {}
 
     def check_result(self, method, result):
-        if method in SINGLE or method in TWO:
+        if method in INSTRUMENT:
+            expected = {"expectation": (int, {-1, 0, 1}), "fidelity": (float, None)}
+            if method.startswith("postselect"):
+                assert type(result) is float and result in (0.5, 1.0), (method, result)
+            elif method == "measure_pauli":
+                assert type(result).__name__ == "MeasurementResult" and int(result) in (0, 1)
+            elif method in expected:
+                kind, values = expected[method]
+                assert type(result) is kind and (values is None or result in values), (method, result)
+                assert method != "fidelity" or 0.0 <= result <= 1.0
+            else:
+                assert result is None, (method, result)
+        elif method in SINGLE or method in TWO:
             assert result is None, (method, result)
         elif method in MEASURE:
             assert type(result).__name__ == "MeasurementResult" and int(result) in (0, 1)
@@ -289,6 +360,13 @@ class Fuzzer:
         try:
             result = target(*args, **kwargs)
         except ALLOWED:
+            self.outcomes["error"] += 1
+            return
+        except ValueError:
+            # Refused values (a product, a probability, an outcome that
+            # cannot be postselected) come only from the instrument methods.
+            if method not in INSTRUMENT:
+                raise
             self.outcomes["error"] += 1
             return
         except BaseException as error:  # noqa: BLE001

@@ -1,0 +1,302 @@
+#include "binding/graph_import_methods.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/ordavine_object.hpp"
+#include "binding/py_ref.hpp"
+#include "register/graph_import.hpp"
+#include "register/stabilizer_import.hpp"
+
+namespace ordavine::binding {
+namespace {
+
+constexpr Signature<3> kFromGraph{"from_graph", {"nodes", "edges", "vops"}};
+constexpr Signature<1> kFromStabilizers{"from_stabilizers", {"stabilizers"}};
+
+[[noreturn]] void raise_for(PyObject* type, const char* parameter, const std::string& what) {
+  raise(type, std::string("argument '") + parameter + "': " + what);
+}
+
+[[noreturn]] void raise_cast(PyObject* object, const char* target, const char* parameter) {
+  try {
+    raise_cast_error(object, target);
+  } catch (const PythonError&) {
+    raise_conversion_error(parameter);
+  }
+}
+
+// A buffer with its format, shape and strides, released on exit.
+class BufferView {
+ public:
+  BufferView(PyObject* object, const char* target, const char* parameter) {
+    if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) < 0) {
+      PyErr_Clear();
+      raise_cast(object, target, parameter);
+    }
+  }
+  ~BufferView() { PyBuffer_Release(&view_); }
+  BufferView(const BufferView&) = delete;
+  BufferView& operator=(const BufferView&) = delete;
+  const Py_buffer& view() const { return view_; }
+
+ private:
+  Py_buffer view_{};
+};
+
+// The integer layout of a buffer's items, read from its struct format.
+struct ItemFormat {
+  bool integer = false;
+  bool is_signed = false;
+  bool swapped = false;  // the other byte order than this machine's
+};
+
+ItemFormat item_format(const Py_buffer& view) {
+  std::string_view format = view.format == nullptr ? std::string_view("B") : std::string_view(view.format);
+  bool big = std::endian::native == std::endian::big;
+  if (!format.empty() && std::string_view("@=<>!").find(format.front()) != std::string_view::npos) {
+    if (format.front() == '<') big = false;
+    if (format.front() == '>' || format.front() == '!') big = true;
+    format.remove_prefix(1);
+  }
+  ItemFormat item;
+  if (format.size() != 1 || std::string_view("bBhHiIlLqQnN").find(format.front()) == std::string_view::npos) {
+    return item;
+  }
+  const auto size = view.itemsize;
+  item.integer = size == 1 || size == 2 || size == 4 || size == 8;
+  item.is_signed = format.front() >= 'a';
+  item.swapped = big != (std::endian::native == std::endian::big);
+  return item;
+}
+
+// Whether the items lie one after another in C order (checked here: PyPy's
+// C API has no const-correct helper for it).
+bool c_contiguous(const Py_buffer& view) {
+  if (view.strides == nullptr) return true;
+  Py_ssize_t expected = view.itemsize;
+  for (int d = view.ndim; d-- > 0;) {
+    if (view.shape[d] > 1 && view.strides[d] != expected) return false;
+    expected *= view.shape[d];
+  }
+  return true;
+}
+
+std::string format_text(const Py_buffer& view) { return view.format == nullptr ? "B" : view.format; }
+
+std::string shape_text(const Py_buffer& view) {
+  std::string text = "(";
+  for (int d = 0; d < view.ndim; ++d) {
+    if (d > 0) text += ", ";
+    text += std::to_string(view.shape[d]);
+  }
+  return text + (view.ndim == 1 ? ",)" : ")");
+}
+
+// Item i of the flat pairs, read through the strides.
+template <class Index>
+Index read_item(const Py_buffer& view, std::size_t i, bool swapped) {
+  const auto* base = static_cast<const char*>(view.buf);
+  const auto index = static_cast<Py_ssize_t>(i);
+  const Py_ssize_t offset = view.strides == nullptr ? index * view.itemsize
+                            : view.ndim == 1       ? index * view.strides[0]
+                                                   : (index / 2) * view.strides[0] + (index % 2) * view.strides[1];
+  unsigned char bytes[sizeof(Index)];
+  std::memcpy(bytes, base + offset, sizeof(Index));
+  if (swapped) std::reverse(bytes, bytes + sizeof(Index));
+  Index value;
+  std::memcpy(&value, bytes, sizeof(Index));
+  return value;
+}
+
+template <class Index>
+Register from_edge_buffer(std::size_t nodes, const Py_buffer& view, std::size_t ends, bool swapped,
+                          std::optional<std::span<const std::uint8_t>> vops) {
+  const bool in_place = !swapped && c_contiguous(view) &&
+                        reinterpret_cast<std::uintptr_t>(view.buf) % alignof(Index) == 0;
+  if (in_place) {
+    return graph_register<Index>(nodes, std::span<const Index>(static_cast<const Index*>(view.buf), ends), vops);
+  }
+  std::vector<Index> copied(ends);
+  for (std::size_t i = 0; i < ends; ++i) copied[i] = read_item<Index>(view, i, swapped);
+  return graph_register<Index>(nodes, std::span<const Index>(copied), vops);
+}
+
+Register from_buffer(std::size_t nodes, PyObject* edges, std::optional<std::span<const std::uint8_t>> vops) {
+  const BufferView buffer(edges, "buffer", kFromGraph.parameters[1]);
+  const Py_buffer& view = buffer.view();
+  const ItemFormat item = item_format(view);
+  if (!item.integer) {
+    raise_for(PyExc_TypeError, kFromGraph.parameters[1],
+              "a buffer of integers is needed, not one of format '" + format_text(view) + "'");
+  }
+  std::size_t ends = 0;
+  if (view.ndim == 1) {
+    ends = static_cast<std::size_t>(view.shape[0]);
+    if (ends % 2 != 0) {
+      throw InvalidInput("invalid graph: a flat edge buffer holds pairs, but this one has " +
+                         std::to_string(ends) + " entries");
+    }
+  } else if (view.ndim == 2 && view.shape[1] == 2) {
+    ends = 2 * static_cast<std::size_t>(view.shape[0]);
+  } else {
+    throw InvalidInput("invalid graph: an edge array has shape (m, 2) or (2m,), not " + shape_text(view));
+  }
+  switch (view.itemsize * (item.is_signed ? -1 : 1)) {
+    case -1: return from_edge_buffer<std::int8_t>(nodes, view, ends, item.swapped, vops);
+    case 1: return from_edge_buffer<std::uint8_t>(nodes, view, ends, item.swapped, vops);
+    case -2: return from_edge_buffer<std::int16_t>(nodes, view, ends, item.swapped, vops);
+    case 2: return from_edge_buffer<std::uint16_t>(nodes, view, ends, item.swapped, vops);
+    case -4: return from_edge_buffer<std::int32_t>(nodes, view, ends, item.swapped, vops);
+    case 4: return from_edge_buffer<std::uint32_t>(nodes, view, ends, item.swapped, vops);
+    case -8: return from_edge_buffer<std::int64_t>(nodes, view, ends, item.swapped, vops);
+    default: return from_edge_buffer<std::uint64_t>(nodes, view, ends, item.swapped, vops);
+  }
+}
+
+std::string text_of_object(PyObject* object) {
+  PyRef text(check(PyObject_Str(object)));
+  return check(PyUnicode_AsUTF8(text.get()));
+}
+
+// One end of a pair from an iterable: an int or an object with __index__.
+// Negative values go to the core, which refuses them with the rest; a
+// value no 64-bit integer holds is refused here.
+std::int64_t read_end(PyObject* value, std::size_t edge, PyObject* pair[2], std::size_t count) {
+  PyRef integer;
+  if (PyLong_Check(value)) {
+    integer = PyRef::borrow(value);
+  } else {
+    integer = PyRef(PyNumber_Index(value));
+    if (!integer) {
+      resume_panic_if_raised();
+      raise_conversion_error(kFromGraph.parameters[1]);
+    }
+  }
+  int overflow = 0;
+  const long long read = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
+  if (read == -1 && overflow == 0 && PyErr_Occurred()) throw PythonError{};
+  if (overflow != 0) refuse_edge_end(edge, text_of_object(pair[0]), text_of_object(pair[1]), count);
+  return read;
+}
+
+Register from_iterable(std::size_t nodes, PyObject* edges, std::optional<std::span<const std::uint8_t>> vops) {
+  const NestingGuard nesting;  // iteration and __index__ may call into the module
+  PyRef iterator(PyObject_GetIter(edges));
+  if (!iterator) {
+    resume_panic_if_raised();
+    raise_conversion_error(kFromGraph.parameters[1]);
+  }
+  std::vector<std::int64_t> ends;
+  std::size_t edge = 0;
+  while (PyRef item{PyIter_Next(iterator.get())}) {
+    PyRef pair(PySequence_Fast(item.get(), ""));
+    if (!pair) {
+      PyErr_Clear();
+      raise_for(PyExc_TypeError, kFromGraph.parameters[1],
+                "edge " + std::to_string(edge) + " is a '" + qualified_name(Py_TYPE(item.get())) +
+                    "', not a pair of qubits");
+    }
+    if (PySequence_Fast_GET_SIZE(pair.get()) != 2) {
+      throw InvalidInput("invalid graph: edge " + std::to_string(edge) + " has " +
+                         std::to_string(PySequence_Fast_GET_SIZE(pair.get())) + " entries, not 2");
+    }
+    PyObject* both[2] = {PySequence_Fast_GET_ITEM(pair.get(), 0), PySequence_Fast_GET_ITEM(pair.get(), 1)};
+    PyRef held[2] = {PyRef::borrow(both[0]), PyRef::borrow(both[1])};
+    const std::int64_t a = read_end(both[0], edge, both, nodes);
+    const std::int64_t b = read_end(both[1], edge, both, nodes);
+    ends.push_back(a);
+    ends.push_back(b);
+    ++edge;
+  }
+  if (PyErr_Occurred()) {
+    resume_panic_if_raised();
+    throw PythonError{};
+  }
+  return graph_register<std::int64_t>(nodes, std::span<const std::int64_t>(ends), vops);
+}
+
+// The VOP bytes: any buffer of single-byte items.
+std::vector<std::uint8_t> read_vops(PyObject* object) {
+  const BufferView buffer(object, "bytes", kFromGraph.parameters[2]);
+  const Py_buffer& view = buffer.view();
+  const ItemFormat item = item_format(view);
+  const std::string format = format_text(view);
+  if (view.itemsize != 1 || (!item.integer && format != "c")) {
+    raise_for(PyExc_TypeError, kFromGraph.parameters[2],
+              "a buffer of bytes is needed, not one of format '" + format + "'");
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(view.len));
+  const auto* base = static_cast<const std::uint8_t*>(view.buf);
+  if (c_contiguous(view)) {
+    std::copy(base, base + view.len, bytes.begin());
+  } else if (view.ndim == 1 && view.strides != nullptr) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = base[static_cast<Py_ssize_t>(i) * view.strides[0]];
+  } else {
+    raise_for(PyExc_TypeError, kFromGraph.parameters[2], "a contiguous buffer of bytes is needed");
+  }
+  return bytes;
+}
+
+}  // namespace
+
+PyObject* from_graph_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return entry_point([&]() -> PyObject* {
+    const auto slots = match_arguments(kFromGraph, 2, args, nargs, kwnames);
+    const std::size_t nodes = to_index(slots[0], kFromGraph.parameters[0]);
+    std::vector<std::uint8_t> vop_bytes;
+    std::optional<std::span<const std::uint8_t>> vops;
+    if (slots[2] != nullptr && slots[2] != Py_None) {
+      vop_bytes = read_vops(slots[2]);
+      vops = std::span<const std::uint8_t>(vop_bytes);
+    }
+    PyObject* edges = slots[1];
+    Register reg = PyObject_CheckBuffer(edges) ? from_buffer(nodes, edges, vops) : from_iterable(nodes, edges, vops);
+    return new_ordavine(ordavine_type(), std::move(reg));
+  });
+}
+
+PyObject* from_stabilizers_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return entry_point([&]() -> PyObject* {
+    const auto slots = match_arguments(kFromStabilizers, args, nargs, kwnames);
+    const char* parameter = kFromStabilizers.parameters[0];
+    PyObject* given = slots[0];
+    if (PyUnicode_Check(given) || PyBytes_Check(given)) {
+      raise_for(PyExc_TypeError, parameter,
+                "a sequence of generators is needed (one str per qubit), not one '" +
+                    qualified_name(Py_TYPE(given)) + "'");
+    }
+    PyRef items;
+    {
+      const NestingGuard nesting;  // iterating may run Python code
+      items = PyRef(PySequence_Fast(given, ""));
+    }
+    if (!items) {
+      resume_panic_if_raised();
+      PyErr_Clear();
+      raise_cast(given, "Sequence[str]", parameter);
+    }
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+    std::vector<std::string_view> texts(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
+      if (!PyUnicode_Check(item)) {
+        raise_for(PyExc_TypeError, parameter,
+                  "generator " + std::to_string(i) + " is a '" + qualified_name(Py_TYPE(item)) + "', not a 'str'");
+      }
+      Py_ssize_t length = 0;
+      const char* text = check(PyUnicode_AsUTF8AndSize(item, &length));
+      texts[static_cast<std::size_t>(i)] = std::string_view(text, static_cast<std::size_t>(length));
+    }
+    return new_ordavine(ordavine_type(), register_from_stabilizers(texts));
+  });
+}
+
+}  // namespace ordavine::binding

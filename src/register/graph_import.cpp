@@ -1,0 +1,127 @@
+#include "register/graph_import.hpp"
+
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+#include "register/failure.hpp"
+
+namespace ordavine {
+namespace {
+
+constexpr std::size_t kVopCount = 24;
+
+[[noreturn]] void refuse(const std::string& what) { throw InvalidInput("invalid graph: " + what); }
+
+std::string text_of(std::uint64_t value) { return std::to_string(value); }
+
+template <class Index>
+std::string text_of_end(Index value) {
+  if constexpr (std::is_signed_v<Index>) {
+    return std::to_string(static_cast<long long>(value));
+  } else {
+    return std::to_string(static_cast<unsigned long long>(value));
+  }
+}
+
+template <class Index>
+bool is_qubit(Index value, std::size_t count) {
+  if constexpr (std::is_signed_v<Index>) {
+    if (value < 0) return false;
+  }
+  return static_cast<std::uint64_t>(value) < count;
+}
+
+void check_vops(std::size_t count, std::span<const std::uint8_t> vops) {
+  if (vops.size() != count) {
+    refuse("vops has " + text_of(vops.size()) + " bytes for " + text_of(count) + " nodes");
+  }
+  for (std::size_t q = 0; q < vops.size(); ++q) {
+    if (vops[q] >= kVopCount) refuse("VOP " + text_of(vops[q]) + " of qubit " + text_of(q) + " is not below 24");
+  }
+}
+
+// Called once a list is known to hold a qubit twice: finds the first edge
+// that repeats an earlier one (in either orientation) and refuses it.
+template <class Index>
+[[noreturn]] void refuse_first_repeat(std::span<const Index> ends) {
+  std::unordered_map<std::uint64_t, std::size_t> first_seen;
+  for (std::size_t i = 0; 2 * i < ends.size(); ++i) {
+    const auto a = static_cast<std::uint64_t>(ends[2 * i]);
+    const auto b = static_cast<std::uint64_t>(ends[2 * i + 1]);
+    const std::uint64_t key = a < b ? (a << 32 | b) : (b << 32 | a);
+    const auto [at, inserted] = first_seen.try_emplace(key, i);
+    if (!inserted) {
+      const std::size_t j = at->second;
+      refuse("edge " + text_of(i) + " is (" + text_of(a) + ", " + text_of(b) + "), which repeats edge " +
+             text_of(j) + " (" + text_of_end(ends[2 * j]) + ", " + text_of_end(ends[2 * j + 1]) + ")");
+    }
+  }
+  fail("a neighbour list holds a qubit twice, but no edge is given twice");
+}
+
+}  // namespace
+
+void refuse_edge_end(std::size_t edge, const std::string& a, const std::string& b, std::size_t count) {
+  refuse("edge " + text_of(edge) + " is (" + a + ", " + b + "), but " +
+         (count == 0 ? std::string("there are no qubits")
+                     : "qubits are numbered 0 to " + text_of(count - 1)));
+}
+
+template <class Index>
+Register graph_register(std::size_t count, std::span<const Index> ends,
+                        std::optional<std::span<const std::uint8_t>> vops) {
+  if (ends.size() % 2 != 0) fail("an edge buffer with an odd number of ends");
+  if (vops) check_vops(count, *vops);
+  Register reg(count);
+  for (Qubit q = 0; q < count; ++q) reg[q].vop = vops ? (*vops)[q] : vop::identity;
+
+  // One pass appends every edge to both lists, checking it first.  Lists of
+  // up to four entries stay inside their nodes; longer ones grow by
+  // doubling.  A refusal drops the half-built register.
+  const std::size_t edges = ends.size() / 2;
+  for (std::size_t i = 0; i < edges; ++i) {
+    const Index a = ends[2 * i], b = ends[2 * i + 1];
+    if (!is_qubit(a, count) || !is_qubit(b, count)) {
+      refuse_edge_end(i, text_of_end(a), text_of_end(b), count);
+    }
+    if (a == b) refuse("edge " + text_of(i) + " is (" + text_of_end(a) + ", " + text_of_end(b) + "), a self loop");
+    NeighbourList& from_a = reg[static_cast<Qubit>(a)].neighbors;
+    NeighbourList& from_b = reg[static_cast<Qubit>(b)].neighbors;
+    // A list holds every other qubit at most once: a full one that gains
+    // an entry repeats an edge (and could otherwise outgrow its 32 bits).
+    if (from_a.size() >= count - 1 || from_b.size() >= count - 1) {
+      refuse_first_repeat(ends.first(2 * (i + 1)));
+    }
+    from_a.push_back(static_cast<NeighbourList::value_type>(b));
+    from_b.push_back(static_cast<NeighbourList::value_type>(a));
+  }
+
+  // Repeats: a stamp per qubit, the list's owner + 1, finds a qubit met
+  // twice in one list.  Every repeated edge repeats an entry in both of its
+  // lists, so scanning each list once finds them all.
+  std::vector<std::uint32_t> stamp(count, 0);
+  for (Qubit a = 0; a < count; ++a) {
+    const auto owner = static_cast<std::uint32_t>(a + 1);
+    for (const Qubit b : reg[a].neighbors) {
+      if (stamp[b] == owner) refuse_first_repeat(ends);
+      stamp[b] = owner;
+    }
+  }
+  return reg;
+}
+
+#define ORDAVINE_GRAPH_REGISTER(Index)                                                    \
+  template Register graph_register<Index>(std::size_t, std::span<const Index>, \
+                                          std::optional<std::span<const std::uint8_t>>);
+ORDAVINE_GRAPH_REGISTER(std::int8_t)
+ORDAVINE_GRAPH_REGISTER(std::uint8_t)
+ORDAVINE_GRAPH_REGISTER(std::int16_t)
+ORDAVINE_GRAPH_REGISTER(std::uint16_t)
+ORDAVINE_GRAPH_REGISTER(std::int32_t)
+ORDAVINE_GRAPH_REGISTER(std::uint32_t)
+ORDAVINE_GRAPH_REGISTER(std::int64_t)
+ORDAVINE_GRAPH_REGISTER(std::uint64_t)
+#undef ORDAVINE_GRAPH_REGISTER
+
+}  // namespace ordavine
