@@ -25,7 +25,8 @@ using circuit::pauli_of;
 using circuit::value_of;
 
 constexpr std::size_t kBlockWords = kBlockShots / 64;
-constexpr std::size_t kTile = 64;  // entries written out at a time
+constexpr std::size_t kPiece = 64;   // gauge rows drawn at a time
+constexpr std::size_t kFlush = 512;  // record entries written out at a time (a multiple of 64)
 constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
 constexpr std::size_t kMaxBatchBlocks = 16;
 constexpr std::uint64_t kStretchWork = std::uint64_t{1} << 25;
@@ -122,7 +123,7 @@ Plan make_plan(const Program& program) {
       plan.slot[i] = slots.at(program.instructions[i].count);
     }
   }
-  plan.ring_rows = std::bit_ceil(std::max<std::uint64_t>(plan.lookback + 1, kTile));
+  plan.ring_rows = std::bit_ceil(std::max<std::uint64_t>(plan.lookback + 1, kFlush));
   return plan;
 }
 
@@ -140,8 +141,8 @@ class FrameSampler::Engine {
         kernels_(kernels_for(options.width)),
         plan_(make_plan(program)) {
     // Bytes per block of every row a batch keeps.
-    const std::size_t rows = 2 * program.qubit_count + plan_.ring_rows + kTile + plan_.observables.size() + 2 +
-                             (detectors ? kTile : 0);
+    const std::size_t rows = 2 * program.qubit_count + plan_.ring_rows + kPiece + plan_.observables.size() + 2 +
+                             (detectors ? kFlush : 0);
     const std::size_t per_block = rows * kBlockWords * sizeof(Word);
     max_blocks_ = options.batch_blocks != 0
                       ? options.batch_blocks
@@ -206,8 +207,8 @@ class FrameSampler::Engine {
     allocated_words_ = row_words_;
     frames_.resize(2 * program_.qubit_count * row_words_);
     ring_.resize(plan_.ring_rows * row_words_);
-    gauge_.resize(kTile * row_words_);
-    tile_.resize(detectors_ ? kTile * row_words_ : 0);
+    gauge_.resize(kPiece * row_words_);
+    tile_.resize(detectors_ ? kFlush * row_words_ : 0);
     slots_.resize(plan_.observables.size() * row_words_);
     mask_.resize(row_words_);
     chain_.resize(row_words_);
@@ -398,12 +399,13 @@ class FrameSampler::Engine {
     }
   }
 
-  // Targets of a recording instruction are taken in pieces that end where
-  // the record reaches a whole tile, so that a tile of measurement rows is
-  // written out as soon as it is complete, and the ring holds one tile.
+  // Targets of a recording instruction are taken in pieces of at most
+  // kPiece that end where the record reaches a multiple of kFlush, so that
+  // measurement rows are written out as soon as kFlush of them are
+  // complete, and the ring needs to hold no more.
   std::size_t piece_after(std::size_t done, std::size_t count) const {
-    const std::size_t room = kTile - static_cast<std::size_t>(written_ % kTile);
-    return std::min(count - done, room);
+    const std::size_t room = kFlush - static_cast<std::size_t>(written_ % kFlush);
+    return std::min({count - done, room, kPiece});
   }
 
   // Record flips of instruction i's channel for the record rows of targets
@@ -433,14 +435,14 @@ class FrameSampler::Engine {
 
   void recorded_piece_done(std::size_t count) {
     written_ += count;
-    if (!detectors_ && written_ % kTile == 0) flush_measurement_tile(written_ - kTile, kTile);
+    if (!detectors_ && written_ % kFlush == 0) flush_measurement_rows(written_ - kFlush, kFlush);
   }
 
   void measure(std::size_t i, const Instruction& in, std::span<const Target> targets) {
     const auto axis = static_cast<unsigned>(in.detail);
     if (in.code == Opcode::reset) {
       for (std::size_t done = 0; done < targets.size();) {
-        const std::size_t count = std::min(targets.size() - done, kTile);
+        const std::size_t count = std::min(targets.size() - done, kPiece);
         draw_gauges(count);
         kernels_.reset[axis](frames_.data(), row_words_, &targets[done], count, gauge_.data(), nullptr);
         done += count;
@@ -451,7 +453,7 @@ class FrameSampler::Engine {
         in.code == Opcode::measure ? kernels_.measure[axis] : kernels_.measure_reset[axis];
     const std::uint64_t sites = targets.size() * kBlockShots;
     start_sites(i, sites);
-    Word* records[kTile];
+    Word* records[kPiece];
     for (std::size_t done = 0; done < targets.size();) {
       const std::size_t count = piece_after(done, targets.size());
       draw_gauges(count);
@@ -558,10 +560,10 @@ class FrameSampler::Engine {
     }
     sources_.clear();
     for (const Target t : targets) sources_.push_back(looked_back(t));
-    Word* row = tile_.data() + (detected_ % kTile) * row_words_;
+    Word* row = tile_.data() + (detected_ % kFlush) * row_words_;
     kernels_.parity(row, sources_.data(), sources_.size(), row_words_);
     ++detected_;
-    if (detected_ % kTile == 0) flush_detector_tile(detected_ - kTile, kTile);
+    if (detected_ % kFlush == 0) flush_detector_rows(detected_ - kFlush, kFlush);
   }
 
   void observable(std::size_t i, std::span<const Target> targets) {
@@ -582,38 +584,38 @@ class FrameSampler::Engine {
 
   // ---- writing rows out ----------------------------------------------------------------
 
-  void flush_measurement_tile(std::uint64_t entry0, std::size_t entries) {
-    const Word* rows[kTile];
-    for (std::size_t e = 0; e < entries; ++e) rows[e] = record_row(entry0 + e);
-    write_entries(measurements_out_, batch_first_, row_words_, rows, entries, entry0, reference_[entry0 / kTile]);
+  void flush_measurement_rows(std::uint64_t entry0, std::size_t entries) {
+    for (std::size_t e = 0; e < entries; ++e) out_rows_[e] = record_row(entry0 + e);
+    write_entries(measurements_out_, batch_first_, row_words_, out_rows_.data(), entries, entry0,
+                  reference_.data() + entry0 / 64);
   }
 
   void flush_measurements() {
-    const std::size_t rest = static_cast<std::size_t>(written_ % kTile);
-    if (rest != 0) flush_measurement_tile(written_ - rest, rest);
+    const std::size_t rest = static_cast<std::size_t>(written_ % kFlush);
+    if (rest != 0) flush_measurement_rows(written_ - rest, rest);
   }
 
-  void flush_detector_tile(std::uint64_t entry0, std::size_t entries) {
-    const Word* rows[kTile];
-    for (std::size_t e = 0; e < entries; ++e) rows[e] = tile_.data() + e * row_words_;
-    write_entries(detectors_out_, batch_first_, row_words_, rows, entries, entry0, 0);
+  void flush_detector_rows(std::uint64_t entry0, std::size_t entries) {
+    for (std::size_t e = 0; e < entries; ++e) out_rows_[e] = tile_.data() + e * row_words_;
+    write_entries(detectors_out_, batch_first_, row_words_, out_rows_.data(), entries, entry0, nullptr);
   }
 
   void flush_detectors() {
-    const std::size_t rest = static_cast<std::size_t>(detected_ % kTile);
-    if (rest != 0) flush_detector_tile(detected_ - rest, rest);
+    const std::size_t rest = static_cast<std::size_t>(detected_ % kFlush);
+    if (rest != 0) flush_detector_rows(detected_ - rest, rest);
   }
 
-  // Tiles of observables that hold at least one included observable; the
-  // rest of the rows stay zero.
+  // Runs of kFlush observables that hold at least one included observable;
+  // the other rows stay zero.
   void flush_observables() {
     const auto& index = plan_.observables;
     for (std::size_t s = 0; s < index.size();) {
-      const std::uint64_t entry0 = index[s] / kTile * kTile;
-      const std::size_t entries = static_cast<std::size_t>(std::min<std::uint64_t>(kTile, program_.observable_count - entry0));
-      const Word* rows[kTile] = {};
-      for (; s < index.size() && index[s] < entry0 + kTile; ++s) rows[index[s] - entry0] = slot_row(s);
-      write_entries(observables_out_, batch_first_, row_words_, rows, entries, entry0, 0);
+      const std::uint64_t entry0 = index[s] / kFlush * kFlush;
+      const std::size_t entries =
+          static_cast<std::size_t>(std::min<std::uint64_t>(kFlush, program_.observable_count - entry0));
+      std::fill(out_rows_.begin(), out_rows_.end(), nullptr);
+      for (; s < index.size() && index[s] < entry0 + kFlush; ++s) out_rows_[index[s] - entry0] = slot_row(s);
+      write_entries(observables_out_, batch_first_, row_words_, out_rows_.data(), entries, entry0, nullptr);
     }
   }
 
@@ -636,6 +638,7 @@ class FrameSampler::Engine {
   std::vector<BlockStream> gauge_streams_, noise_streams_;
   std::vector<std::uint64_t> next_site_;
   std::vector<const Word*> sources_;
+  std::vector<const Word*> out_rows_ = std::vector<const Word*>(kFlush);
   std::uint64_t written_ = 0;   // record entries so far
   std::uint64_t detected_ = 0;  // detectors so far
   ShotRows measurements_out_, detectors_out_, observables_out_;

@@ -13,6 +13,13 @@ using circuit::value_of;
 
 #define ORDAVINE_INLINE inline __attribute__((always_inline))
 
+// Every helper below is always inlined into an entry point that carries the
+// width's target attribute, so no vector ever crosses a call; clang warns
+// about the ABI of the helpers' vector parameters all the same.
+#ifdef __clang__
+#pragma clang diagnostic ignored "-Wpsabi"
+#endif
+
 // Vectors of Bytes / 8 words.  Without the matching target attribute the
 // compiler splits a wide vector into what the baseline has, so the same
 // body serves every width; the attribute on the entry points below decides

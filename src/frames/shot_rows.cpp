@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+#include <vector>
 
 namespace ordavine::frames {
 namespace {
+
+static_assert(std::endian::native == std::endian::little, "kSpread is laid out for little-endian stores");
 
 // Byte b spread to eight bytes, bit i of b to byte i (0 or 1).
 constexpr std::array<std::uint64_t, 256> kSpread = [] {
@@ -18,12 +22,14 @@ constexpr std::array<std::uint64_t, 256> kSpread = [] {
 
 // Writes the low `entries` bits of `bits` to `out`, one byte each.
 void write_unpacked(std::uint8_t* out, Word bits, std::size_t entries) {
-  std::uint8_t spread[64];
-  for (std::size_t i = 0; i < 8; ++i) {
-    const std::uint64_t v = kSpread[(bits >> (8 * i)) & 0xFF];
-    for (std::size_t j = 0; j < 8; ++j) spread[8 * i + j] = static_cast<std::uint8_t>(v >> (8 * j));
+  if (entries == 64) {  // a whole tile: eight fixed-size stores
+    for (std::size_t i = 0; i < 8; ++i) {
+      const std::uint64_t v = kSpread[(bits >> (8 * i)) & 0xFF];
+      std::memcpy(out + 8 * i, &v, 8);
+    }
+    return;
   }
-  std::memcpy(out, spread, entries);
+  for (std::size_t e = 0; e < entries; ++e) out[e] = static_cast<std::uint8_t>((bits >> e) & 1);
 }
 
 // Writes the low `entries` bits of `bits` to `out`, 8 a byte, the first in bit 0.
@@ -48,23 +54,36 @@ void transpose64(Word* m) {
 }
 
 void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t row_words,
-                   const Word* const* rows, std::size_t entries, std::uint64_t entry0, Word reference) {
+                   const Word* const* rows, std::size_t entries, std::uint64_t entry0, const Word* reference) {
   const std::uint64_t call_end = out.first + out.count;
+  const std::size_t tiles = (entries + 63) / 64;
+  std::vector<Word> tile(64 * tiles);
   for (std::size_t g = 0; g < row_words; ++g) {
     const std::uint64_t group_first = batch_first + 64 * g;
     if (group_first >= call_end) break;
     if (group_first + 64 <= out.first) continue;
-    Word tile[64];
-    for (std::size_t e = 0; e < 64; ++e) tile[e] = e < entries && rows[e] != nullptr ? rows[e][g] : 0;
-    transpose64(tile);
+    for (std::size_t t = 0; t < tiles; ++t) {
+      Word* m = tile.data() + 64 * t;
+      for (std::size_t e = 0; e < 64; ++e) {
+        const std::size_t entry = 64 * t + e;
+        m[e] = entry < entries && rows[entry] != nullptr ? rows[entry][g] : 0;
+      }
+      transpose64(m);
+      if (reference != nullptr) {
+        for (std::size_t i = 0; i < 64; ++i) m[i] ^= reference[t];
+      }
+    }
     const std::uint64_t lo = std::max(group_first, out.first), hi = std::min(group_first + 64, call_end);
     for (std::uint64_t shot = lo; shot < hi; ++shot) {
       std::uint8_t* row = out.data + (shot - out.first) * out.row_bytes;
-      const Word bits = tile[shot - group_first] ^ reference;
-      if (out.packed) {
-        write_packed(row + entry0 / 8, bits, entries);
-      } else {
-        write_unpacked(row + entry0, bits, entries);
+      for (std::size_t t = 0; t < tiles; ++t) {
+        const Word bits = tile[64 * t + (shot - group_first)];
+        const std::size_t count = std::min<std::size_t>(64, entries - 64 * t);
+        if (out.packed) {
+          write_packed(row + (entry0 + 64 * t) / 8, bits, count);
+        } else {
+          write_unpacked(row + entry0 + 64 * t, bits, count);
+        }
       }
     }
   }

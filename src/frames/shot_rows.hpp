@@ -30,13 +30,15 @@ struct ShotRows {
 // of word j.
 void transpose64(Word* m);
 
-// Writes entries entry0 .. entry0 + entries - 1 (entry0 a multiple of 64,
-// entries at most 64) of the shots of a batch whose first shot is
-// `batch_first`, for the shots among them that the call asked for.
-// `rows[e]` is entry entry0 + e's bit row of `row_words` words, or null
-// for a row of zeros; `reference` is XORed into every shot's entries (bit
-// e for entry entry0 + e).
+// Writes entries entry0 .. entry0 + entries - 1 (entry0 a multiple of 64)
+// of the shots of a batch whose first shot is `batch_first`, for the shots
+// among them that the call asked for.  `rows[e]` is entry entry0 + e's bit
+// row of `row_words` words, or null for a row of zeros; `reference` holds
+// (entries + 63) / 64 words XORed into every shot's entries (bit e % 64
+// of word e / 64 for entry entry0 + e), or is null.  Each shot's entries
+// are written in one pass, so a call with more entries touches each row
+// fewer times.
 void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t row_words,
-                   const Word* const* rows, std::size_t entries, std::uint64_t entry0, Word reference);
+                   const Word* const* rows, std::size_t entries, std::uint64_t entry0, const Word* reference);
 
 }  // namespace ordavine::frames

@@ -300,35 +300,38 @@ TEST(ShotRows, TilesLandInEachShotsRowPackedOrNot) {
   for (std::size_t i = 0; i < 64; ++i)
     for (std::size_t j = 0; j < 64; ++j) ASSERT_EQ((t[j] >> i) & 1, (m[i] >> j) & 1);
 
-  // 40 entries at entry0 = 64 of a two-word batch starting at shot 512, for
-  // the call's shots 530 .. 599.
-  const std::size_t row_words = 2, entries = 40;
+  // 150 entries (three tiles, the last partial) at entry0 = 64 of a
+  // two-word batch starting at shot 512, for the call's shots 530 .. 599.
+  const std::size_t row_words = 2, entries = 150, width = 64 + entries + 10;
   const std::vector<Word> rows_data = random_words(entries * row_words, 5);
-  std::vector<const Word*> rows(64, nullptr);
+  std::vector<const Word*> rows(entries, nullptr);
   for (std::size_t e = 0; e < entries; ++e) rows[e] = e == 7 ? nullptr : rows_data.data() + e * row_words;
-  const Word reference = 0x5A5A5A5A5A5Aull;
+  const std::vector<Word> reference = random_words(3, 6);
   for (const bool packed : {false, true}) {
-    const std::size_t row_bytes = ShotRows::bytes_for(104, packed);
+    const std::size_t row_bytes = ShotRows::bytes_for(width, packed);
     std::vector<std::uint8_t> out(70 * row_bytes, 0xEE);
     const ShotRows target{out.data(), 530, 70, row_bytes, packed};
-    write_entries(target, 512, row_words, rows.data(), entries, 64, reference);
+    write_entries(target, 512, row_words, rows.data(), entries, 64, reference.data());
     for (std::uint64_t shot = 530; shot < 600; ++shot) {
       const std::size_t lane = shot - 512;
+      const std::uint8_t* row = out.data() + (shot - 530) * row_bytes;
       for (std::size_t e = 0; e < entries; ++e) {
-        const bool value = (rows[e] != nullptr && bit(rows[e], lane)) != (((reference >> e) & 1) != 0);
+        const bool value = (rows[e] != nullptr && bit(rows[e], lane)) != (((reference[e / 64] >> (e % 64)) & 1) != 0);
         const std::size_t entry = 64 + e;
-        const std::uint8_t* row = out.data() + (shot - 530) * row_bytes;
         const bool got = packed ? ((row[entry / 8] >> (entry % 8)) & 1) != 0 : row[entry] != 0;
         ASSERT_EQ(got, value) << "packed " << packed << " shot " << shot << " entry " << entry;
         if (!packed) {
           ASSERT_LE(row[entry], 1);
         }
       }
+      // Bytes outside the entries are left alone: unpacked bytes 64 .. 213
+      // are written, packed bytes 8 .. 26 (the last with 2 padding bits of 0).
+      ASSERT_EQ(row[packed ? 7 : 63], 0xEE);
+      ASSERT_EQ(row[packed ? 27 : 214], 0xEE);
+      if (packed) {
+        ASSERT_EQ(row[26] >> 6, 0);
+      }
     }
-    // Bytes outside the tile are left alone: a tile of 40 entries at entry
-    // 64 writes bytes 64 .. 103, or packed bytes 8 .. 12.
-    EXPECT_EQ(out[packed ? 7 : 63], 0xEE);
-    EXPECT_EQ(out[packed ? 13 : 104], 0xEE);
   }
 }
 
