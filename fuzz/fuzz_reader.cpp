@@ -11,7 +11,10 @@
 //   - every record, detector and observable byte is 0 or 1, and the two
 //     runs agree bit for bit and leave identical registers;
 //   - the graph keeps its invariants: symmetric adjacency, no self-loops,
-//     no duplicates, every VOP below 24.
+//     no duplicates, every VOP below 24;
+//   - the noiseless reference run draws nothing and writes bits only;
+//   - detector shots either run or refuse an observable whose Pauli
+//     product has no fixed value, with a message that names its line.
 // Any disagreement aborts, which libFuzzer reports as a crash with the input.
 #include <algorithm>
 #include <cstdio>
@@ -85,10 +88,25 @@ void run_and_check(const Program& program) {
   }
   check_graph(first);
 
+  Register reference(program.qubit_count);
+  std::vector<std::uint8_t> r(program.measurement_count);
+  run_reference(program, reference, {r});
+  if (!all_bits(r)) fuzz_fail("a reference record byte other than 0 or 1");
+  check_graph(reference);
+
   ShotSampler sampler(program, key, true);
   std::vector<std::uint8_t> detectors(2 * sampler.detector_width()),
       observables(2 * sampler.observable_width());
-  sampler.run_shots(0, 2, {}, detectors, observables);
+  try {
+    sampler.run_shots(0, 2, {}, detectors, observables);
+  } catch (const InvalidInput& refused) {
+    unsigned long long line = 0;
+    if (std::sscanf(refused.what(), "line %llu: OBSERVABLE_INCLUDE(", &line) != 1 || line == 0) {
+      std::fprintf(stderr, "message: %s\n", refused.what());
+      fuzz_fail("a refused run without the observable's line");
+    }
+    return;
+  }
   if (!all_bits(detectors) || !all_bits(observables)) fuzz_fail("a detector byte other than 0 or 1");
 }
 

@@ -3,10 +3,12 @@
 #   1. the unit tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (g++), run with ctest;
 #   2. a bounded libFuzzer run (clang) of fuzz/fuzz_register.cpp, starting from
-#      the committed seed corpus in fuzz/corpus, then shorter runs on the two
+#      the committed seed corpus in fuzz/corpus, then shorter runs on the
 #      untrusted-input surfaces: fuzz/fuzz_from_bytes.cpp (loading saved
 #      registers, from fuzz/corpus_from_bytes) and fuzz/fuzz_reader.cpp
-#      (circuit text, from fuzz/corpus_reader).
+#      (circuit text, from fuzz/corpus_reader), and fuzz/fuzz_frames.cpp
+#      (the frame sampler on the texts the reader accepts, from the same
+#      corpus).
 # Optionally (--python-asan, or HARDENING_PYTHON_ASAN=1):
 #   3. the Python test suite against a sanitized build of the module.
 #
@@ -14,6 +16,7 @@
 #   FUZZ_SECONDS   length of the fuzzing run of the register core (default 60)
 #   FUZZ_FROM_BYTES_SECONDS  length of the saved-register fuzzing run (default 30)
 #   FUZZ_READER_SECONDS  length of the circuit reader's fuzzing run (default 30)
+#   FUZZ_FRAMES_SECONDS  length of the frame sampler's fuzzing run (default 30)
 #   FUZZ_OOM       allocation failure injection in the fuzzer: 0, 1 (default), strict
 #   JOBS           parallel build jobs (default 2)
 #
@@ -27,6 +30,7 @@ JOBS=${JOBS:-2}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 FUZZ_FROM_BYTES_SECONDS=${FUZZ_FROM_BYTES_SECONDS:-30}
 FUZZ_READER_SECONDS=${FUZZ_READER_SECONDS:-30}
+FUZZ_FRAMES_SECONDS=${FUZZ_FRAMES_SECONDS:-30}
 FUZZ_OOM=${FUZZ_OOM:-1}
 PYTHON_ASAN=${HARDENING_PYTHON_ASAN:-0}
 for argument in "$@"; do
@@ -118,7 +122,7 @@ t0=$SECONDS
 quietly fuzz-configure env CXX="$CLANGXX" cmake -S . -B "$BUILD/fuzz" -G Ninja \
   -DORDAVINE_SANITIZE=ON -DORDAVINE_BUILD_FUZZ=ON -DORDAVINE_BUILD_MODULE=OFF \
   -DORDAVINE_BUILD_TESTS=OFF
-quietly fuzz-build cmake --build "$BUILD/fuzz" -j "$JOBS" --target ordavine_fuzz ordavine_fuzz_from_bytes ordavine_fuzz_reader
+quietly fuzz-build cmake --build "$BUILD/fuzz" -j "$JOBS" --target ordavine_fuzz ordavine_fuzz_from_bytes ordavine_fuzz_reader ordavine_fuzz_frames
 # New inputs go to a scratch folder; the committed corpus is only read.
 WORK_CORPUS=$BUILD/fuzz-corpus
 ARTIFACTS=$BUILD/fuzz-artifacts
@@ -185,6 +189,8 @@ fuzz_input_surface ordavine_fuzz_from_bytes "$FUZZ_FROM_BYTES_SECONDS" fuzz/corp
   "loading saved registers"
 fuzz_input_surface ordavine_fuzz_reader "$FUZZ_READER_SECONDS" fuzz/corpus_reader \
   "the circuit reader"
+fuzz_input_surface ordavine_fuzz_frames "$FUZZ_FRAMES_SECONDS" fuzz/corpus_reader \
+  "the frame sampler"
 
 # --- 3. Python tests against the sanitized module (optional) -----------------------
 
