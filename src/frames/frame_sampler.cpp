@@ -144,9 +144,12 @@ class FrameSampler::Engine {
     const std::size_t rows = 2 * program.qubit_count + plan_.ring_rows + kPiece + plan_.observables.size() + 2 +
                              (detectors ? kFlush : 0);
     const std::size_t per_block = rows * kBlockWords * sizeof(Word);
-    max_blocks_ = options.batch_blocks != 0
-                      ? options.batch_blocks
-                      : std::clamp<std::size_t>(kBatchBytes / std::max<std::size_t>(per_block, 1), 1, kMaxBatchBlocks);
+    // Rows are whole multiples of kRowQuantum words (two blocks): a batch of
+    // one block would carry a second one's words for nothing.
+    constexpr std::size_t kBlocksPerQuantum = kRowQuantum / kBlockWords;
+    const std::size_t fit = kBatchBytes / std::max<std::size_t>(per_block, 1) / kBlocksPerQuantum * kBlocksPerQuantum;
+    max_blocks_ = options.batch_blocks != 0 ? options.batch_blocks
+                                            : std::clamp<std::size_t>(fit, kBlocksPerQuantum, kMaxBatchBlocks);
   }
 
   std::size_t measurement_bytes() const {

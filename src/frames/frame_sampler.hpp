@@ -51,7 +51,8 @@ inline constexpr std::uint64_t kBlockShots = 256;
 struct SamplerOptions {
   VectorWidth width = widest_width();
   // At most this many blocks side by side; 0 for the sampler's own choice
-  // (as many as keep a batch's rows within about a megabyte).
+  // (as many as keep a batch's rows within about a megabyte, in pairs: at
+  // least two, at most sixteen).
   std::size_t batch_blocks = 0;
 };
 
