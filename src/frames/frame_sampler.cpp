@@ -177,6 +177,7 @@ class FrameSampler::Engine {
       fail("shot rows sized differently from the program");
     }
     if (count == 0) return;
+    if (count - 1 > ~std::uint64_t{0} - first) fail("shot numbers past 2^64 - 1");
     if (!detectors_) make_reference();
     measurements_out_ = {outputs.measurements.data(), first, count, measurement_bytes(), packed_};
     detectors_out_ = {outputs.detectors.data(), first, count, detector_bytes(), packed_};

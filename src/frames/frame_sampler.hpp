@@ -84,7 +84,7 @@ class FrameSampler {
   // that a caller can look at signals between stretches.
   std::uint64_t stretch_end(std::uint64_t first, std::uint64_t end) const;
 
-  // Runs shots first .. first + count - 1 into their rows.  A record of
+  // Runs shots first .. first + count - 1 (at most 2^64 - 1) into their rows.  A record of
   // measurements needs the reference run first: it is made on the first
   // call that needs it (on a register of program.qubit_count qubits).
   void run_shots(std::uint64_t first, std::uint64_t count, SampleOutputs outputs);

@@ -55,13 +55,15 @@ void transpose64(Word* m) {
 
 void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t row_words,
                    const Word* const* rows, std::size_t entries, std::uint64_t entry0, const Word* reference) {
+  // The call's shots as lanes of the batch, [begin, end): offsets from the
+  // batch's first shot, which stay small where shot numbers near 2^64
+  // would overflow (a batch's padding lanes may lie past the last shot).
   const std::uint64_t call_end = out.first + out.count;
+  const std::uint64_t begin = out.first > batch_first ? out.first - batch_first : 0;
+  const std::uint64_t end = std::min<std::uint64_t>(call_end - batch_first, 64 * row_words);
   const std::size_t tiles = (entries + 63) / 64;
   std::vector<Word> tile(64 * tiles);
-  for (std::size_t g = 0; g < row_words; ++g) {
-    const std::uint64_t group_first = batch_first + 64 * g;
-    if (group_first >= call_end) break;
-    if (group_first + 64 <= out.first) continue;
+  for (std::size_t g = begin / 64; 64 * g < end; ++g) {
     for (std::size_t t = 0; t < tiles; ++t) {
       Word* m = tile.data() + 64 * t;
       for (std::size_t e = 0; e < 64; ++e) {
@@ -73,11 +75,13 @@ void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t r
         for (std::size_t i = 0; i < 64; ++i) m[i] ^= reference[t];
       }
     }
-    const std::uint64_t lo = std::max(group_first, out.first), hi = std::min(group_first + 64, call_end);
-    for (std::uint64_t shot = lo; shot < hi; ++shot) {
-      std::uint8_t* row = out.data + (shot - out.first) * out.row_bytes;
+    const std::uint64_t lo = std::max<std::uint64_t>(64 * g, begin), hi = std::min<std::uint64_t>(64 * g + 64, end);
+    for (std::uint64_t lane = lo; lane < hi; ++lane) {
+      // batch_first + lane - out.first is the row's index; modulo 2^64 the
+      // sum is exact, since the result lies in [0, count).
+      std::uint8_t* row = out.data + (batch_first + lane - out.first) * out.row_bytes;
       for (std::size_t t = 0; t < tiles; ++t) {
-        const Word bits = tile[64 * t + (shot - group_first)];
+        const Word bits = tile[64 * t + (lane - 64 * g)];
         const std::size_t count = std::min<std::size_t>(64, entries - 64 * t);
         if (out.packed) {
           write_packed(row + (entry0 + 64 * t) / 8, bits, count);
