@@ -356,6 +356,17 @@ def test_any_split_into_calls_gives_the_rows_of_one_call(bit_packed, first_shot)
     assert ordavine.sample(SPLIT_TEXT, 323, seed=8, first_shot=first_shot, bit_packed=bit_packed) != whole
 
 
+def test_the_last_shot_numbers_split_and_write_every_row():
+    text = "H 0\nM 0\nMPAD 1"
+    first = 2**64 - 300  # up to shot 2**64 - 2: first_shot + shots stays below 2**64
+    whole = ordavine.sample(text, 299, seed=4, first_shot=first)
+    parts = ordavine.sample(text, 100, seed=4, first_shot=first) + ordavine.sample(text, 199, seed=4,
+                                                                                  first_shot=first + 100)
+    assert parts == whole
+    assert whole[1::2] == b"\x01" * 299  # every row written
+    assert 0 < sum(whole[0::2]) < 299
+
+
 def pack(rows, shots):
     """Rows of 0/1 bytes packed 8 a byte, little-endian bit order, padded."""
     width = len(rows) // shots if shots else 0
