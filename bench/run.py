@@ -1007,7 +1007,7 @@ def main(argv=None):
     parser.add_argument("--mem-limit-gb", type=float, default=8.0,
                         help="address-space limit of each child (default 8)")
     parser.add_argument("--only", help="comma-separated workloads: percall,cluster1d,"
-                        "cluster2d,cluster2d_rows,ghz,random,peek,export,saved_state,circuits,sweeps")
+                        "cluster2d,cluster2d_rows,ghz,random,peek,export,saved_state,circuits,frames,sweeps")
     parser.add_argument("--also", action="append", metavar="LABEL=PYTHON",
                         help="also run ordavine under this interpreter (another build, "
                         "for instance a baseline commit), labelled LABEL; repeatable")
@@ -1101,6 +1101,13 @@ def main(argv=None):
                        + (["--%s" % mode] if mode != "full" else []) + ["--python=" + p for p in pythons],
                        check=True, stdout=subprocess.DEVNULL)
         with open(report, "a") as f, open(report + ".circuits") as section:
+            f.write("\n" + section.read())
+    if not args.report_only and (not args.only or "frames" in args.only.split(",")):
+        # Many shots as Pauli frames against Stim's samplers (bench/frames.py).
+        subprocess.run([sys.executable, os.path.join(HERE, "frames.py"), "--out", report + ".frames"]
+                       + (["--%s" % mode] if mode != "full" else []),
+                       check=True, stdout=subprocess.DEVNULL)
+        with open(report, "a") as f, open(report + ".frames") as section:
             f.write("\n" + section.read())
     have_sweeps = sweeps.write_plot(os.path.join(args.out, "sweeps.png"), Table(results), runners,
                                     meta["budget"], meta["date"])

@@ -3,10 +3,11 @@
 The circuit is a noisy distance-d repetition-code memory in the circuit
 text format.  The shots are cut into batches; batch b samples shots
 first_shot .. first_shot + count - 1 on some worker, and the gathered rows
-are one numpy array.  Shot k always draws from the same seeded stream,
-whichever worker runs it, so the array must equal what one process gets
-from a single `ordavine.sample` call with the same seed: the example
-checks that.
+are one numpy array.  A shot's bits depend only on the seed and its shot
+number (its block of 256 shots draws from streams of its own), whichever
+worker runs it and wherever a batch starts, so the array must equal what
+one process gets from a single `ordavine.sample` call with the same seed:
+the example checks that.
 
 By default a LocalCluster of worker processes is started; `--scheduler`
 connects to a running cluster instead (every worker needs ordavine).

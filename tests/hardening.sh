@@ -3,12 +3,13 @@
 #   1. the unit tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (g++), run with ctest;
 #   2. a bounded libFuzzer run (clang) of fuzz/fuzz_register.cpp, starting from
-#      the committed seed corpus in fuzz/corpus, then shorter runs on the two
+#      the committed seed corpus in fuzz/corpus, then shorter runs on the
 #      untrusted-input surfaces: fuzz/fuzz_from_bytes.cpp (loading saved
 #      registers, from fuzz/corpus_from_bytes), fuzz/fuzz_reader.cpp
-#      (circuit text, from fuzz/corpus_reader) and fuzz/fuzz_instrument.cpp
+#      (circuit text, from fuzz/corpus_reader), fuzz/fuzz_instrument.cpp
 #      (Pauli product text, stabilizer text and graphs, from
-#      fuzz/corpus_instrument).
+#      fuzz/corpus_instrument) and fuzz/fuzz_frames.cpp (the frame sampler
+#      on the texts the reader accepts, from fuzz/corpus_reader).
 # Optionally (--python-asan, or HARDENING_PYTHON_ASAN=1):
 #   3. the Python test suite against a sanitized build of the module.
 #
@@ -17,6 +18,7 @@
 #   FUZZ_FROM_BYTES_SECONDS  length of the saved-register fuzzing run (default 30)
 #   FUZZ_READER_SECONDS  length of the circuit reader's fuzzing run (default 30)
 #   FUZZ_INSTRUMENT_SECONDS  length of the product/stabilizer/graph input run (default 30)
+#   FUZZ_FRAMES_SECONDS  length of the frame sampler's fuzzing run (default 30)
 #   FUZZ_OOM       allocation failure injection in the fuzzer: 0, 1 (default), strict
 #   JOBS           parallel build jobs (default 2)
 #
@@ -31,6 +33,7 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 FUZZ_FROM_BYTES_SECONDS=${FUZZ_FROM_BYTES_SECONDS:-30}
 FUZZ_READER_SECONDS=${FUZZ_READER_SECONDS:-30}
 FUZZ_INSTRUMENT_SECONDS=${FUZZ_INSTRUMENT_SECONDS:-30}
+FUZZ_FRAMES_SECONDS=${FUZZ_FRAMES_SECONDS:-30}
 FUZZ_OOM=${FUZZ_OOM:-1}
 PYTHON_ASAN=${HARDENING_PYTHON_ASAN:-0}
 for argument in "$@"; do
@@ -122,7 +125,7 @@ t0=$SECONDS
 quietly fuzz-configure env CXX="$CLANGXX" cmake -S . -B "$BUILD/fuzz" -G Ninja \
   -DORDAVINE_SANITIZE=ON -DORDAVINE_BUILD_FUZZ=ON -DORDAVINE_BUILD_MODULE=OFF \
   -DORDAVINE_BUILD_TESTS=OFF
-quietly fuzz-build cmake --build "$BUILD/fuzz" -j "$JOBS" --target ordavine_fuzz ordavine_fuzz_from_bytes ordavine_fuzz_reader ordavine_fuzz_instrument
+quietly fuzz-build cmake --build "$BUILD/fuzz" -j "$JOBS" --target ordavine_fuzz ordavine_fuzz_from_bytes ordavine_fuzz_reader ordavine_fuzz_instrument ordavine_fuzz_frames
 # New inputs go to a scratch folder; the committed corpus is only read.
 WORK_CORPUS=$BUILD/fuzz-corpus
 ARTIFACTS=$BUILD/fuzz-artifacts
@@ -191,6 +194,8 @@ fuzz_input_surface ordavine_fuzz_reader "$FUZZ_READER_SECONDS" fuzz/corpus_reade
   "the circuit reader"
 fuzz_input_surface ordavine_fuzz_instrument "$FUZZ_INSTRUMENT_SECONDS" fuzz/corpus_instrument \
   "Pauli products, stabilizer text and graphs"
+fuzz_input_surface ordavine_fuzz_frames "$FUZZ_FRAMES_SECONDS" fuzz/corpus_reader \
+  "the frame sampler"
 
 # --- 3. Python tests against the sanitized module (optional) -----------------------
 

@@ -10,7 +10,7 @@
 #include "binding/seed_argument.hpp"
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
-#include "circuit/shot_sampler.hpp"
+#include "frames/frame_sampler.hpp"
 #include "measure/seeded_stream.hpp"
 #include "measure/thread_rng.hpp"
 
@@ -57,14 +57,14 @@ constexpr Signature<1> kRun{"run", {"circuit"}};
 
 // ---- sample / sample_detectors ------------------------------------------------
 
-// The parameters of both functions: two positional-or-keyword, then two
+// The parameters of both functions: two positional-or-keyword, then three
 // keyword-only with defaults.
-constexpr std::array<const char*, 4> kSampleParameters{"circuit", "shots", "seed", "first_shot"};
+constexpr std::array<const char*, 5> kSampleParameters{"circuit", "shots", "seed", "first_shot", "bit_packed"};
 constexpr std::size_t kPositional = 2;
 
-std::array<PyObject*, 4> match_sample_call(const char* function, PyObject* const* args,
+std::array<PyObject*, 5> match_sample_call(const char* function, PyObject* const* args,
                                            Py_ssize_t nargs, PyObject* kwnames) {
-  std::array<PyObject*, 4> slots{};
+  std::array<PyObject*, 5> slots{};
   const std::string name = std::string(function) + "()";
   if (nargs > static_cast<Py_ssize_t>(kPositional)) {
     raise(PyExc_TypeError, name + " takes 2 positional arguments but " + std::to_string(nargs) +
@@ -105,11 +105,15 @@ class InterpreterReleased {
   PyThreadState* state_;
 };
 
-// Shots per stretch without the interpreter: about 2^16 targets' work, so a
-// pending signal is seen within a fraction of a millisecond of small shots.
-std::size_t shots_per_stretch(const Program& program) {
-  constexpr std::uint64_t kWorkPerStretch = std::uint64_t{1} << 16;
-  return static_cast<std::size_t>(std::max<std::uint64_t>(1, kWorkPerStretch / std::max<std::uint64_t>(1, program.work)));
+// A flag argument: True or False, nothing else.
+bool to_flag(PyObject* object, const char* parameter) {
+  if (object == nullptr || object == Py_False) return false;
+  if (object == Py_True) return true;
+  try {
+    raise_cast_error(object, "bool");
+  } catch (const PythonError&) {
+    raise_conversion_error(parameter);
+  }
 }
 
 ChaChaKey key_for(PyObject* seed) {
@@ -139,12 +143,13 @@ PyObject* sample_body(const char* function, bool detectors, PyObject* const* arg
   if (first_shot > ~std::uint64_t{0} - shots) {
     raise(PyExc_ValueError, "first_shot + shots must be below 2**64");
   }
+  const bool packed = to_flag(slots[4], "bit_packed");
   const ChaChaKey key = key_for(slots[2]);
   const Program program = read_program(text);
 
-  circuit::ShotSampler sampler(program, key, detectors);
-  const std::uint64_t widths[] = {sampler.measurement_width(), sampler.detector_width(),
-                                  sampler.observable_width()};
+  frames::FrameSampler sampler(program, key, detectors, packed);
+  const std::uint64_t widths[] = {sampler.measurement_row_bytes(), sampler.detector_row_bytes(),
+                                  sampler.observable_row_bytes()};
   for (const std::uint64_t width : widths) {
     if (width != 0 && shots > circuit::kMaxRecordEntries / width) raise_batch_too_large(shots, width);
   }
@@ -153,16 +158,17 @@ PyObject* sample_body(const char* function, bool detectors, PyObject* const* arg
   PyRef observable_rows = new_buffer(shots * widths[2]);
   const auto m = bytes_of(measurements), d = bytes_of(detector_rows), o = bytes_of(observable_rows);
 
-  const std::size_t stretch = shots_per_stretch(program);
   for (std::uint64_t done = 0; done < shots;) {
-    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(stretch, shots - done));
+    const std::uint64_t end = sampler.stretch_end(first_shot + done, first_shot + shots) - first_shot;
+    const std::size_t count = static_cast<std::size_t>(end - done);
     {
       InterpreterReleased released;
-      sampler.run_shots(first_shot + done, count, m.subspan(done * widths[0], count * widths[0]),
-                        d.subspan(done * widths[1], count * widths[1]),
-                        o.subspan(done * widths[2], count * widths[2]));
+      sampler.run_shots(first_shot + done, count,
+                        {m.subspan(done * widths[0], count * widths[0]),
+                         d.subspan(done * widths[1], count * widths[1]),
+                         o.subspan(done * widths[2], count * widths[2])});
     }
-    done += count;
+    done = end;
     check_status(PyErr_CheckSignals());
   }
   if (!detectors) return measurements.release();
@@ -181,11 +187,11 @@ PyObject* sample_detectors_function(PyObject*, PyObject* const* args, Py_ssize_t
 PyMethodDef functions[] = {
     {"sample", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sample_function)),
      METH_FASTCALL | METH_KEYWORDS,
-     "sample(circuit, shots, *, seed=None, first_shot=0)\n--\n\n"},
+     "sample(circuit, shots, *, seed=None, first_shot=0, bit_packed=False)\n--\n\n"},
     {"sample_detectors",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sample_detectors_function)),
      METH_FASTCALL | METH_KEYWORDS,
-     "sample_detectors(circuit, shots, *, seed=None, first_shot=0)\n--\n\n"},
+     "sample_detectors(circuit, shots, *, seed=None, first_shot=0, bit_packed=False)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

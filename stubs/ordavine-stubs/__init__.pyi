@@ -49,34 +49,44 @@ def seed(value: int | None, /) -> None:
     entropy until it seeds itself.
     """
 
-def sample(circuit: str, shots: int, *, seed: int | None = None, first_shot: int = 0) -> bytes:
+def sample(
+    circuit: str, shots: int, *, seed: int | None = None, first_shot: int = 0, bit_packed: bool = False
+) -> bytes:
     """Run ``circuit`` (circuit text, see ``Ordavine.run``) ``shots`` times.
 
-    Each shot runs on a new register of as many qubits as the circuit
-    names (largest index + 1), all in |0>.  Returns ``shots * m`` bytes,
-    row-major, one 0/1 byte per measurement (``m`` per shot):
-    ``numpy.frombuffer(b, numpy.uint8).reshape(shots, m)``.  Shot number
-    ``k`` (counting from ``first_shot``) draws from ChaCha12 stream
-    ``k + 1`` of the key derived from ``seed``, so batches of a run split
-    by ``first_shot`` concatenate to the bytes of one call.  With
-    ``seed=None`` the key is drawn from the calling thread's generator.
-    Raises ``ValueError`` for a refused text (with line and column),
-    ``MemoryError`` for a record that cannot be held, and
-    ``KeyboardInterrupt`` on Ctrl-C between shots.
+    Each shot starts from as many qubits as the circuit names (largest
+    index + 1), all in |0>.  Returns ``shots * m`` bytes, row-major, one
+    0/1 byte per measurement (``m`` per shot):
+    ``numpy.frombuffer(b, numpy.uint8).reshape(shots, m)``.  With
+    ``bit_packed=True`` each row is ``(m + 7) // 8`` bytes, 8 measurements a
+    byte, the first in the lowest bit, the last byte padded with zeros
+    (Stim's layout: ``numpy.unpackbits(..., bitorder="little")``).
+
+    The shots are Pauli frames on one noiseless reference run of the
+    circuit on a register.  Shots come in blocks of 256 by absolute shot
+    number (``first_shot`` counted in); block ``b`` draws from ChaCha12
+    streams ``2b + 1`` and ``2b + 2`` of the key derived from ``seed``, so
+    batches of a run split by ``first_shot`` concatenate to the bytes of
+    one call, on every machine.  With ``seed=None`` the key is drawn from
+    the calling thread's generator.  Raises ``ValueError`` for a refused
+    text (with line and column), ``MemoryError`` for rows that cannot be
+    held, and ``KeyboardInterrupt`` on Ctrl-C between batches of shots.
     """
 
 def sample_detectors(
-    circuit: str, shots: int, *, seed: int | None = None, first_shot: int = 0
+    circuit: str, shots: int, *, seed: int | None = None, first_shot: int = 0, bit_packed: bool = False
 ) -> tuple[bytes, bytes]:
     """As ``sample``, but returns ``(detectors, observables)``.
 
     ``detectors`` holds ``shots * D`` bytes (one per ``DETECTOR`` per shot),
     ``observables`` ``shots * O`` bytes (``O`` one more than the largest
     ``OBSERVABLE_INCLUDE`` index), both row-major: the layout of Stim's
-    ``sample(shots, separate_observables=True)``.  Each bit is a detection
-    event: whether the detector's parity (the observable's value) differs
-    from what it is in the noiseless reference run, in which noise is left
-    out and every random outcome is +1.
+    ``sample(shots, separate_observables=True)``; ``bit_packed=True`` packs
+    each row as ``sample`` does.  Each bit is a detection event: whether the
+    detector's parity (the observable's value) differs from what it is in
+    the noiseless reference run, in which noise is left out and every
+    random outcome is +1.  The same seed and shot numbers give the same
+    shots as ``sample``.
     """
 
 @final

@@ -42,7 +42,7 @@ def test_bench_harness_smoke(tmp_path):
     report = (out / "report.md").read_text()
     for heading in ("# ordavine benchmark report", "## Per-call cost", "## Scaling",
                     "## Bulk export and entanglement entropy",
-                    "## Measurement orders on a 2D cluster state"):
+                    "## Measurement orders on a 2D cluster state", "## Many shots as Pauli frames"):
         assert heading in report
 
 

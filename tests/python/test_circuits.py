@@ -12,7 +12,6 @@ from hypothesis import given, settings, strategies as st
 
 import ordavine
 from helpers import IS_PYPY
-from test_seed import seeded_words
 
 TWO_QUBIT = ["cz", "cx", "cy", "xcx", "xcy", "xcz", "ycx", "ycy", "ycz"]
 SINGLE = {"H": "h", "S": "s", "S_DAG": "sdag", "X": "x", "Y": "y", "Z": "z"}
@@ -212,11 +211,7 @@ def test_noisy_detector_rates_match_stims_sampler(task, distance):
 
 # ---- shots --------------------------------------------------------------------
 
-def test_shot_k_draws_from_stream_k_plus_one_and_batches_agree():
-    # |+> measured in Z draws one word: the bit is its top bit.
-    words = [seeded_words(99, k + 1, 1)[0] >> 31 for k in range(7, 12)]
-    assert list(ordavine.sample("H 0\nM 0", 5, seed=99, first_shot=7)) == words
-
+def test_shot_batches_agree():
     text = "H 0 1\nCX 0 2\nDEPOLARIZE1(0.2) 0 1 2\nM 0 1 2\nMX 1\n"
     whole = ordavine.sample(text, 50, seed=3)
     parts = b"".join(ordavine.sample(text, n, seed=3, first_shot=start)

@@ -1,0 +1,97 @@
+// Many shots of one program as Pauli frames: each shot is a Pauli operator
+// (its frame) by which its state differs from one noiseless reference run,
+// kept as an X row and a Z row of bits per qubit, one bit per shot, so that
+// a gate costs a few word operations for 64 shots at a time (more where
+// the machine has wider vectors).  A recorded bit of a shot is the
+// reference's bit XOR the shot's flip: whether its frame anticommutes with
+// what was measured, plus recorded noise.
+//
+// Frame rules.  A Clifford conjugates the frames.  A measurement records
+// the component of the frame that anticommutes with the measured Pauli,
+// then multiplies the frame by that Pauli where a random gauge bit is 1; a
+// reset clears the frame on the qubit and sets it to the reset Pauli where
+// a gauge bit is 1 (the frames start as a reset to |0>).  Without the
+// gauge a frame would miss the randomness of outcomes the reference fixed
+// at +1.  Feed-forward (`CX rec[-k] q`) applies its Pauli where the looked
+// back flip is 1.  Noise multiplies frames by Paulis where it fires;
+// recorded noise flips recorded bits; heralds record 1 where they fire.
+// Detectors and observables are parities of record flips (observables
+// also of whether the frame anticommutes with their Pauli targets), which
+// are detection events by construction.
+//
+// Blocks.  Shots are handled in blocks of 256, block b holding shots 256 b
+// to 256 b + 255 (absolute shot numbers, not counted from the call's first
+// shot).  Block b draws from two ChaCha12 streams of the key (BlockStream):
+// gauge bits from stream 2b + 1, noise from stream 2b + 2.  Its gauge
+// stream gives, 256 bits (four words, word k bits for shots 64 k ..
+// 64 k + 63 of the block, bit i for shot 64 k + i) at a time: the Z rows of
+// qubits 0, 1, ..., n - 1 at the start, then one gauge per measured or
+// reset target and per measured product, in program order.  Its noise
+// stream gives the firing sites of each noise channel and recorded flip in
+// program order (noise.hpp: the sites of an instruction are numbered
+// target by target, 256 per target, pair or product, or 256 for E and
+// ELSE, the shot's place in the block within), each firing site followed,
+// for channels that choose a Pauli, by one word for the choice.  A block's
+// bits thus depend on (key, b) alone: how shots are split into calls, how
+// many blocks run side by side, and the vector width change nothing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "circuit/program.hpp"
+#include "frames/kernels.hpp"
+#include "measure/chacha.hpp"
+
+namespace ordavine::frames {
+
+inline constexpr std::uint64_t kBlockShots = 256;
+
+struct SamplerOptions {
+  VectorWidth width = widest_width();
+  // At most this many blocks side by side; 0 for the sampler's own choice
+  // (as many as keep a batch's rows within about a megabyte, in pairs: at
+  // least two, at most sixteen).
+  std::size_t batch_blocks = 0;
+};
+
+// The rows of the shots of one call: each as ShotRows describes (unpacked
+// or packed), consecutive shots one after the other.
+struct SampleOutputs {
+  std::span<std::uint8_t> measurements = {};
+  std::span<std::uint8_t> detectors = {};
+  std::span<std::uint8_t> observables = {};
+};
+
+class FrameSampler {
+ public:
+  // `detectors`: rows are detection events and observable flips instead of
+  // measurement records.  `packed`: 8 entries a byte.
+  FrameSampler(const circuit::Program& program, const ChaChaKey& key, bool detectors, bool packed,
+               SamplerOptions options = {});
+  ~FrameSampler();
+  FrameSampler(const FrameSampler&) = delete;
+  FrameSampler& operator=(const FrameSampler&) = delete;
+
+  // Bytes per shot of each output (0 for the outputs not made).
+  std::size_t measurement_row_bytes() const;
+  std::size_t detector_row_bytes() const;
+  std::size_t observable_row_bytes() const;
+
+  // Where a stretch of shots that starts at `first` should end (at most
+  // `end`): a whole number of batches, about 2^25 targets' work in all, so
+  // that a caller can look at signals between stretches.
+  std::uint64_t stretch_end(std::uint64_t first, std::uint64_t end) const;
+
+  // Runs shots first .. first + count - 1 (at most 2^64 - 1) into their rows.  A record of
+  // measurements needs the reference run first: it is made on the first
+  // call that needs it (on a register of program.qubit_count qubits).
+  void run_shots(std::uint64_t first, std::uint64_t count, SampleOutputs outputs);
+
+ private:
+  class Engine;
+  std::unique_ptr<Engine> engine_;
+};
+
+}  // namespace ordavine::frames

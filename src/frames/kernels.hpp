@@ -1,0 +1,59 @@
+// The word loops of the frame simulator, compiled once per vector width and
+// chosen at run time.  Every kernel does the same bit operations whatever
+// the width, so the bits that come out never depend on which one runs; the
+// width only sets how many words one instruction handles.
+//
+// Frames of a batch: qubit q's X row is the `row_words` words starting at
+// frames + 2 * row_words * q, its Z row the `row_words` words after it.
+// Bit i of word k of a row belongs to shot 64 k + i of the batch.
+// `row_words` is a multiple of kRowQuantum, and rows start on 64-byte
+// boundaries, so any width's loads fall on whole vectors.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "circuit/program.hpp"
+
+namespace ordavine::frames {
+
+using Word = std::uint64_t;
+inline constexpr std::size_t kRowQuantum = 8;  // 512 bits: the widest vector
+
+enum class VectorWidth : std::uint8_t { portable, avx2, avx512 };
+
+// Applies a gate to every target (qubits) or pair of targets (qubit pairs).
+using GateKernel = void (*)(Word* frames, std::size_t row_words, const circuit::Target* targets,
+                            std::size_t count);
+
+// Measures or resets every target (qubits) in one axis.  `gauge` holds
+// count rows of random bits, one per target in order; `records`, for the
+// measuring kinds, count row pointers, where each target's flip is
+// written: the component of the frame that anticommutes with the measured
+// Pauli.  Afterwards each frame is multiplied by the measured Pauli where
+// the gauge bit is 1 (a measurement) or set to that Pauli where it is 1
+// and identity elsewhere (a reset).
+using MeasureKernel = void (*)(Word* frames, std::size_t row_words, const circuit::Target* targets,
+                               std::size_t count, const Word* gauge, Word* const* records);
+
+struct Kernels {
+  VectorWidth width;
+  std::array<GateKernel, 24> single;  // by VOP
+  std::array<GateKernel, circuit::kTwoQubitGates> pair;
+  // By axis (x, y, z): measure, reset, measure-and-reset.
+  std::array<MeasureKernel, 3> measure, reset, measure_reset;
+  // dst = XOR of the `count` rows at `sources`.
+  void (*parity)(Word* dst, const Word* const* sources, std::size_t count, std::size_t row_words);
+};
+
+// Whether this machine can run a width.
+bool width_supported(VectorWidth width);
+
+// The widest width this machine runs.
+VectorWidth widest_width();
+
+// The kernels of a width; the width must be supported.
+const Kernels& kernels_for(VectorWidth width);
+
+}  // namespace ordavine::frames

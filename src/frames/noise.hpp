@@ -1,0 +1,71 @@
+// Sampling which sites of a noise channel fire, without a draw per site.
+//
+// A channel of probability p over a run of sites (targets times shots)
+// fires at each site independently.  The gaps between firing sites are
+// geometric: a gap is floor(ln U / ln(1 - p)) for U uniform in (0, 1],
+// taken from one 64-bit word w as U = (floor(w / 2^11) + 1) / 2^53.  The
+// first firing site is the first gap; each next one is the previous plus
+// one plus the next gap; the first gap that reaches past the last site ends
+// the run (that word is used up).  A channel with p = 1 fires at every site
+// and draws no gaps.  So a run of N sites draws about N p + 1 words.
+//
+// The logarithms are computed here with additions, multiplications and
+// divisions only (no library call, no fused multiply-add), each rounded as
+// IEEE 754 prescribes, so every machine finds the same gaps.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "frames/block_stream.hpp"
+
+namespace ordavine::frames {
+
+// ln(x) for a normal x > 0.
+double portable_log(double x);
+
+// ln(1 - p) for p in (0, 1), accurate also where 1 - p rounds.
+double portable_log1m(double p);
+
+// The firing probability of a channel, ready for gap sampling.
+struct FiringRate {
+  double inverse_log_q = 0.0;  // 1 / ln(1 - p), negative; unused when always
+  bool always = false;         // p >= 1
+  bool never = true;           // p <= 0
+
+  static FiringRate of(double p);
+
+  // The gap before the next firing site, from one word (see above); may
+  // exceed any site count.
+  double gap(std::uint64_t word) const;
+
+  // The first firing site among `count` sites, or `count` when none fires.
+  std::uint64_t first(BlockStream& stream, std::uint64_t count) const {
+    return following(stream, ~std::uint64_t{0}, count);
+  }
+
+  // The firing site after `site` (~0 stands for "before the first"), or
+  // `count` when no later site fires.
+  std::uint64_t following(BlockStream& stream, std::uint64_t site, std::uint64_t count) const {
+    const std::uint64_t start = site + 1;  // wraps to 0 for the start marker
+    if (never || start >= count) return count;
+    if (always) return start;
+    const double g = gap(stream.next());
+    if (g >= static_cast<double>(count - start)) return count;
+    return start + static_cast<std::uint64_t>(g);
+  }
+};
+
+// The alternative a firing site takes, for channels with several: from
+// one word, U = floor(w / 2^11) / 2^53 in [0, 1), the first alternative
+// whose running sum of probabilities exceeds U times their total (the last
+// one with a nonzero probability when rounding leaves none).
+// `cumulative` holds the running sums divided by the total.
+std::size_t choose(std::span<const double> cumulative, std::uint64_t word);
+
+// A uniform choice among n alternatives: floor(w * n / 2^64).
+inline unsigned uniform_choice(std::uint64_t word, unsigned n) {
+  return static_cast<unsigned>((static_cast<unsigned __int128>(word) * n) >> 64);
+}
+
+}  // namespace ordavine::frames
