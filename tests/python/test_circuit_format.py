@@ -309,13 +309,13 @@ def noisy_circuit(rng, n, length, stim):
 
 def test_noisy_random_circuits_match_stims_record_distribution(stim, np):
     rng = random.Random(1818)
-    shots = 2000
+    shots = 20_000
     for trial in range(12):
         n = rng.randint(2, 4)
         text = noisy_circuit(rng, n, 14, stim)
         circuit = stim.Circuit(text)
         ours = np.frombuffer(ordavine.sample(text, shots, seed=trial), np.uint8).reshape(shots, -1)
-        theirs = circuit.compile_sampler(seed=trial).sample(40_000)
+        theirs = circuit.compile_sampler(seed=trial).sample(100_000)
         within_5_sigma(np, ours, theirs, text)
 
 
@@ -342,11 +342,11 @@ def test_each_noise_instruction_alone_matches_stim(stim, np, line):
     # is in |+i>.  Then every qubit is measured in X, Y and Z on copies.
     prep = "H 0\nS 0\nH 1\nCX 1 3\n"
     body = line.format(a=1, b=2)
-    shots = 4000
+    shots = 20_000
     for basis in "XYZ":
         text = prep + body + f"\nM{basis} 0 1 2 3"
         ours = np.frombuffer(ordavine.sample(text, shots, seed=hash(basis) % 1000), np.uint8).reshape(shots, -1)
-        theirs = stim.Circuit(text).compile_sampler(seed=3).sample(40_000)
+        theirs = stim.Circuit(text).compile_sampler(seed=3).sample(100_000)
         within_5_sigma(np, ours, theirs, text)
 
 
@@ -402,7 +402,7 @@ def test_noisy_code_families_match_the_exact_rates(stim, np, family, knob):
     for distance in distances:
         knobs = {k: 0.01 for k in KNOBS} if knob == "all" else {knob: 0.02}
         circuit = stim.Circuit.generated(family, distance=distance, rounds=3, **knobs)
-        shots = 1500
+        shots = 50_000
         det, obs = ordavine.sample_detectors(str(circuit), shots, seed=distance)
         bits = np.concatenate([np.frombuffer(det, np.uint8).reshape(shots, -1),
                                np.frombuffer(obs, np.uint8).reshape(shots, -1)], axis=1).astype(np.float64)
