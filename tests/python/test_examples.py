@@ -449,7 +449,13 @@ def test_readme_python_runs(capsys):
     assert len(blocks) >= 2
     namespace = {}
     for block in blocks:
-        exec(compile(block, str(README), "exec"), namespace)
+        try:
+            exec(compile(block, str(README), "exec"), namespace)
+        except ModuleNotFoundError as missing:
+            # A block that shows an optional tool (Stim) where it is not
+            # installed (PyPy has no wheel); nothing later depends on it.
+            if missing.name not in ("stim", "numpy"):
+                raise
     out = capsys.readouterr().out
     assert "{0, 1, 2, 3}" in out
     assert "[1, 2, 3] [0, 10, 10, 10]" in out
