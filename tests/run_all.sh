@@ -3,8 +3,10 @@
 #   1. the C++ unit tests of the core (CMake, GoogleTest, ctest);
 #   2. hardening: the same unit tests under AddressSanitizer and
 #      UndefinedBehaviorSanitizer, and a bounded fuzzing run (tests/hardening.sh);
-#   3. the Python tests under CPython (python3), in .venv-cpython;
-#   4. the Python tests under PyPy (pypy3), in .venv-pypy.
+#   3. the Python tests under CPython (python3), in .venv-cpython, every
+#      Python block of README.md and docs/ among them;
+#   4. the documentation site built in strict mode (mkdocs, in .venv-cpython);
+#   5. the Python tests under PyPy (pypy3), in .venv-pypy.
 # Meant for a fresh Debian 12 machine, run as root (or with sudo for the
 # system packages).  Exits non-zero when anything fails.
 set -euo pipefail
@@ -153,9 +155,28 @@ quietly sdist .venv-cpython/bin/python -m build --sdist --outdir build/dist .
 quietly wheel-cpython .venv-cpython/bin/python -m pip wheel --no-deps -w build/dist .
 quietly pip-cpython-ordavine .venv-cpython/bin/python -m pip install --force-reinstall --no-deps build/dist/ordavine-*.whl
 echo "$(.venv-cpython/bin/python --version): ordavine installed from $(basename build/dist/ordavine-*.whl)"
+# The documentation tools, at the versions pinned by the `docs` extra.
+wheel=$(ls build/dist/ordavine-*.whl)
+quietly pip-cpython-docs .venv-cpython/bin/python -m pip install "${wheel}[docs]"
 
 section "CPython: tests"
-run_pytest CPython .venv-cpython
+# CPython has every optional package the documentation's blocks use: none may skip.
+ORDAVINE_DOCS_ALL_BLOCKS=1 run_pytest CPython .venv-cpython
+
+section "Documentation site"
+# Strict: a broken link or anchor, a reference to a member the stubs lack,
+# or any other warning fails the build.
+rm -rf build/site
+if ! NO_MKDOCS_2_WARNING=1 .venv-cpython/bin/mkdocs build --strict --site-dir build/site \
+  >"$LOG_DIR/mkdocs.log" 2>&1; then
+  grep -v '^INFO' "$LOG_DIR/mkdocs.log" >&2 || true
+  echo "the documentation site does not build in strict mode" >&2
+  exit 1
+fi
+pages=$(find build/site -name '*.html' ! -name 404.html | wc -l)
+echo "built in strict mode: $pages pages in build/site"
+TOTAL_PASSED=$((TOTAL_PASSED + 1))
+SUMMARY+=("documentation site (mkdocs --strict): $pages pages, no warnings")
 
 section "PyPy: install"
 pypy3 -m venv .venv-pypy

@@ -1,14 +1,20 @@
 """Stabilizer circuit simulation in the graph-state representation.
 
 A register of n qubits is held as an undirected graph on n vertices plus, for
-every qubit, a local Clifford operator (its VOP, a number 0..23).  Gates and
-Pauli measurements update the graph and the VOPs; memory grows with the
-number of qubits and edges, not exponentially.
+every qubit, a local Clifford operator (its VOP, a number 0..23).  The state
+it represents is every qubit in |+⟩, a controlled-Z for every edge, then on
+every qubit its VOP.  Gates and Pauli measurements update the graph and the
+VOPs; memory grows with the number of qubits and edges, not exponentially.
 
-Qubits are numbered 0..n-1.  Every qubit index must be a non-negative ``int``
-(or an object with ``__index__``) below the register size.
+The module holds three classes, ``Ordavine`` (the register),
+``MeasurementResult`` and ``Outcome``, which are listed in ``__all__``, and
+three functions, ``seed``, ``sample`` and ``sample_detectors``, which are
+not.  ``PanicException`` is not an attribute of the module.
 
-Failures raised by every method:
+Qubits are numbered 0..n-1.  Every qubit index is an ``int`` (a ``bool``
+counts: ``True`` is qubit 1) or an object with ``__index__``, below the
+register size.  Every parameter of a method may be given by position or by
+keyword.  Failures that any method with a qubit argument raises:
 
 * ``TypeError``: a missing, surplus, duplicate or unknown argument, or an
   argument that is not an integer (``"argument 'node': ..."``);
@@ -19,9 +25,10 @@ Failures raised by every method:
 * ``PanicException`` with ``"index out of bounds: the len is {n} but the
   index is {i}"``: an index at or above the register size.  ``PanicException``
   (``pyo3_runtime.PanicException``) derives from ``BaseException``, not from
-  ``Exception``, and is not an attribute of this module: catch it with
-  ``except BaseException`` and test ``type(error).__name__``.  The register
-  stays usable after it.
+  ``Exception``: catch it with ``except BaseException`` and test
+  ``type(error).__name__``.  The register stays usable after it.
+
+Every one of these failures leaves the register as it was.
 """
 
 from collections.abc import Callable, Iterable, Mapping, Sequence
@@ -40,66 +47,82 @@ __all__ = ["MeasurementResult", "Outcome", "Ordavine"]
 def seed(value: int | None, /) -> None:
     """Seed the calling thread's generator; ``None`` returns it to OS entropy.
 
-    From then on every random outcome and peek basis drawn on this thread
-    comes from a ChaCha12 stream that is a function of ``value`` alone (the
-    same on every machine and interpreter); other threads are not touched.
-    ``value`` is a non-negative ``int`` of any size or an object with
-    ``__index__``; a ``bool`` raises ``TypeError``, a negative value
-    ``ValueError``.  A process forked from a seeded thread draws from OS
+    From then on every random outcome, noise draw and peek basis drawn on
+    this thread comes from a ChaCha12 stream that is a function of ``value``
+    alone, the same on every machine and on CPython and PyPy: the same seed
+    and the same calls give the same outcomes, peek bases and graphs.
+    Other threads are not touched.
+
+    ``value`` is a non-negative ``int`` of any size, or an object with
+    ``__index__``.  A ``bool`` raises ``TypeError``, a negative value
+    ``ValueError``, anything else that is not an integer ``TypeError``; a
+    refused value leaves the generator as it was.  A process forked from a
+    seeded thread does not replay the parent's stream: it draws from OS
     entropy until it seeds itself.
     """
 
 def sample(
     circuit: str, shots: int, *, seed: int | None = None, first_shot: int = 0, bit_packed: bool = False
 ) -> bytes:
-    """Run ``circuit`` (circuit text, see ``Ordavine.run``) ``shots`` times.
+    """Run ``circuit`` (circuit text, as ``Ordavine.run`` reads it) ``shots`` times.
 
     Each shot starts from as many qubits as the circuit names (largest
-    index + 1), all in |0>.  Returns ``shots * m`` bytes, row-major, one
-    0/1 byte per measurement (``m`` per shot):
+    index + 1), all in |0⟩.  Returns ``shots * m`` bytes, row-major, one
+    0/1 byte per measurement (``m`` per shot), the raw measurement bits:
     ``numpy.frombuffer(b, numpy.uint8).reshape(shots, m)``.  With
     ``bit_packed=True`` each row is ``(m + 7) // 8`` bytes, 8 measurements a
     byte, the first in the lowest bit, the last byte padded with zeros
-    (Stim's layout: ``numpy.unpackbits(..., bitorder="little")``).
+    (Stim's layout: ``numpy.unpackbits(rows, axis=1, bitorder="little")[:, :m]``
+    unpacks it).
 
-    The shots are Pauli frames on one noiseless reference run of the
-    circuit on a register.  Shots come in blocks of 256 by absolute shot
-    number (``first_shot`` counted in); block ``b`` draws from ChaCha12
-    streams ``2b + 1`` and ``2b + 2`` of the key derived from ``seed``, so
-    batches of a run split by ``first_shot`` concatenate to the bytes of
-    one call, on every machine.  With ``seed=None`` the key is drawn from
-    the calling thread's generator.  Raises ``ValueError`` for a refused
-    text (with line and column), ``MemoryError`` for rows that cannot be
-    held, and ``KeyboardInterrupt`` on Ctrl-C between batches of shots.
+    The shots are Pauli frames on one noiseless reference run of the circuit
+    on a register, made again by every call.  A shot's bits depend only on
+    ``seed`` and its shot number: the shots numbered ``first_shot`` to
+    ``first_shot + shots - 1`` are returned, so calls that split a run by
+    ``first_shot`` concatenate to the bytes of one call, on every machine
+    and interpreter.  With ``seed=None`` the key is drawn from the calling
+    thread's generator (reproducible after ``ordavine.seed``).
+
+    The shots run without the interpreter lock, in stretches of batches;
+    between stretches the call checks for signals, so Ctrl-C raises
+    ``KeyboardInterrupt`` (on PyPy, when the call returns).  Raises
+    ``ValueError`` for a refused text (naming line and column) and when
+    ``first_shot + shots`` reaches ``2**64``, and ``MemoryError`` when a
+    record would hold more than ``2**40`` entries or the rows cannot be had.
     """
 
 def sample_detectors(
     circuit: str, shots: int, *, seed: int | None = None, first_shot: int = 0, bit_packed: bool = False
 ) -> tuple[bytes, bytes]:
-    """As ``sample``, but returns ``(detectors, observables)``.
+    """As ``sample``, but returns the detection events: ``(detectors, observables)``.
 
     ``detectors`` holds ``shots * D`` bytes (one per ``DETECTOR`` per shot),
     ``observables`` ``shots * O`` bytes (``O`` one more than the largest
     ``OBSERVABLE_INCLUDE`` index), both row-major: the layout of Stim's
-    ``sample(shots, separate_observables=True)``; ``bit_packed=True`` packs
-    each row as ``sample`` does.  Each bit is a detection event: whether the
-    detector's parity (the observable's value) differs from what it is in
-    the noiseless reference run, in which noise is left out and every
-    random outcome is +1.  The same seed and shot numbers give the same
-    shots as ``sample``.
+    ``compile_detector_sampler().sample(shots, separate_observables=True)``;
+    ``bit_packed=True`` packs each row as ``sample`` does.
+
+    Each bit is a detection event: whether the detector's parity (the
+    observable's value) differs from what it is without noise.  A detector
+    whose parity is random without noise (a gauge detector) comes out
+    random.  No reference run is needed.  The same seed and shot numbers
+    give the same shots as ``sample``.
     """
 
 @final
 class MeasurementResult:
     """The eigenvalue found by a measurement: ``PlusOne`` (+1) or ``MinusOne`` (-1).
 
-    ``int()`` of a result is 0 for +1 and 1 for -1; ``repr()`` is
-    ``"MeasurementResult.PlusOne"`` or ``"MeasurementResult.MinusOne"``.
+    ``int()`` of a result is 0 for +1 and 1 for -1; ``repr()`` and ``str()``
+    are ``"MeasurementResult.PlusOne"`` or ``"MeasurementResult.MinusOne"``.
 
-    Every measurement returns a new object: compare results by ``int()``,
-    never with ``==`` or ``is`` against ``PlusOne``/``MinusOne`` (those
-    compare by identity and are always false for a fresh result).  Every
-    instance is true in a boolean context.  Not constructible from Python.
+    Every measurement returns a new object, and there is no comparison of
+    values: ``==`` and ``is`` go by identity, so
+    ``sim.measure_z(0) == MeasurementResult.PlusOne`` is always false.
+    Compare results by ``int()``.  Every instance is true in a boolean
+    context, and a result is not an index (``[a, b][result]`` raises
+    ``TypeError``).  ``MeasurementResult()`` raises ``TypeError``: results
+    are made only by measurements.
     """
 
     PlusOne: ClassVar[MeasurementResult]
@@ -114,12 +137,13 @@ class MeasurementResult:
 class Outcome:
     """One qubit's entry in the result of ``Ordavine.peek_measure_set``.
 
-    Read-only; not constructible from Python.
+    Its attributes are read-only (assigning raises ``AttributeError``);
+    ``Outcome()`` raises ``TypeError``; equality is by identity.
     """
 
     @property
     def result(self) -> MeasurementResult:
-        """The eigenvalue found, as a new ``MeasurementResult``."""
+        """The eigenvalue found, as a new ``MeasurementResult`` at every access."""
     @property
     def basis(self) -> Literal["X", "Y", "Z"]:
         """The Pauli basis the qubit was measured in."""
@@ -129,11 +153,18 @@ class Outcome:
 
 @final
 class Ordavine:
-    """A register of ``nodes`` qubits, every one in |0>.
+    """``Ordavine(nodes)``: a register of ``nodes`` qubits, every one in |0⟩.
 
-    Raises ``TypeError``/``OverflowError`` for a bad ``nodes``,
-    ``PanicException("capacity overflow")`` for a count that no allocation
-    can hold, and ``MemoryError`` when the memory cannot be had.
+    A new register has no edges and VOP 10 (H) on every qubit; ``Ordavine(0)``
+    is an empty register.  A node takes 32 bytes; a
+    register holds fewer than ``2**32`` qubits.  Raises ``TypeError`` or
+    ``OverflowError`` for a ``nodes`` that is not a non-negative integer,
+    ``PanicException("capacity overflow")`` for ``2**32`` qubits or more,
+    and ``MemoryError`` when the memory cannot be had.
+
+    The class cannot be subclassed and its instances take no new
+    attributes.  Registers can be copied (``copy``, ``copy.copy``,
+    ``copy.deepcopy``), saved (``to_bytes``) and pickled.
     """
 
     def __new__(cls, nodes: int) -> Ordavine: ...
@@ -141,17 +172,17 @@ class Ordavine:
     # Single-qubit Clifford gates: each rewrites one VOP, O(1).
 
     def x(self, node: int) -> None:
-        """Apply the Pauli X gate to qubit ``node``."""
+        """Apply the Pauli X gate to qubit ``node``; only its VOP changes."""
     def y(self, node: int) -> None:
-        """Apply the Pauli Y gate to qubit ``node``."""
+        """Apply the Pauli Y gate to qubit ``node``; only its VOP changes."""
     def z(self, node: int) -> None:
-        """Apply the Pauli Z gate to qubit ``node``."""
+        """Apply the Pauli Z gate to qubit ``node``; only its VOP changes."""
     def h(self, node: int) -> None:
-        """Apply the Hadamard gate to qubit ``node``."""
+        """Apply the Hadamard gate H = (X + Z)/√2 to qubit ``node``; only its VOP changes."""
     def s(self, node: int) -> None:
-        """Apply the phase gate S = diag(1, i) to qubit ``node``."""
+        """Apply the phase gate S = diag(1, i) to qubit ``node``; only its VOP changes."""
     def sdag(self, node: int) -> None:
-        """Apply S-dagger = diag(1, -i) to qubit ``node``."""
+        """Apply S† = diag(1, -i) to qubit ``node``; only its VOP changes."""
 
     # Two-qubit gates.  The first letter names the basis the control is read
     # in (none: Z; x: X; y: Y), the last the Pauli applied to the target when
@@ -160,106 +191,150 @@ class Ordavine:
     # different qubits, both are {q}").
 
     def cz(self, control: int, target: int) -> None:
-        """Controlled-Z: apply Z to ``target`` when ``control`` is |1>."""
+        """Controlled-Z: apply Z to ``target`` when ``control`` is |1⟩; the same as ``cz(target, control)``.
+
+        Like every two-qubit gate: each is its own inverse; its cost is set
+        by the degrees of the two qubits and of the neighbours the update
+        rearranges, not by the register size; ``control == target`` raises
+        ``PanicException("control and target must be different qubits, both
+        are {q}")``; every refused call leaves the register as it was.
+        """
     def cx(self, control: int, target: int) -> None:
-        """Controlled-X (CNOT): apply X to ``target`` when ``control`` is |1>."""
+        """Controlled-X (CNOT): apply X to ``target`` when ``control`` is |1⟩; the same as ``xcz(target, control)``."""
     def xcx(self, control: int, target: int) -> None:
-        """Apply X to ``target`` when ``control`` is |->, the -1 eigenstate of X."""
+        """Apply X to ``target`` when ``control`` is |−⟩, the -1 eigenstate of X."""
     def ycx(self, control: int, target: int) -> None:
-        """Apply X to ``target`` when ``control`` is |-i>, the -1 eigenstate of Y."""
+        """Apply X to ``target`` when ``control`` is |−i⟩, the -1 eigenstate of Y; the same as ``xcy(target, control)``."""
     def xcz(self, control: int, target: int) -> None:
-        """Apply Z to ``target`` when ``control`` is |->; the same as ``cx(target, control)``."""
+        """Apply Z to ``target`` when ``control`` is |−⟩; the same as ``cx(target, control)``."""
     def ycz(self, control: int, target: int) -> None:
-        """Apply Z to ``target`` when ``control`` is |-i>; the same as ``cy(target, control)``."""
+        """Apply Z to ``target`` when ``control`` is |−i⟩; the same as ``cy(target, control)``."""
     def cy(self, control: int, target: int) -> None:
-        """Controlled-Y: apply Y to ``target`` when ``control`` is |1>."""
+        """Controlled-Y: apply Y to ``target`` when ``control`` is |1⟩; the same as ``ycz(target, control)``."""
     def xcy(self, control: int, target: int) -> None:
-        """Apply Y to ``target`` when ``control`` is |->; the same as ``ycx(target, control)``."""
+        """Apply Y to ``target`` when ``control`` is |−⟩; the same as ``ycx(target, control)``."""
     def ycy(self, control: int, target: int) -> None:
-        """Apply Y to ``target`` when ``control`` is |-i>, the -1 eigenstate of Y."""
+        """Apply Y to ``target`` when ``control`` is |−i⟩, the -1 eigenstate of Y."""
 
     # Measurements collapse the state and cut the qubit out of the graph.
 
     def measure_x(self, qubit: int) -> MeasurementResult:
-        """Measure ``qubit`` in the X basis; the qubit is left in |+> or |->."""
+        """Measure ``qubit`` in the X basis; the qubit is left in |+⟩ or |−⟩.
+
+        Like every single-qubit measurement: returns a new
+        ``MeasurementResult``.  The outcome is random, +1 or -1 with
+        probability 1/2 each, unless the state fixes it (a qubit without
+        neighbours, measured in the basis it is an eigenstate of); a random
+        outcome draws one word from the calling thread's generator.
+        Afterwards the qubit has no neighbours and the rest of the register
+        holds the post-measurement state.  An index failure leaves the
+        register and the generator unchanged.
+        """
     def measure_y(self, qubit: int) -> MeasurementResult:
-        """Measure ``qubit`` in the Y basis; the qubit is left in |+i> or |-i>."""
+        """Measure ``qubit`` in the Y basis; the qubit is left in |+i⟩ or |−i⟩."""
     def measure_z(self, qubit: int) -> MeasurementResult:
-        """Measure ``qubit`` in the Z basis; the qubit is left in |0> or |1>."""
+        """Measure ``qubit`` in the Z basis; the qubit is left in |0⟩ or |1⟩."""
 
     # Queries: read-only, the register is not changed.
 
     def get_entangled_group(self, qubit: int) -> set[int]:
         """A new set of the qubits in ``qubit``'s connected component, itself included.
 
-        Qubits outside the set are in a product state with it.
+        Qubits outside the set are in a product state with it.  Time linear
+        in the size of the group.
         """
     def peek_measure_set(self, qubits: set[int] | frozenset[int]) -> dict[int, Outcome]:
         """Measure ``qubits`` on a copy of the register; the register is untouched.
 
         The qubits are measured one after the other in ascending order, on
-        the same copy, so the outcomes are jointly consistent.  Each is
-        measured in the basis whose outcome the state fixes, if there is
-        one (``Outcome.deterministic`` is then True), else in a basis drawn
-        at random.  ``qubits`` must be a ``set`` or ``frozenset`` (else
-        ``TypeError "argument 'qubits': '{type}' object cannot be cast as
-        'set'"``).  Returns a new dict from each qubit to its ``Outcome``;
-        an empty set gives an empty dict.
+        the same copy, so the outcomes are jointly consistent (as if
+        measured for real in that order).  Each is measured in the basis
+        whose outcome the state then fixes, if there is one (a qubit without
+        neighbours on the copy; ``Outcome.deterministic`` is then True), and
+        otherwise in X, Y or Z drawn uniformly at random.  Random draws
+        advance the calling thread's generator.
+
+        ``qubits`` must be a ``set`` or ``frozenset`` (subclasses included),
+        else ``TypeError``.  Returns a new dict from each qubit to a new
+        ``Outcome``; an empty set gives an empty dict and draws nothing.
+        Only the entangled groups of the given qubits are copied, so the
+        cost is proportional to those groups (qubits plus edges), not to
+        the register.  An index at or above the size raises the index
+        failure for the smallest such index, before anything is copied or
+        drawn.
         """
     def get_vop(self, qubit: int) -> int:
         """The VOP of ``qubit``: its local Clifford operator, numbered 0..23.
 
-        0 is the identity, 1 X, 2 Y, 3 Z, 5 S-dagger, 6 S, 10 H; a new
-        register has 10 on every qubit (H applied to |+> gives |0>).
+        0 is the identity, 1 X, 2 Y, 3 Z, 5 S†, 6 S, 10 H; a new register
+        has 10 on every qubit (H applied to |+⟩ gives |0⟩), and ``h`` makes
+        it 0.  Two registers can represent the same state with different
+        graphs and VOPs: compare states by measurements, ``expectation`` or
+        ``fidelity``, not by VOPs.
         """
     def get_neighbors(self, qubit: int) -> list[int]:
         """A new list of ``qubit``'s neighbours in the graph, in the register's own order.
 
-        Neighbours are listed in the order their edges were made; removing
-        an edge keeps the order of the others.
+        A new edge is appended at the end of both qubits' lists; removing an
+        edge keeps the order of the others.  Changing the list does not
+        change the register.
         """
 
     # Bulk export: each call reads the register once, in time linear in its
     # qubits and edges.  Read-only.
 
     def vops(self) -> bytes:
-        """Every qubit's VOP (0..23, as ``get_vop``), qubit 0 first: ``bytes`` of length n."""
+        """Every qubit's VOP (0..23, as ``get_vop``), qubit 0 first: a new ``bytes`` of length n."""
     def edges(self) -> memoryview:
-        """Every edge once, as a flat read-only ``memoryview`` ``[a0, b0, a1, b1, ...]``.
+        """Every edge once, as a new flat read-only ``memoryview`` ``[a0, b0, a1, b1, ...]``.
 
         Each pair has a < b; pairs are sorted by a, and for one a they follow
         a's neighbour list (``get_neighbors``).  The entries are unsigned
-        32-bit (``format == "I"``) when the register has at most 2**32 qubits,
-        else 64-bit (``"Q"``).  ``numpy.frombuffer(e, dtype=e.format).reshape(-1, 2)``
-        reads it without a copy.
+        32-bit (``format == "I"``) when the register has at most ``2**32``
+        qubits, else 64-bit (``"Q"``): read the format from the view.
+        ``numpy.frombuffer(e, dtype=e.format).reshape(-1, 2)`` reads it as
+        an (edges, 2) array without a copy; ``e.tolist()`` without numpy.  A
+        register without edges gives an empty view.
         """
     def stabilizers(self) -> list[str]:
-        """The n stabilizer generators of the state, generator i for qubit i.
+        """The n stabilizer generators of the state, generator q for qubit q.
 
         Each is a sign and one letter per qubit, qubit 0 first, in Stim's
         text form (``"+X_Z"``, ``"-YZ_"``; ``_`` is the identity), so
         ``stim.Tableau.from_stabilizers(map(stim.PauliString, sim.stabilizers()))``
-        is a tableau of the same state.  Only for registers of at most 8192
-        qubits (``ValueError`` beyond); use ``stabilizer`` for larger ones.
+        is a tableau of the same state.  The generator of qubit q is X on q
+        and Z on each of its neighbours, each factor carried through that
+        qubit's VOP with its sign.  The text is quadratic in n, so this is
+        only for registers of at most 8192 qubits (``ValueError`` beyond);
+        use ``stabilizer`` for larger ones.
         """
     def stabilizer(self, qubit: int) -> tuple[Literal[1, -1], dict[int, Literal["X", "Y", "Z"]]]:
-        """The stabilizer generator of ``qubit``: ``(sign, {qubit: Pauli})``.
+        """The stabilizer generator of ``qubit``: a new ``(sign, {qubit: Pauli})``.
 
-        The dict holds the non-identity factors: ``qubit`` itself first,
-        then each of its neighbours in list order.  Any register size.
+        ``sign`` is 1 or -1; the dict holds exactly the non-identity
+        factors: ``qubit`` itself first, then each of its neighbours in list
+        order.  The same operator as ``stabilizers()[qubit]``, for registers
+        of any size.
         """
     def entanglement_entropy(self, qubits: set[int] | frozenset[int]) -> int:
         """The entanglement entropy, in bits, of ``qubits`` against the rest of the register.
 
-        The GF(2) rank of the graph's adjacency between the set and the
-        rest; only the entangled groups the set touches are read.  ``qubits``
-        must be a ``set`` or ``frozenset``; an empty set gives 0.
+        For a stabilizer state the von Neumann and every Rényi entropy
+        agree.  It is the GF(2) rank of the graph's adjacency between the
+        set and the rest (the VOPs, being local, do not change it): an empty
+        set and the whole register give 0, a set and its complement the same
+        value.  Only the lists of the set's own qubits are read, and each
+        connected piece of the cut is ranked on its own.  ``qubits`` follows
+        the rules of ``peek_measure_set``.
         """
 
     # Copies and saved states.
 
     def copy(self) -> Ordavine:
-        """An independent register with the same graph (list order included) and VOPs."""
+        """A new, independent register with the same graph (every list in the same order) and VOPs.
+
+        Time and memory linear in qubits and edges.
+        """
     def __copy__(self) -> Ordavine:
         """The same as ``copy()``."""
     def __deepcopy__(self, memo: dict[int, Any]) -> Ordavine:
@@ -269,13 +344,16 @@ class Ordavine:
         one byte per VOP and the neighbour lists in order."""
     @classmethod
     def from_bytes(cls, data: bytes | bytearray | memoryview) -> Ordavine:
-        """A register rebuilt from ``to_bytes()`` output (any bytes-like object).
+        """A register rebuilt from ``to_bytes()`` output: the same graph, list order and VOPs.
 
-        Damaged or foreign data raises ``ValueError("invalid saved state:
-        ...")`` naming what is wrong; nothing is built from it.
+        ``data`` is any bytes-like object (else ``TypeError``) and is
+        treated as untrusted: damaged or foreign data raises
+        ``ValueError("invalid saved state: ...")`` naming what is wrong, and
+        nothing is built from it.  A size the data cannot hold is refused
+        before any memory is reserved.
         """
     def __reduce__(self) -> tuple[Callable[[bytes], Ordavine], tuple[bytes]]:
-        """Pickling support through ``from_bytes`` and ``to_bytes``."""
+        """Pickling (any protocol) through ``from_bytes`` and ``to_bytes``."""
 
     # Whole circuits.
 
@@ -286,12 +364,17 @@ class Ordavine:
         instruction of it (Clifford gates, Pauli and Pauli-product
         measurements, product rotations, resets, feed-forward from
         ``rec[-k]``, Pauli and heralded noise, ``REPEAT``, detectors and
-        observables, tags and coordinates).  Everything is checked before anything
-        runs: a refused text, or a qubit index at or above the register
-        size, raises ``ValueError("line L, column C: ...")`` and leaves the
-        register untouched.  Random outcomes and noise draw from the calling
-        thread's generator.  Returns the same graph, VOPs and record as the
-        same gates called one by one.
+        observables, tags and coordinates).  Everything is checked before
+        anything runs: a refused text, or a qubit index at or above the
+        register size, raises ``ValueError("line L, column C: ...")`` and
+        leaves the register untouched; ``circuit`` must be a ``str``
+        (``TypeError``).  Random outcomes and noise draw from the calling
+        thread's generator, and a run leaves the same graph, list order,
+        VOPs and record as the same gates called one by one with the same
+        seed.  ``DETECTOR`` and ``OBSERVABLE_INCLUDE`` are ignored here.
+        ``numpy.frombuffer(record, numpy.uint8)`` takes the record without a
+        copy.  A ``MemoryError`` while the circuit runs leaves the register
+        holding the state after the steps that ran.
         """
 
     # The register as an instrument.
@@ -302,31 +385,53 @@ class Ordavine:
     def expectation(self, pauli: _Product) -> Literal[1, -1, 0]:
         """The expectation value of a Pauli product: +1, -1, or 0 when its outcome is random.
 
-        ``pauli`` is text in the circuit format's product syntax
-        (``"X0*Z5*Y7"``; a leading ``-`` negates, ``!`` before a factor
-        negates too, letters in either case; ``""`` is the identity), text
-        in Stim's dense form (``"+XZ_Y"``, when it holds no digit, ``*`` or
-        ``!``: what ``stabilizers()`` returns), a dict ``{qubit: "X" | "Y" |
-        "Z"}``, or the ``(sign, dict)`` pair that ``stabilizer`` returns.  Factors on one qubit multiply
-        (``X0*X0`` is the identity); a product with phase +-i (``X0*Z0``)
-        raises ``ValueError``.  Read-only, draws nothing; costs time in the
-        degrees of the named qubits.  Text naming a qubit at or above the
-        size raises ``ValueError``; a dict key does the argument rules'
-        index failure.
+        ``pauli`` is one of:
+
+        * text in the circuit format's product syntax, as ``MPP`` takes it:
+          ``"X0*Z5*Y7"``, letters in either case, each factor optionally
+          preceded by ``!``, the whole by ``+`` or ``-``; ``-`` and each ``!``
+          negate the product;
+        * text in Stim's dense form, read as such when it holds no digit,
+          ``*`` or ``!``: ``"+XZ_Y"``, one letter per qubit from qubit 0
+          (``_`` or ``I`` the identity), at most as many as the register has
+          qubits, so every string ``stabilizers()`` returns can be handed
+          back;
+        * a dict ``{qubit: "X" | "Y" | "Z"}``, with sign +1, or the
+          ``(sign, dict)`` pair that ``stabilizer`` returns.
+
+        Factors on one qubit multiply with their phases, as in ``MPP``
+        (``X0*X0`` is the identity, ``Z0*X0*Z0`` is ``-X0``); a product with
+        phase ±i (``X0*Z0``) raises ``ValueError``.  ``""`` and ``{}`` are
+        the identity, ``"-"`` minus the identity.  Malformed text, or text
+        naming a qubit at or above the size, raises ``ValueError`` naming
+        the column; a dict key follows the qubit argument rules; a dict
+        value other than ``"X"``, ``"Y"``, ``"Z"`` is a ``ValueError``
+        (``TypeError`` when not a ``str``); any other type is a ``TypeError``.
+
+        Read-only and draws nothing.  Reads only the lists of the qubits on
+        which the product, carried through the VOPs, has an X part, so it
+        costs time in their degrees, not in the register size.
         """
     def measure_pauli(self, pauli: _Product) -> MeasurementResult:
-        """Measure a Pauli product (as ``MPP`` does) and collapse the state.
+        """Measure a Pauli product (as ``MPP`` does) and collapse the state; a new ``MeasurementResult``.
 
-        A random outcome draws one word from the thread's generator, a fixed
-        one draws nothing and changes nothing.  ``pauli`` as for ``expectation``.
+        ``pauli`` as for ``expectation``.  A random outcome draws one word
+        from the thread's generator; a fixed one draws nothing and changes
+        nothing, so the same seed gives the same outcomes and registers as
+        ``MPP`` in a circuit.  The identity measures +1.
         """
     def postselect_x(self, qubit: int, result: _Outcome) -> float:
-        """Force the X outcome of ``qubit`` to ``result`` (0 or ``PlusOne`` for +1, 1 or ``MinusOne`` for -1).
+        """Force the X outcome of ``qubit`` to ``result``, without a random draw.
 
-        Returns the probability the outcome had: 1.0 when the state fixed
-        it, 0.5 when it was random (the state then collapses, nothing drawn).
-        When the state gives the other outcome with certainty, raises
-        ``ValueError`` and leaves the register as it was.
+        ``result`` is 0 or ``MeasurementResult.PlusOne`` for +1, 1 or
+        ``MinusOne`` for -1 (an ``int``, a ``bool``, where ``True`` is -1, or
+        an object with ``__index__``); another integer raises ``ValueError``,
+        another type ``TypeError``.  Returns the probability the outcome had,
+        as a ``float``: 1.0 when the state fixed it, 0.5 when it was random
+        (the register then holds the collapsed state), so a heralded
+        protocol's success probability is the product of the returned
+        values.  When the state gives the other outcome with certainty,
+        raises ``ValueError`` naming it and leaves the register as it was.
         """
     def postselect_y(self, qubit: int, result: _Outcome) -> float:
         """As ``postselect_x``, in the Y basis."""
@@ -337,12 +442,17 @@ class Ordavine:
     def fidelity(self, other: Ordavine, qubits: Sequence[int] | None = None) -> float:
         """The fidelity with the state of ``other``: 0.0 or a power of 1/2.
 
-        Without ``qubits``: |<psi|phi>|^2 of two registers of the same size
-        (``ValueError`` when the sizes differ).  With ``qubits``, a sequence
-        of distinct qubits of this register, as many as ``other`` has:
-        <phi|rho|phi>, rho this register's reduced state on those qubits,
-        ``qubits[i]`` standing for qubit i of ``other``.  Costs time in the
-        degrees of the named qubits, not in the register size.
+        Without ``qubits`` (or with ``None``): |⟨ψ|φ⟩|² of this register's
+        state ψ and ``other``'s state φ, which must have the same size
+        (``ValueError`` when they differ); this reads both registers.  With
+        ``qubits``, a sequence (list, tuple, ``range``, numpy array,
+        iterator) of distinct qubits of this register, as many as ``other``
+        has: ⟨φ|ρ|φ⟩, ρ this register's reduced state on those qubits,
+        ``qubits[i]`` standing for qubit i of ``other``.  That costs time in
+        the degrees of the named qubits, not in the register size.  A
+        ``set`` is refused (``TypeError``: its order is not the caller's), as
+        are a qubit listed twice and a count other than ``other``'s size
+        (``ValueError``).
         """
     @classmethod
     def from_graph(
@@ -351,40 +461,77 @@ class Ordavine:
         edges: Buffer | Iterable[Sequence[SupportsIndex]],
         vops: Buffer | None = None,
     ) -> Ordavine:
-        """The graph state of ``edges`` on ``nodes`` qubits, with VOPs from ``vops``.
+        """A new register holding the graph state of ``edges`` on ``nodes`` qubits, with VOPs from ``vops``.
 
-        ``edges``: pairs ``(a, b)`` (any iterable of pairs), or an integer
-        buffer: an (m, 2) or flat (2m,) numpy array, or the memoryview that
-        ``edges()`` returns.  Each list follows the order the edges are
-        given.  ``vops``: one byte per qubit (0..23); by default every VOP
-        is 0, the plain graph state.  A self loop, an edge given twice, a
-        qubit outside 0..nodes-1, a VOP of 24 or more, or a length that does
-        not match raises ``ValueError`` naming it; nothing is built.
+        ``edges``: an iterable of pairs (any two-item sequences of
+        integers), or a buffer of integers: an (m, 2) numpy array of any
+        integer type, byte order or layout, a flat (2m,) buffer of pairs in
+        a row, or the memoryview that ``edges()`` returns.  Edge (a, b)
+        appends b to a's list and a to b's, so each list follows the order
+        the edges are given.  ``vops``: any buffer of single bytes, one per
+        qubit, each 0..23 (what ``vops()`` returns); by default every VOP is
+        0, the plain graph state (|+⟩ on every qubit, CZ on every edge).
+        ``nodes`` follows the constructor's rules.
+
+        Everything is checked in O(n + m) before the register is handed
+        out, and a refusal builds nothing: a self loop, an edge given twice
+        in either orientation, a qubit outside 0..nodes-1, a pair of another
+        length, a flat buffer of odd length, an array of another shape, or
+        ``vops`` of the wrong length or with a value of 24 or more raises
+        ``ValueError("invalid graph: ...")`` naming it; edges that are
+        neither a buffer nor an iterable of pairs, a buffer of non-integers,
+        or ``vops`` that is not a buffer of bytes raise ``TypeError``.
         """
     @classmethod
     def from_stabilizers(cls, stabilizers: Sequence[str]) -> Ordavine:
-        """A register in the state stabilized by n generators in Stim's text form.
+        """A new register in the state stabilized by n generators in Stim's text form.
 
-        Each generator is ``"+XZ_"``-style text (as ``stabilizers()``
-        returns): an optional sign, then one of ``_ I X Y Z`` per qubit,
-        with as many letters as there are generators.  Malformed, dependent
-        or anticommuting generators raise ``ValueError``.
+        Each generator is ``"+XZ_"``-style text, as ``stabilizers()``
+        returns it: an optional sign ``+`` or ``-``, then one of
+        ``_ I X Y Z`` per qubit, n letters for n generators (any sequence or
+        iterable of ``str``; a lone ``str`` is a ``TypeError``).  A malformed
+        generator, an imaginary sign, the wrong length, generators that
+        anticommute or that are not independent raise
+        ``ValueError("invalid stabilizers: ...")``.  Gaussian elimination
+        over GF(2), O(n³/64) word operations; lists come out in ascending
+        order.  ``Ordavine.from_stabilizers(sim.stabilizers())`` gives the
+        state of ``sim``, not necessarily its graph.
         """
     def local_complement(self, qubit: int) -> None:
-        """Complement the graph on ``qubit``'s neighbourhood, correcting the VOPs so the state is unchanged."""
-    def add_qubits(self, count: int) -> int:
-        """Append ``count`` qubits in |0>; returns the index of the first new one.
+        """Complement the graph on ``qubit``'s neighbourhood, correcting the VOPs so the state is unchanged.
 
-        Existing qubits, their lists and VOPs are untouched.  The size limits
-        and errors of the constructor apply to the total.
+        Every pair of its neighbours is toggled, in list order; √(iX) is
+        multiplied under ``qubit``'s VOP and S under each neighbour's.
+        """
+    def add_qubits(self, count: int) -> int:
+        """Append ``count`` qubits in |0⟩; returns the index of the first new one (the old size).
+
+        Existing qubits, their lists and VOPs are untouched; ``add_qubits(0)``
+        changes nothing.  Room grows geometrically, so adding qubits one or
+        two at a time costs constant time each.  The size limits and errors
+        of the constructor apply to the total, and a refused call changes
+        nothing.
         """
     def x_error(self, qubit: int, p: SupportsFloat | SupportsIndex) -> None:
-        """Apply X to ``qubit`` with probability ``p`` (the draws of ``X_ERROR(p)``)."""
+        """Apply X to ``qubit`` with probability ``p``, drawing what ``X_ERROR(p)`` draws.
+
+        Like every noise method: after the same seed, the call leaves the
+        same register as the circuit instruction of the same name run on
+        one target (one word drawn, then the Pauli where a channel with
+        several fires; nothing when ``p`` is 0).  ``p`` is a ``float`` (or
+        an ``int``, or anything with ``__float__``) in [0, 1]; outside it,
+        or NaN, raises ``ValueError``.  Nothing is drawn when an argument is
+        refused.
+        """
     def y_error(self, qubit: int, p: SupportsFloat | SupportsIndex) -> None:
-        """Apply Y to ``qubit`` with probability ``p`` (the draws of ``Y_ERROR(p)``)."""
+        """Apply Y to ``qubit`` with probability ``p``, drawing what ``Y_ERROR(p)`` draws."""
     def z_error(self, qubit: int, p: SupportsFloat | SupportsIndex) -> None:
-        """Apply Z to ``qubit`` with probability ``p`` (the draws of ``Z_ERROR(p)``)."""
+        """Apply Z to ``qubit`` with probability ``p``, drawing what ``Z_ERROR(p)`` draws."""
     def depolarize1(self, qubit: int, p: SupportsFloat | SupportsIndex) -> None:
-        """With probability ``p``, X, Y or Z on ``qubit``, uniformly (the draws of ``DEPOLARIZE1(p)``)."""
+        """With probability ``p``, X, Y or Z on ``qubit``, each with ``p/3`` (``DEPOLARIZE1(p)``)."""
     def depolarize2(self, a: int, b: int, p: SupportsFloat | SupportsIndex) -> None:
-        """With probability ``p``, one of the 15 non-identity Pauli pairs on ``a``, ``b`` (``DEPOLARIZE2(p)``)."""
+        """With probability ``p``, one of the 15 non-identity Pauli pairs on ``a``, ``b``, each with ``p/15`` (``DEPOLARIZE2(p)``).
+
+        ``a == b`` raises ``PanicException("a and b must be different
+        qubits, both are {q}")``, as the two-qubit gates do.
+        """

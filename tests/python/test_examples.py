@@ -425,67 +425,6 @@ class LyingClass:
         return liar
 
 
-# --- the README, which is the user's manual ----------------------------------
-
-README = ROOT / "README.md"
-
-
-def python_blocks(text):
-    blocks, current = [], None
-    for line in text.splitlines():
-        if current is None and line.strip() == "```python":
-            current = []
-        elif current is not None and line.strip() == "```":
-            blocks.append("\n".join(current))
-            current = None
-        elif current is not None:
-            current.append(line)
-    return blocks
-
-
-def test_readme_python_runs(capsys):
-    """The README's Python snippets run, in order, in one namespace."""
-    blocks = python_blocks(README.read_text())
-    assert len(blocks) >= 2
-    namespace = {}
-    for block in blocks:
-        try:
-            exec(compile(block, str(README), "exec"), namespace)
-        except ModuleNotFoundError as missing:
-            # A block that shows an optional tool (Stim) where it is not
-            # installed (PyPy has no wheel); nothing later depends on it.
-            if missing.name not in ("stim", "numpy"):
-                raise
-    out = capsys.readouterr().out
-    assert "{0, 1, 2, 3}" in out
-    assert "[1, 2, 3] [0, 10, 10, 10]" in out
-    assert "bad qubit: index out of bounds: the len is 2 but the index is 99" in out
-
-
-def test_readme_quick_start_has_the_two_commands():
-    text = README.read_text()
-    start = text.index("## Quick start")
-    section = text[start:text.index("\n## ", start + 1)]
-    assert section.count("```sh") == 2 and section.count("```") == 4
-    blocks = section.split("```")[1::2]
-    commands = [line for block in blocks for line in block.splitlines()[1:] if line.strip()]
-    assert commands == [
-        "python3 -m venv .venv && .venv/bin/pip install . && .venv/bin/python examples/cluster_wire.py",
-        "bash tests/run_all.sh",
-    ]
-
-
-def test_readme_covers_every_method_and_example():
-    text = README.read_text()
-    for name in dir(ordavine.Ordavine):
-        if not name.startswith("_"):
-            assert f"`{name}" in text, name
-    for name in ("PlusOne", "MinusOne", "result", "basis", "deterministic", "PanicException"):
-        assert f"`{name}`" in text or f".{name}`" in text, name
-    for path in EXAMPLES.glob("*.py"):
-        assert f"examples/{path.name}" in text, path.name
-
-
 # --- Dask fan-out ----------------------------------------------------------------
 
 def test_dask_shots_gathers_what_one_process_samples():
