@@ -76,9 +76,9 @@ def peak_mb():
 
 # ---- child processes: one measurement each -------------------------------------
 
-def child(spec):
-    """Runs one measurement described by `spec`; returns a JSON-able dict."""
-    kind, impl = spec["kind"], spec["impl"]
+def child(job):
+    """Runs one measurement described by `job`; returns a JSON-able dict."""
+    kind, impl = job["kind"], job["impl"]
     # A tiny call first, so that no one-time set-up lands in a timed call.
     if impl == "stim":
         import stim
@@ -89,20 +89,20 @@ def child(spec):
         import ordavine
         ordavine.sample("H 0\nM 0", 1, seed=1)
         ordavine.sample_detectors("H 0\nM 0\nDETECTOR rec[-1]", 1, seed=1)
-    reps = spec["reps"]
+    reps = job["reps"]
     if kind == "surface":
         if impl == "stim":
-            circuit = surface_circuit(stim, spec["d"])
+            circuit = surface_circuit(stim, job["d"])
             run = lambda: circuit.compile_detector_sampler(seed=1).sample(  # noqa: E731
-                spec["shots"], separate_observables=True)
+                job["shots"], separate_observables=True)
         else:
             import stim as generator  # only to generate the text, before the clock
-            text = str(surface_circuit(generator, spec["d"]))
-            run = lambda: ordavine.sample_detectors(text, spec["shots"], seed=1)  # noqa: E731
+            text = str(surface_circuit(generator, job["d"]))
+            run = lambda: ordavine.sample_detectors(text, job["shots"], seed=1)  # noqa: E731
         run()  # warm: first-touch of pages and caches for both alike
         return {"times": [clock(run) for _ in range(reps)]}
     if kind in ("cluster", "million"):
-        text = cluster_text(spec["side"])
+        text = cluster_text(job["side"])
         packed = kind == "million"
         before = peak_mb()
         out = {}
@@ -113,14 +113,14 @@ def child(spec):
                 start = time.perf_counter()
                 sampler = circuit.compile_sampler(seed=1)
                 middle = time.perf_counter()
-                sampler.sample(spec["shots"], bit_packed=packed)
+                sampler.sample(job["shots"], bit_packed=packed)
                 compile_times.append(middle - start)
                 sample_times.append(time.perf_counter() - middle)
                 del sampler
             out["times"] = [a + b for a, b in zip(compile_times, sample_times)]
             out["reference"], out["frames"] = compile_times, sample_times
         else:
-            out["times"] = [clock(lambda: ordavine.sample(text, spec["shots"], seed=1, bit_packed=packed))
+            out["times"] = [clock(lambda: ordavine.sample(text, job["shots"], seed=1, bit_packed=packed))
                             for _ in range(reps)]
             with_reference = [clock(lambda: ordavine.sample(text, 1, seed=1)) for _ in range(reps)]
             without = [clock(lambda: ordavine.sample_detectors(text, 1, seed=1)) for _ in range(reps)]
@@ -128,11 +128,11 @@ def child(spec):
         out["growth_mb"] = peak_mb() - before
         return out
     if kind == "crossover":
-        if spec["family"] == "cluster":
-            text = cluster_text(spec["size"])
+        if job["family"] == "cluster":
+            text = cluster_text(job["size"])
         else:
             import stim as generator
-            text = str(surface_circuit(generator, spec["size"]))
+            text = str(surface_circuit(generator, job["size"]))
         if impl == "stim":
             circuit = stim.Circuit(text)
             return {"times": [clock(circuit.reference_sample) for _ in range(reps)],
@@ -143,9 +143,9 @@ def child(spec):
     raise ValueError(kind)
 
 
-def run_child(python, spec, timeout):
+def run_child(python, job, timeout):
     try:
-        proc = subprocess.run([python, os.path.abspath(__file__), "--child", json.dumps(spec)],
+        proc = subprocess.run([python, os.path.abspath(__file__), "--child", json.dumps(job)],
                               capture_output=True, text=True, timeout=timeout)
     except subprocess.TimeoutExpired:
         return {"error": f"stopped after {timeout} s"}
