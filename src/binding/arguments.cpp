@@ -180,6 +180,29 @@ void match_classic_call(const char* method, std::span<const char* const> paramet
   if (nargs < static_cast<Py_ssize_t>(parameters.size())) check_missing(method, parameters, slots);
 }
 
+void raise_argument_error(PyObject* type, const char* parameter, const std::string& what) {
+  raise(type, std::string("argument '") + parameter + "': " + what);
+}
+
+void raise_argument_cast_error(PyObject* object, const char* target, const char* parameter) {
+  try {
+    raise_cast_error(object, target);
+  } catch (const PythonError&) {
+    raise_conversion_error(parameter);
+  }
+}
+
+PyRef to_python_int(PyObject* object, const char* parameter) {
+  if (PyLong_Check(object)) return PyRef::borrow(object);
+  const NestingGuard nesting;
+  PyRef integer(PyNumber_Index(object));
+  if (!integer) {
+    resume_panic_if_raised();
+    raise_conversion_error(parameter);
+  }
+  return integer;
+}
+
 Qubit to_index(PyObject* object, const char* parameter) {
   unsigned long long value;
   if (PyLong_Check(object)) {

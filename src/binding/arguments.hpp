@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "binding/errors.hpp"
+#include "binding/py_ref.hpp"
 #include "register/register.hpp"
 
 namespace ordavine::binding {
@@ -65,6 +66,17 @@ std::array<PyObject*, N> match_arguments(const Signature<N>& signature, std::siz
 // module called (an `__index__`), carries the abort on as an internal
 // failure; any other pending error is left as it is.
 void resume_panic_if_raised();
+
+// Raises `type` with "argument '{parameter}': {what}".
+[[noreturn]] void raise_argument_error(PyObject* type, const char* parameter, const std::string& what);
+
+// The TypeError of `object` not being a `target`, worded for `parameter`.
+[[noreturn]] void raise_argument_cast_error(PyObject* object, const char* target, const char* parameter);
+
+// An integer argument as a Python int: the object itself when it is one,
+// else the result of its `__index__` (run under the nesting guard, since it
+// may call into the module again); a failed conversion names the parameter.
+PyRef to_python_int(PyObject* object, const char* parameter);
 
 // Converts a qubit index or count: an int (bool included) or an object with
 // `__index__`, non-negative and fitting a machine word.  A TypeError names

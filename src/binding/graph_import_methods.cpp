@@ -21,25 +21,13 @@ namespace {
 constexpr Signature<3> kFromGraph{"from_graph", {"nodes", "edges", "vops"}};
 constexpr Signature<1> kFromStabilizers{"from_stabilizers", {"stabilizers"}};
 
-[[noreturn]] void raise_for(PyObject* type, const char* parameter, const std::string& what) {
-  raise(type, std::string("argument '") + parameter + "': " + what);
-}
-
-[[noreturn]] void raise_cast(PyObject* object, const char* target, const char* parameter) {
-  try {
-    raise_cast_error(object, target);
-  } catch (const PythonError&) {
-    raise_conversion_error(parameter);
-  }
-}
-
 // A buffer with its format, shape and strides, released on exit.
 class BufferView {
  public:
   BufferView(PyObject* object, const char* target, const char* parameter) {
     if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) < 0) {
       PyErr_Clear();
-      raise_cast(object, target, parameter);
+      raise_argument_cast_error(object, target, parameter);
     }
   }
   ~BufferView() { PyBuffer_Release(&view_); }
@@ -134,7 +122,7 @@ Register from_buffer(std::size_t nodes, PyObject* edges, std::optional<std::span
   const Py_buffer& view = buffer.view();
   const ItemFormat item = item_format(view);
   if (!item.integer) {
-    raise_for(PyExc_TypeError, kFromGraph.parameters[1],
+    raise_argument_error(PyExc_TypeError, kFromGraph.parameters[1],
               "a buffer of integers is needed, not one of format '" + format_text(view) + "'");
   }
   std::size_t ends = 0;
@@ -170,16 +158,7 @@ std::string text_of_object(PyObject* object) {
 // Negative values go to the core, which refuses them with the rest; a
 // value no 64-bit integer holds is refused here.
 std::int64_t read_end(PyObject* value, std::size_t edge, PyObject* pair[2], std::size_t count) {
-  PyRef integer;
-  if (PyLong_Check(value)) {
-    integer = PyRef::borrow(value);
-  } else {
-    integer = PyRef(PyNumber_Index(value));
-    if (!integer) {
-      resume_panic_if_raised();
-      raise_conversion_error(kFromGraph.parameters[1]);
-    }
-  }
+  const PyRef integer = to_python_int(value, kFromGraph.parameters[1]);
   int overflow = 0;
   const long long read = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
   if (read == -1 && overflow == 0 && PyErr_Occurred()) throw PythonError{};
@@ -200,7 +179,7 @@ Register from_iterable(std::size_t nodes, PyObject* edges, std::optional<std::sp
     PyRef pair(PySequence_Fast(item.get(), ""));
     if (!pair) {
       PyErr_Clear();
-      raise_for(PyExc_TypeError, kFromGraph.parameters[1],
+      raise_argument_error(PyExc_TypeError, kFromGraph.parameters[1],
                 "edge " + std::to_string(edge) + " is a '" + qualified_name(Py_TYPE(item.get())) +
                     "', not a pair of qubits");
     }
@@ -230,7 +209,7 @@ std::vector<std::uint8_t> read_vops(PyObject* object) {
   const ItemFormat item = item_format(view);
   const std::string format = format_text(view);
   if (view.itemsize != 1 || (!item.integer && format != "c")) {
-    raise_for(PyExc_TypeError, kFromGraph.parameters[2],
+    raise_argument_error(PyExc_TypeError, kFromGraph.parameters[2],
               "a buffer of bytes is needed, not one of format '" + format + "'");
   }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(view.len));
@@ -240,7 +219,7 @@ std::vector<std::uint8_t> read_vops(PyObject* object) {
   } else if (view.ndim == 1 && view.strides != nullptr) {
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = base[static_cast<Py_ssize_t>(i) * view.strides[0]];
   } else {
-    raise_for(PyExc_TypeError, kFromGraph.parameters[2], "a contiguous buffer of bytes is needed");
+    raise_argument_error(PyExc_TypeError, kFromGraph.parameters[2], "a contiguous buffer of bytes is needed");
   }
   return bytes;
 }
@@ -269,7 +248,7 @@ PyObject* from_stabilizers_method(PyObject*, PyObject* const* args, Py_ssize_t n
     const char* parameter = kFromStabilizers.parameters[0];
     PyObject* given = slots[0];
     if (PyUnicode_Check(given) || PyBytes_Check(given)) {
-      raise_for(PyExc_TypeError, parameter,
+      raise_argument_error(PyExc_TypeError, parameter,
                 "a sequence of generators is needed (one str per qubit), not one '" +
                     qualified_name(Py_TYPE(given)) + "'");
     }
@@ -281,14 +260,14 @@ PyObject* from_stabilizers_method(PyObject*, PyObject* const* args, Py_ssize_t n
     if (!items) {
       resume_panic_if_raised();
       PyErr_Clear();
-      raise_cast(given, "Sequence[str]", parameter);
+      raise_argument_cast_error(given, "Sequence[str]", parameter);
     }
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
     std::vector<std::string_view> texts(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
       PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
       if (!PyUnicode_Check(item)) {
-        raise_for(PyExc_TypeError, parameter,
+        raise_argument_error(PyExc_TypeError, parameter,
                   "generator " + std::to_string(i) + " is a '" + qualified_name(Py_TYPE(item)) + "', not a 'str'");
       }
       Py_ssize_t length = 0;

@@ -21,40 +21,18 @@
 namespace ordavine::binding {
 namespace {
 
-[[noreturn]] void raise_for(PyObject* type, const char* parameter, const std::string& what) {
-  raise(type, std::string("argument '") + parameter + "': " + what);
-}
-
-[[noreturn]] void raise_cast(PyObject* object, const char* target, const char* parameter) {
-  try {
-    raise_cast_error(object, target);
-  } catch (const PythonError&) {
-    raise_conversion_error(parameter);
-  }
-}
-
 // An outcome to postselect: 0 (+1) or 1 (-1), as an int (bool included) or
 // an object with __index__, or a MeasurementResult.
 std::uint8_t to_result(PyObject* object, const char* parameter) {
-  PyRef integer;
-  if (PyObject_TypeCheck(object, measurement_result_type())) {
-    integer = PyRef(check(PyNumber_Long(object)));
-  } else if (PyLong_Check(object)) {
-    integer = PyRef::borrow(object);
-  } else {
-    const NestingGuard nesting;  // __index__ may call into the module again
-    integer = PyRef(PyNumber_Index(object));
-    if (!integer) {
-      resume_panic_if_raised();
-      raise_conversion_error(parameter);
-    }
-  }
+  const PyRef integer = PyObject_TypeCheck(object, measurement_result_type())
+                            ? PyRef(check(PyNumber_Long(object)))
+                            : to_python_int(object, parameter);
   int overflow = 0;
   const long long value = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
   if (value == -1 && overflow == 0 && PyErr_Occurred()) throw PythonError{};
   if (overflow == 0 && (value == 0 || value == 1)) return static_cast<std::uint8_t>(value);
   PyRef shown(check(PyObject_Repr(integer.get())));
-  raise_for(PyExc_ValueError, parameter,
+  raise_argument_error(PyExc_ValueError, parameter,
             std::string("the outcome must be 0 (+1), 1 (-1) or a MeasurementResult, not ") +
                 check(PyUnicode_AsUTF8(shown.get())));
 }
@@ -76,7 +54,7 @@ double to_probability(PyObject* object, const char* parameter) {
   if (!(p >= 0.0 && p <= 1.0)) {
     char shown[64];
     std::snprintf(shown, sizeof shown, "%.17g", p);
-    raise_for(PyExc_ValueError, parameter, std::string("a probability must be in [0, 1], not ") + shown);
+    raise_argument_error(PyExc_ValueError, parameter, std::string("a probability must be in [0, 1], not ") + shown);
   }
   return p;
 }
@@ -120,13 +98,13 @@ QubitSequence to_index_sequence(PyObject* object, const char* parameter) {
   }
   const NestingGuard nesting;  // iteration and __index__ may call into the module
   if (PyAnySet_Check(object) || PyDict_Check(object) || PyUnicode_Check(object) || PyBytes_Check(object)) {
-    raise_cast(object, "Sequence[int]", parameter);
+    raise_argument_cast_error(object, "Sequence[int]", parameter);
   }
   PyRef items(PySequence_Fast(object, ""));
   if (!items) {
     resume_panic_if_raised();
     PyErr_Clear();
-    raise_cast(object, "Sequence[int]", parameter);
+    raise_argument_cast_error(object, "Sequence[int]", parameter);
   }
   // An element's __index__ may change a list while it is read: each
   // element is held while it converts, and the length read anew.
@@ -286,7 +264,7 @@ PyObject* fidelity_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
     const auto slots = match_arguments(kFidelity, 1, args, nargs, kwnames);
     OrdavineObject& object = as_ordavine(self);
     Borrow<Access::shared> borrow(object.borrow);
-    if (!PyObject_TypeCheck(slots[0], ordavine_type())) raise_cast(slots[0], "Ordavine", kFidelity.parameters[0]);
+    if (!PyObject_TypeCheck(slots[0], ordavine_type())) raise_argument_cast_error(slots[0], "Ordavine", kFidelity.parameters[0]);
     OrdavineObject& other = as_ordavine(slots[0]);
     Borrow<Access::shared> other_borrow(other.borrow);
     const Register& reg = object.reg;

@@ -10,14 +10,10 @@
 namespace ordavine::binding {
 namespace {
 
-[[noreturn]] void raise_for(PyObject* type, const char* parameter, const std::string& what) {
-  raise(type, std::string("argument '") + parameter + "': " + what);
-}
-
 Axis axis_of_value(PyObject* value, Qubit qubit, const char* parameter) {
   const std::string where = "the Pauli of qubit " + std::to_string(qubit) + " must be 'X', 'Y' or 'Z'";
   if (!PyUnicode_Check(value)) {
-    raise_for(PyExc_TypeError, parameter, where + ", not '" + qualified_name(Py_TYPE(value)) + "'");
+    raise_argument_error(PyExc_TypeError, parameter, where + ", not '" + qualified_name(Py_TYPE(value)) + "'");
   }
   Py_ssize_t length = 0;
   const char* text = check(PyUnicode_AsUTF8AndSize(value, &length));
@@ -31,7 +27,7 @@ Axis axis_of_value(PyObject* value, Qubit qubit, const char* parameter) {
   }
   PyRef shown(check(PyObject_Repr(value)));
   const char* shown_text = check(PyUnicode_AsUTF8(shown.get()));
-  raise_for(PyExc_ValueError, parameter, where + ", not " + shown_text);
+  raise_argument_error(PyExc_ValueError, parameter, where + ", not " + shown_text);
 }
 
 // The factors of a dict, read from a snapshot of its items: converting a
@@ -55,7 +51,7 @@ bool read_sign(PyObject* sign, const char* parameter) {
     if (overflow == 0 && (value == 1 || value == -1)) return value < 0;
     if (value == -1 && PyErr_Occurred()) throw PythonError{};
   }
-  raise_for(PyExc_ValueError, parameter, "the sign of a (sign, dict) product must be 1 or -1");
+  raise_argument_error(PyExc_ValueError, parameter, "the sign of a (sign, dict) product must be 1 or -1");
 }
 
 }  // namespace
@@ -86,7 +82,7 @@ void to_product(PyObject* object, const char* parameter, const Register& reg, Pr
   read_dict(dict, parameter, written);
   for (const PauliFactor& factor : written) reg.check(factor.qubit);
   if (!reduce_product(written, negative, product.factors)) {
-    raise_for(PyExc_ValueError, parameter,
+    raise_argument_error(PyExc_ValueError, parameter,
               "the Pauli product is not Hermitian: its factors multiply to +-i times a Pauli product");
   }
   product.negative = negative;

@@ -35,17 +35,7 @@ std::vector<std::uint8_t> to_seed_bytes(PyObject* value, const char* parameter) 
     raise(PyExc_TypeError,
           std::string("argument '") + parameter + "': 'bool' object cannot be interpreted as a seed");
   }
-  PyRef integer;
-  if (PyLong_Check(value)) {
-    integer = PyRef::borrow(value);
-  } else {
-    const NestingGuard nesting;  // __index__ may call into the module again
-    integer = PyRef(PyNumber_Index(value));
-    if (!integer) {
-      resume_panic_if_raised();
-      raise_conversion_error(parameter);
-    }
-  }
+  const PyRef integer = to_python_int(value, parameter);
   int overflow = 0;
   const long long small = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
   if (small == -1 && overflow == 0 && PyErr_Occurred()) throw PythonError{};
