@@ -13,6 +13,7 @@
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
+#include "support/random_gates.hpp"
 #include "support/word_sources.hpp"
 
 namespace ordavine {
@@ -20,6 +21,7 @@ namespace {
 
 using List = std::vector<Qubit>;
 using oracle::DenseState;
+using test_gates::random_gate;
 using test_words::FixedWord;
 using test_words::NoDraws;
 using test_words::forced;
@@ -185,22 +187,6 @@ void expect_invariants(const Register& reg) {
       ASSERT_TRUE(has_edge(reg, list[i], a));
       for (std::size_t j = i + 1; j < list.size(); ++j) ASSERT_NE(list[i], list[j]);
     }
-  }
-}
-
-void random_gate(Register& reg, std::mt19937& gen) {
-  using TwoQubitGate = void (*)(Register&, Qubit, Qubit);
-  static constexpr TwoQubitGate two_qubit[] = {cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz};
-  static constexpr Vop one_qubit[] = {vop::pauli_x, vop::pauli_y, vop::pauli_z,
-                                      vop::s_dagger, vop::s, vop::hadamard};
-  const std::size_t n = reg.size();
-  if (n >= 2 && gen() % 2 == 0) {
-    const Qubit a = gen() % n;
-    Qubit b = gen() % (n - 1);
-    if (b >= a) ++b;
-    two_qubit[gen() % std::size(two_qubit)](reg, a, b);
-  } else {
-    apply_single_qubit_gate(reg, gen() % n, one_qubit[gen() % std::size(one_qubit)]);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
+#include "support/random_gates.hpp"
 #include "support/word_sources.hpp"
 
 namespace ordavine {
@@ -21,28 +22,15 @@ namespace {
 
 using oracle::Amplitude;
 using oracle::DenseState;
+using test_gates::any_vop;
 using test_words::FixedWord;
 using oracle::same_up_to_phase;
 using oracle::state_of;
 
-void random_gate(Register& reg, std::mt19937& gen) {
-  using TwoQubitGate = void (*)(Register&, Qubit, Qubit);
-  static constexpr TwoQubitGate two_qubit[] = {cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz};
-  const std::size_t n = reg.size();
-  if (n >= 2 && gen() % 2 == 0) {
-    const Qubit a = gen() % n;
-    Qubit b = gen() % (n - 1);
-    if (b >= a) ++b;
-    two_qubit[gen() % std::size(two_qubit)](reg, a, b);
-  } else {
-    apply_single_qubit_gate(reg, gen() % n, static_cast<Vop>(gen() % 24));
-  }
-}
-
 Register random_state(std::size_t n, std::mt19937& gen) {
   Register reg(n);
   const int steps = static_cast<int>(gen() % 30);
-  for (int i = 0; i < steps; ++i) random_gate(reg, gen);
+  for (int i = 0; i < steps; ++i) test_gates::random_gate(reg, gen, any_vop);
   return reg;
 }
 
@@ -175,7 +163,7 @@ TEST(PauliProduct, ExpectationOfLongProductsAndDenseGraphs) {
     for (auto& v : vops) v = static_cast<std::uint8_t>(gen() % 24);
     Register reg = graph_register<std::int64_t>(n, ends, std::span<const std::uint8_t>(vops));
     const int steps = dense_graph ? 0 : static_cast<int>(20 + gen() % 200);
-    for (int i = 0; i < steps; ++i) random_gate(reg, gen);
+    for (int i = 0; i < steps; ++i) test_gates::random_gate(reg, gen, any_vop);
     SignedProduct p;
     p.negative = gen() % 2 == 0;
     if (gen() % 2 == 0) {
@@ -253,7 +241,7 @@ TEST(PauliProduct, ReductionKeepsTheOperator) {
     std::vector<PauliFactor> written;
     for (std::size_t i = 0; i < length; ++i) written.push_back({static_cast<Qubit>(gen() % n), static_cast<Axis>(gen() % 3)});
     Register reg(n);
-    for (int step = 0; step < 12; ++step) random_gate(reg, gen);
+    for (int step = 0; step < 12; ++step) test_gates::random_gate(reg, gen, any_vop);
     const DenseState psi = state_of(reg);
     DenseState by_written = psi;  // the leftmost factor acts last
     for (std::size_t i = written.size(); i-- > 0;) by_written.apply(written[i].qubit, oracle::gates::pauli(written[i].axis));

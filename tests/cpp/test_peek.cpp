@@ -13,11 +13,13 @@
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
+#include "support/random_gates.hpp"
 
 namespace ordavine {
 namespace {
 
 using oracle::DenseState;
+using test_gates::random_gate;
 using oracle::measure_pauli;
 using oracle::state_of;
 
@@ -143,22 +145,6 @@ TEST(Peek, IndexFailureDrawsNothingAndReportsTheSmallestBadIndex) {
     EXPECT_EQ(f.message(), "index out of bounds: the len is 3 but the index is 3");
   }
   EXPECT_TRUE(same_register(reg, before));
-}
-
-void random_gate(Register& reg, std::mt19937& gen) {
-  using TwoQubitGate = void (*)(Register&, Qubit, Qubit);
-  static constexpr TwoQubitGate two_qubit[] = {cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz};
-  static constexpr Vop one_qubit[] = {vop::pauli_x, vop::pauli_y, vop::pauli_z,
-                                      vop::s_dagger, vop::s, vop::hadamard};
-  const std::size_t n = reg.size();
-  if (n >= 2 && gen() % 2 == 0) {
-    const Qubit a = gen() % n;
-    Qubit b = gen() % (n - 1);
-    if (b >= a) ++b;
-    two_qubit[gen() % std::size(two_qubit)](reg, a, b);
-  } else {
-    apply_single_qubit_gate(reg, gen() % n, one_qubit[gen() % std::size(one_qubit)]);
-  }
 }
 
 TEST(Peek, RandomStatesGiveJointlyConsistentOutcomesAndStayUnchanged) {
