@@ -5,9 +5,11 @@ says what each computes), one digest per output kind: sample and
 sample_detectors rows, run records, seeded draws of the register methods,
 query results, and registers through to_bytes (graph, neighbour-list order,
 VOPs).  Each is recomputed here with the installed module; a difference
-names the entry and the output kind.  Nothing here needs stim or numpy:
-the code-family circuits are stored as text and the random circuits come
-from a seeded generator, so it runs on PyPy as on CPython.
+names the entry and the output kind.  The digests need neither stim nor
+numpy: the code-family circuits are stored as text and the random circuits
+come from a seeded generator, so they are checked on PyPy as on CPython
+(where stim is present, it also checks that it reads the random circuits as
+we do).
 
 Only a change meant to alter outputs re-freezes the digests
 (golden/freeze.py).
@@ -43,6 +45,18 @@ def test_the_random_circuits_use_every_instruction_name():
     for k in range(corpus.RANDOM_CIRCUITS):
         used |= random_circuit(k)[2]
     assert sorted(set(ALL_NAMES) - used) == []
+
+
+def test_stim_reads_every_random_circuit_with_our_record_and_detector_counts():
+    stim = pytest.importorskip("stim")
+    for k in range(corpus.RANDOM_CIRCUITS):
+        text, qubits, _ = random_circuit(k)
+        theirs = stim.Circuit(text)
+        assert theirs.num_qubits <= qubits, k
+        record = ordavine.sample(text, 1, seed=0)
+        detectors, observables = ordavine.sample_detectors(text, 1, seed=0)
+        assert (len(record), len(detectors), len(observables)) == (
+            theirs.num_measurements, theirs.num_detectors, theirs.num_observables), k
 
 
 @pytest.mark.parametrize("entry", sorted(ENTRIES))

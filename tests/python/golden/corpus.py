@@ -363,17 +363,17 @@ def single_qubit_gates():
 
 SAVED_REGISTERS = {
     "empty": lambda: Ordavine(0),
-    "fresh 5": lambda: Ordavine(5),
-    "single-qubit gates": single_qubit_gates,
-    "ghz 6": lambda: ghz(6),
-    "from_graph ring with vops": lambda: Ordavine.from_graph(
+    "fresh_5": lambda: Ordavine(5),
+    "single_qubit_gates": single_qubit_gates,
+    "ghz_6": lambda: ghz(6),
+    "from_graph_ring_with_vops": lambda: Ordavine.from_graph(
         8, [(q, (q + 3) % 8) for q in range(8)], bytes(range(0, 24, 3))),
-    "from_graph flat buffer": lambda: Ordavine.from_graph(6, array("I", [4, 1, 0, 5, 2, 3, 1, 5])),
+    "from_graph_flat_buffer": lambda: Ordavine.from_graph(6, array("I", [4, 1, 0, 5, 2, 3, 1, 5])),
     "from_stabilizers": lambda: Ordavine.from_stabilizers(random_register(random.Random(5), 7, 25).stabilizers()),
     "local_complement": locally_complemented,
     "add_qubits": grown,
-    "postselected cluster": partly_measured_cluster,
-    "random 20": lambda: random_register(random.Random(8), 20, 80),
+    "postselected_cluster": partly_measured_cluster,
+    "random_20": lambda: random_register(random.Random(8), 20, 80),
 }
 
 
