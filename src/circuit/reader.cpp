@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "circuit/digit_word.hpp"
-#include "circuit/instruction_names.hpp"
+#include "circuit/instructions.hpp"
 #include "register/failure.hpp"
 #include "register/pauli_product.hpp"
 
@@ -81,18 +81,6 @@ struct Frame {
   std::uint64_t work;
   SourcePosition at;
 };
-
-// (a, b) of the letters <a>C<b> of a controlled gate: the Pauli basis read
-// on each operand.  A record bit can stand only where the gate reads Z.
-struct Letters {
-  Axis first, second;
-};
-
-constexpr std::array<Letters, 9> kControlledLetters{{
-    {Axis::z, Axis::z}, {Axis::z, Axis::x}, {Axis::z, Axis::y},  // cz, cx, cy
-    {Axis::x, Axis::x}, {Axis::x, Axis::y}, {Axis::x, Axis::z},  // xcx, xcy, xcz
-    {Axis::y, Axis::x}, {Axis::y, Axis::y}, {Axis::y, Axis::z},  // ycx, ycy, ycz
-}};
 
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   std::uint64_t sum;
@@ -206,7 +194,7 @@ class Reader {
     }
     if (!entry) error(start, "unknown or unsupported instruction '" + shown_name(name) + "'");
     if (peek() == '[') skip_tag();
-    if (entry->kind == Kind::repeat) {
+    if (entry->spec->kind == Kind::repeat) {
       open_block(start);
       return finish_line();
     }
@@ -739,8 +727,7 @@ class Reader {
       error(targets.empty() ? start : target_at(targets.size() - 1),
             name + " takes targets in pairs; this one has no partner");
     }
-    const bool controlled =
-        entry.kind == Kind::two_qubit && is_controlled(static_cast<TwoQubitGate>(entry.detail));
+    const bool controlled = entry.spec->kind == Kind::two_qubit && entry.spec->steps.is_controlled();
     if (line_flags_ != 0) {
       for (std::size_t k = 0; k < targets.size(); ++k) {
         const Target t = targets[k];
@@ -753,7 +740,7 @@ class Reader {
           error(target_at(k), name + (record ? " takes qubit targets, not measurement records"
                                              : " takes no sweep[k] targets"));
         }
-        const Letters letters = kControlledLetters[entry.detail];
+        const ControlLetters letters = entry.spec->steps.letters();
         if ((k % 2 == 0 ? letters.first : letters.second) != Axis::z) {
           error(target_at(k), std::string(record ? "a measurement record" : "a sweep bit") +
                                   " can only stand where " + name + " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
@@ -897,66 +884,59 @@ class Reader {
     if (measurements_ > kMaxRecordEntries) too_large(start, "measurement record");
   }
 
-  void compile(const NamedInstruction& entry, SourcePosition start) {
-    const auto detail = entry.detail;
-    const std::size_t targets = line_target_count();
-    switch (entry.kind) {
-      case Kind::single_qubit:
-        expect_arguments(entry, start, 0, 0);
-        check_qubits(entry, false);
-        if (targets != 0 && detail != vop::identity) emit(Opcode::single_qubit, detail, start);
+  // The parens arguments: how many, then what they must be, as the
+  // instruction's record says.  Returns the sum of disjoint probabilities.
+  double check_arguments(const NamedInstruction& entry, SourcePosition start) {
+    const ArgumentRule rule = entry.spec->arguments;
+    if (rule.high != kAnyCount) expect_arguments(entry, start, rule.low, rule.high);
+    switch (rule.meaning) {
+      case Meaning::probability: check_probabilities(); return 0.0;
+      case Meaning::disjoint: return check_disjoint(entry);
+      case Meaning::index: check_observable_index(); return 0.0;
+      case Meaning::none:
+      case Meaning::coordinates:
+      case Meaning::repeat_count: return 0.0;
+    }
+    return 0.0;
+  }
+
+  void check_observable_index() const {
+    const Argument& index = arguments_[0];
+    if (!(index.value >= 0.0 && index.value < 9007199254740992.0) || index.value != std::floor(index.value)) {
+      error(index.at, "the observable index must be a non-negative integer");
+    }
+    const auto observable = static_cast<std::uint64_t>(index.value);
+    if (observable >= kMaxRecordEntries || detectors_ + observable + 1 > kMaxRecordEntries) {
+      too_large(index.at, "observable record");
+    }
+  }
+
+  // The line's targets, as the instruction's record says it takes them.
+  void check_line_targets(const NamedInstruction& entry, SourcePosition start) {
+    switch (entry.spec->targets) {
+      case Targets::none:
+        if (line_target_count() != 0) error(target_at(0), std::string(entry.name) + " takes no targets");
         return;
-      case Kind::two_qubit:
-        expect_arguments(entry, start, 0, 0);
-        check_pairs(entry, start);
-        drop_classical_pairs();
-        if (line_target_count() != 0) emit(Opcode::two_qubit, detail, start);
-        return;
-      case Kind::pair_identity:
-        expect_arguments(entry, start, 0, 0);
-        check_pairs(entry, start);
-        return;
-      case Kind::measure:
-      case Kind::measure_reset:
-        expect_arguments(entry, start, 0, 1);
-        check_probabilities();
-        check_qubits(entry, true);
-        if (targets != 0) {
-          emit(entry.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, detail, start, Kept::each);
-        }
-        add_measurements(start, targets);
-        return;
-      case Kind::reset:
-        expect_arguments(entry, start, 0, 0);
-        check_qubits(entry, false);
-        if (targets != 0) emit(Opcode::reset, detail, start);
-        return;
-      case Kind::measure_pair: {
-        expect_arguments(entry, start, 0, 1);
-        check_probabilities();
-        check_pairs(entry, start, true);
-        const std::size_t pairs = compile_pair_products(static_cast<Axis>(detail));
-        if (pairs != 0) emit(Opcode::measure_product, 0, start, Kept::each);
-        add_measurements(start, pairs);
-        return;
-      }
-      case Kind::measure_product:
-      case Kind::rotate_product: {
-        const bool measures = entry.kind == Kind::measure_product;
-        expect_arguments(entry, start, 0, measures ? 1 : 0);
-        check_probabilities();
+      case Targets::qubits: return check_qubits(entry, false);
+      case Targets::inverted_qubits: return check_qubits(entry, true);
+      case Targets::pairs: return check_pairs(entry, start);
+      case Targets::inverted_pairs: return check_pairs(entry, start, true);
+      case Targets::products:
+      case Targets::paulis:
         check_targets(entry, {.qubits = false, .inverted = true, .paulis = true, .combiners = true});
         note_line_qubits();
-        const std::size_t products = compile_products(entry);
-        if (products != 0) {
-          emit(measures ? Opcode::measure_product : Opcode::rotate_product, detail, start, Kept::each);
+        return;
+      case Targets::records: return check_records(entry);
+      case Targets::records_and_paulis: {
+        check_targets(entry, {.qubits = false, .inverted = true, .records = true, .paulis = true});
+        const auto line = line_targets();
+        for (std::size_t i = 0; i < line.size(); ++i) {
+          if (is_record(line[i])) check_look_back(line[i], i);
         }
-        if (measures) add_measurements(start, products);
+        note_line_qubits();
         return;
       }
-      case Kind::pad: {
-        expect_arguments(entry, start, 0, 1);
-        check_probabilities();
+      case Targets::bits: {
         check_targets(entry, {});
         const auto bits = line_targets();
         for (std::size_t i = 0; i < bits.size(); ++i) {
@@ -964,111 +944,105 @@ class Reader {
             error(target_at(i), "MPAD takes the bits 0 and 1 as targets, found " + std::to_string(bits[i]));
           }
         }
+        return;
+      }
+    }
+  }
+
+  void compile(const NamedInstruction& entry, SourcePosition start) {
+    const InstructionSpec& spec = *entry.spec;
+    const double sum = check_arguments(entry, start);
+    check_line_targets(entry, start);
+    const std::size_t targets = line_target_count();
+    const auto axis = static_cast<std::uint8_t>(spec.axis);
+    switch (spec.kind) {
+      case Kind::single_qubit:
+        if (targets != 0 && spec.vop != vop::identity) emit(Opcode::single_qubit, spec.vop, start);
+        return;
+      case Kind::two_qubit:
+        drop_classical_pairs();
+        if (line_target_count() != 0) emit(Opcode::two_qubit, static_cast<std::uint8_t>(spec.gate), start);
+        return;
+      case Kind::measure:
+      case Kind::measure_reset:
+        if (targets != 0) {
+          emit(spec.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, axis, start, Kept::each);
+        }
+        add_measurements(start, targets);
+        return;
+      case Kind::reset:
+        if (targets != 0) emit(Opcode::reset, axis, start);
+        return;
+      case Kind::measure_pair: {
+        const std::size_t pairs = compile_pair_products(spec.axis);
+        if (pairs != 0) emit(Opcode::measure_product, 0, start, Kept::each);
+        add_measurements(start, pairs);
+        return;
+      }
+      case Kind::measure_product: {
+        const std::size_t products = compile_products(entry);
+        if (products != 0) emit(Opcode::measure_product, 0, start, Kept::each);
+        add_measurements(start, products);
+        return;
+      }
+      case Kind::rotate_product: {
+        const std::size_t products = compile_products(entry);
+        if (products != 0) emit(Opcode::rotate_product, spec.dagger ? 1 : 0, start, Kept::each);
+        return;
+      }
+      case Kind::pad:
         if (targets != 0) emit(Opcode::pad, 0, start, Kept::each);
         add_measurements(start, targets);
         return;
-      }
       case Kind::pauli_error:
+        if (targets != 0 && arguments_[0].value > 0.0) emit(Opcode::pauli_error, axis, start, Kept::each);
+        return;
       case Kind::depolarize1:
-      case Kind::depolarize2: {
-        expect_arguments(entry, start, 1, 1);
-        check_probabilities();
-        if (entry.kind == Kind::depolarize2) {
-          check_pairs(entry, start);
-        } else {
-          check_qubits(entry, false);
-        }
-        const Opcode code = entry.kind == Kind::pauli_error ? Opcode::pauli_error
-                            : entry.kind == Kind::depolarize1 ? Opcode::depolarize1
-                                                              : Opcode::depolarize2;
-        if (targets != 0 && arguments_[0].value > 0.0) emit(code, detail, start, Kept::each);
+        if (targets != 0 && arguments_[0].value > 0.0) emit(Opcode::depolarize1, 0, start, Kept::each);
         return;
-      }
+      case Kind::depolarize2:
+        if (targets != 0 && arguments_[0].value > 0.0) emit(Opcode::depolarize2, 0, start, Kept::each);
+        return;
       case Kind::pauli_channel_1:
-      case Kind::pauli_channel_2: {
-        const bool pairs = entry.kind == Kind::pauli_channel_2;
-        const std::size_t wanted = pairs ? 15 : 3;
-        expect_arguments(entry, start, wanted, wanted);
-        const double sum = check_disjoint(entry);
-        if (pairs) {
-          check_pairs(entry, start);
-        } else {
-          check_qubits(entry, false);
-        }
-        if (targets != 0 && sum > 0.0) {
-          emit(pairs ? Opcode::pauli_channel_2 : Opcode::pauli_channel_1, 0, start, Kept::cumulative);
-        }
+        if (targets != 0 && sum > 0.0) emit(Opcode::pauli_channel_1, 0, start, Kept::cumulative);
         return;
-      }
-      case Kind::correlated_error: {
-        expect_arguments(entry, start, 1, 1);
-        check_probabilities();
-        check_targets(entry, {.qubits = false, .inverted = true, .paulis = true, .combiners = true});
-        note_line_qubits();
+      case Kind::pauli_channel_2:
+        if (targets != 0 && sum > 0.0) emit(Opcode::pauli_channel_2, 0, start, Kept::cumulative);
+        return;
+      case Kind::correlated_error:
         compile_unsigned_paulis();
         // E always runs: it starts a new chain even when it cannot fire.
-        if (detail == 0 || arguments_[0].value > 0.0) emit(Opcode::correlated_error, detail, start, Kept::each);
-        return;
-      }
-      case Kind::heralded_erase:
-      case Kind::heralded_pauli_channel_1: {
-        const bool erase = entry.kind == Kind::heralded_erase;
-        expect_arguments(entry, start, erase ? 1 : 4, erase ? 1 : 4);
-        check_disjoint(entry);
-        check_qubits(entry, true);  // the format accepts `!` here; a herald is never inverted
-        if (targets != 0) {
-          emit(erase ? Opcode::heralded_erase : Opcode::heralded_pauli_channel_1, 0, start,
-               erase ? Kept::each : Kept::cumulative);
+        if (!spec.else_branch || arguments_[0].value > 0.0) {
+          emit(Opcode::correlated_error, spec.else_branch ? 1 : 0, start, Kept::each);
         }
+        return;
+      case Kind::heralded_erase:
+        // The format accepts `!` here; a herald is never inverted.
+        if (targets != 0) emit(Opcode::heralded_erase, 0, start, Kept::each);
         add_measurements(start, targets);
         return;
-      }
-      case Kind::identity_error:
-        check_disjoint(entry);
-        if (detail == 2) {
-          check_pairs(entry, start);
-        } else {
-          check_qubits(entry, false);
-        }
+      case Kind::heralded_pauli_channel_1:
+        if (targets != 0) emit(Opcode::heralded_pauli_channel_1, 0, start, Kept::cumulative);
+        add_measurements(start, targets);
         return;
       case Kind::detector:
-        check_records(entry);
         emit(Opcode::detector, 0, start);
         ++detectors_;
         if (detectors_ + observables_ > kMaxRecordEntries) too_large(start, "detector record");
         return;
       case Kind::observable_include: {
-        expect_arguments(entry, start, 1, 1);
-        const Argument& index = arguments_[0];
-        if (!(index.value >= 0.0 && index.value < 9007199254740992.0) ||
-            index.value != std::floor(index.value)) {
-          error(index.at, "the observable index must be a non-negative integer");
-        }
-        const auto observable = static_cast<std::uint64_t>(index.value);
-        if (observable >= kMaxRecordEntries || detectors_ + observable + 1 > kMaxRecordEntries) {
-          too_large(index.at, "observable record");
-        }
+        const auto observable = static_cast<std::uint64_t>(arguments_[0].value);
         observables_ = std::max(observables_, observable + 1);
-        check_targets(entry, {.qubits = false, .inverted = true, .records = true, .paulis = true});
-        const auto line = line_targets();
-        for (std::size_t i = 0; i < line.size(); ++i) {
-          if (is_record(line[i])) check_look_back(line[i], i);
-        }
-        note_line_qubits();
         if ((line_flags_ & kPauliBits) != 0) compile_unsigned_paulis();
         emit(Opcode::observable_include, 0, start, Kept::none, observable);
         return;
       }
+      case Kind::pair_identity:
+      case Kind::identity_error:
       case Kind::tick:
-        expect_arguments(entry, start, 0, 0);
-        if (targets != 0) error(target_at(0), "TICK takes no targets");
-        return;
       case Kind::qubit_coords:
-        check_qubits(entry, false);
-        return;
       case Kind::shift_coords:
-        if (targets != 0) error(target_at(0), "SHIFT_COORDS takes no targets");
-        return;
+        return;  // checked; nothing runs
       case Kind::repeat:
         break;
     }

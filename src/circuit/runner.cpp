@@ -4,13 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "circuit/instructions.hpp"
 #include "measure/measure.hpp"
 #include "measure/pauli_noise.hpp"
 #include "measure/product_measurement.hpp"
 #include "register/failure.hpp"
 #include "register/pauli_product.hpp"
+#include "register/gate_steps.hpp"
 #include "register/single_qubit.hpp"
-#include "register/two_qubit.hpp"
 
 namespace ordavine::circuit {
 
@@ -18,22 +19,9 @@ static_assert(kMaxQubitIndex + 1 == kMaxQubits, "the reader's qubit limit is the
 
 namespace {
 
-using TwoQubitStep = void (*)(Register&, Qubit, Qubit);
-
-// Indexed by TwoQubitGate up to (not including) swap.
-constexpr TwoQubitStep kControlled[] = {cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz};
-
-// The Pauli each controlled gate applies to its second and its first
-// operand when the other is a record bit: the letters <p>C<q> read as
-// (apply p to the first, apply q to the second).
-struct AppliedPaulis {
-  Vop on_first, on_second;
-};
-constexpr AppliedPaulis kApplied[] = {
-    {vop::pauli_z, vop::pauli_z}, {vop::pauli_z, vop::pauli_x}, {vop::pauli_z, vop::pauli_y},
-    {vop::pauli_x, vop::pauli_x}, {vop::pauli_x, vop::pauli_y}, {vop::pauli_x, vop::pauli_z},
-    {vop::pauli_y, vop::pauli_x}, {vop::pauli_y, vop::pauli_y}, {vop::pauli_y, vop::pauli_z},
-};
+// The Pauli that a controlled gate <p>C<q> applies to one operand when the
+// other is a record bit that reads 1: q to the second, p to the first.
+constexpr Vop applied_by(Axis letter) { return pauli_vop(letter); }
 
 // A reference run draws nothing; a draw would be a fault in the runner.
 class NoDraws final : public RandomSource {
@@ -116,74 +104,18 @@ class Run {
     for (const PauliFactor& f : factors_) pauli(f.qubit, pauli_vop(f.axis));
   }
 
-  void sqrt_pauli_pair(Qubit a, Qubit b, Axis axis, bool dagger) {
-    const Vop to_z = kTakeToZ[static_cast<unsigned>(axis)];
-    const Vop phase = dagger ? vop::s_dagger : vop::s;
-    pauli(a, MULT_TABLE[phase][to_z]);
-    pauli(b, MULT_TABLE[phase][to_z]);
-    cz(reg_, a, b);
-    pauli(a, ADJOINT_TABLE[to_z]);
-    pauli(b, ADJOINT_TABLE[to_z]);
-  }
-
-  void swap(Qubit a, Qubit b) {
-    cx(reg_, a, b);
-    cx(reg_, b, a);
-    cx(reg_, a, b);
-  }
-
   void two_qubit(const Instruction& instruction) {
-    const auto gate = static_cast<TwoQubitGate>(instruction.detail);
+    const GateSteps& gate = gate_steps(static_cast<TwoQubitGate>(instruction.detail));
     const auto list = targets(instruction);
     for (std::size_t i = 0; i < list.size(); i += 2) {
       const Target a = list[i], b = list[i + 1];
-      switch (gate) {
-        case TwoQubitGate::swap:
-          swap(a, b);
-          break;
-        case TwoQubitGate::iswap:
-        case TwoQubitGate::iswap_dag: {
-          const Vop phase = gate == TwoQubitGate::iswap ? vop::s : vop::s_dagger;
-          pauli(a, phase);
-          pauli(b, phase);
-          cz(reg_, a, b);
-          swap(a, b);
-          break;
-        }
-        case TwoQubitGate::sqrt_xx:
-        case TwoQubitGate::sqrt_xx_dag:
-          sqrt_pauli_pair(a, b, Axis::x, gate == TwoQubitGate::sqrt_xx_dag);
-          break;
-        case TwoQubitGate::sqrt_yy:
-        case TwoQubitGate::sqrt_yy_dag:
-          sqrt_pauli_pair(a, b, Axis::y, gate == TwoQubitGate::sqrt_yy_dag);
-          break;
-        case TwoQubitGate::sqrt_zz:
-        case TwoQubitGate::sqrt_zz_dag:
-          sqrt_pauli_pair(a, b, Axis::z, gate == TwoQubitGate::sqrt_zz_dag);
-          break;
-        case TwoQubitGate::cxswap:
-          cx(reg_, b, a);
-          cx(reg_, a, b);
-          break;
-        case TwoQubitGate::swapcx:
-          cx(reg_, a, b);
-          cx(reg_, b, a);
-          break;
-        case TwoQubitGate::czswap:
-          cz(reg_, a, b);
-          swap(a, b);
-          break;
-        default: {  // the controlled gates
-          const AppliedPaulis applied = kApplied[instruction.detail];
-          if (is_record(a)) {
-            if (looked_back(a) != 0) pauli(value_of(b), applied.on_second);
-          } else if (is_record(b)) {
-            if (looked_back(b) != 0) pauli(value_of(a), applied.on_first);
-          } else {
-            kControlled[instruction.detail](reg_, a, b);
-          }
-        }
+      // Only a controlled gate takes a record bit, where it reads Z.
+      if (is_record(a)) {
+        if (looked_back(a) != 0) pauli(value_of(b), applied_by(gate.letters().second));
+      } else if (is_record(b)) {
+        if (looked_back(b) != 0) pauli(value_of(a), applied_by(gate.letters().first));
+      } else {
+        run_gate_steps(reg_, gate, a, b);
       }
     }
   }
