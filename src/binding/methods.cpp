@@ -1,6 +1,8 @@
 #include "binding/methods.hpp"
 
 #include "binding/export_methods.hpp"
+#include "binding/gate_methods.hpp"
+#include "binding/state_vector_method.hpp"
 #include "binding/circuit_methods.hpp"
 #include "binding/graph_import_methods.hpp"
 #include "binding/instrument_methods.hpp"
@@ -125,7 +127,7 @@ constexpr PyMethodDef fast_method(const char* name, Function function, const cha
           METH_FASTCALL | METH_KEYWORDS, doc};
 }
 
-PyMethodDef methods[] = {
+PyMethodDef listed_methods[] = {
     fast_method("x", single_qubit_method<kX, x>, "x($self, node)\n--\n\n"),
     fast_method("y", single_qubit_method<kY, y>, "y($self, node)\n--\n\n"),
     fast_method("z", single_qubit_method<kZ, z>, "z($self, node)\n--\n\n"),
@@ -187,11 +189,22 @@ PyMethodDef methods[] = {
     fast_method("depolarize2", depolarize2_method, "depolarize2($self, a, b, p)\n--\n\n"),
     // Whole circuits (circuit_methods.cpp).
     fast_method("run", run_circuit_method, "run($self, circuit)\n--\n\n"),
-    {nullptr, nullptr, 0, nullptr},
+    fast_method("state_vector", state_vector_method, "state_vector($self)\n--\n\n"),
 };
 
 }  // namespace
 
-PyMethodDef* ordavine_methods() { return methods; }
+PyMethodDef* ordavine_methods() {
+  // The listed methods, then one per gate of the circuit format without a
+  // method of its own (gate_methods.cpp), then the end mark; made once.
+  static std::vector<PyMethodDef> methods = [] {
+    std::vector<PyMethodDef> all(std::begin(listed_methods), std::end(listed_methods));
+    const std::vector<PyMethodDef> gates = gate_methods();
+    all.insert(all.end(), gates.begin(), gates.end());
+    all.push_back({nullptr, nullptr, 0, nullptr});
+    return all;
+  }();
+  return methods.data();
+}
 
 }  // namespace ordavine::binding

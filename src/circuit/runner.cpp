@@ -8,6 +8,7 @@
 #include "measure/measure.hpp"
 #include "measure/pauli_noise.hpp"
 #include "measure/product_measurement.hpp"
+#include "measure/reset.hpp"
 #include "register/failure.hpp"
 #include "register/pauli_product.hpp"
 #include "register/gate_steps.hpp"
@@ -70,10 +71,6 @@ class Run {
   std::uint8_t measured(Qubit q, Axis axis) {
     if (reference_) return measure_with_outcome(reg_, q, axis, 0).result;
     return measure(reg_, q, axis, random_).result;
-  }
-
-  void reset_after(Qubit q, Axis axis, std::uint8_t result) {
-    if (result != 0) pauli(q, axis == Axis::z ? vop::pauli_x : vop::pauli_z);
   }
 
   void record(std::uint8_t bit, Threshold flip) {
@@ -226,13 +223,13 @@ class Run {
         for (const Target t : targets(instruction)) {
           const Qubit q = value_of(t);
           const std::uint8_t result = measured(q, axis);
-          reset_after(q, axis, result);
+          correct_to_plus(reg_, q, axis, result);
           record(result ^ (is_inverted(t) ? 1 : 0), flip);
         }
         return;
       }
       case Opcode::reset:
-        for (const Target q : targets(instruction)) reset_after(q, axis, measured(q, axis));
+        for (const Target q : targets(instruction)) correct_to_plus(reg_, q, axis, measured(q, axis));
         return;
       case Opcode::measure_product:
         return measure_products(instruction);

@@ -20,6 +20,7 @@
 #include "frames/shot_rows.hpp"
 #include "measure/seeded_stream.hpp"
 #include "support/dense_state.hpp"
+#include "support/gate_matrices.hpp"
 
 namespace ordavine::frames {
 namespace {
@@ -30,74 +31,10 @@ using oracle::Matrix4;
 
 // ---- gate maps against matrices ------------------------------------------------
 
-Matrix2 pauli_matrix(unsigned bits) {
-  switch (bits) {
-    case 0b01: return oracle::gates::pauli_x();
-    case 0b11: return oracle::gates::pauli_y();
-    case 0b10: return oracle::gates::pauli_z();
-    default: return oracle::gates::identity();
-  }
-}
-
-Matrix4 pauli_pair(unsigned bits) { return oracle::kron(pauli_matrix(bits & 3), pauli_matrix(bits >> 2)); }
-
-Matrix4 adjoint4(const Matrix4& m) {
-  Matrix4 out{};
-  for (std::size_t r = 0; r < 4; ++r)
-    for (std::size_t c = 0; c < 4; ++c) out[c * 4 + r] = std::conj(m[r * 4 + c]);
-  return out;
-}
-
-Matrix4 swap_matrix() {
-  Matrix4 m{};
-  m[0] = m[6] = m[9] = m[15] = 1.0;
-  return m;
-}
-
-// (I + sign i P(x)P) / sqrt 2.
-Matrix4 sqrt_pp(Axis axis, double sign) {
-  const Matrix4 pp = oracle::kron(oracle::gates::pauli(axis), oracle::gates::pauli(axis));
-  Matrix4 m{};
-  for (std::size_t i = 0; i < 16; ++i) m[i] = ((i % 5 == 0) ? 1.0 : 0.0) + sign * oracle::kI * pp[i];
-  for (auto& e : m) e *= oracle::kInvSqrt2;
-  return m;
-}
-
-// The gate's unitary written from its definition in the circuit format.
-Matrix4 gate_matrix(TwoQubitGate gate) {
-  using G = TwoQubitGate;
-  using oracle::product;
-  const auto P = [](Axis a) { return oracle::gates::pauli(a); };
-  const Matrix4 cx = oracle::gates::controlled(P(Axis::z), P(Axis::x));
-  const Matrix4 cz = oracle::gates::controlled_z();
-  Matrix4 iswap{};
-  iswap[0] = iswap[15] = 1.0;
-  iswap[6] = iswap[9] = oracle::kI;
-  switch (gate) {
-    case G::cz: return cz;
-    case G::cx: return cx;
-    case G::cy: return oracle::gates::controlled(P(Axis::z), P(Axis::y));
-    case G::xcx: return oracle::gates::controlled(P(Axis::x), P(Axis::x));
-    case G::xcy: return oracle::gates::controlled(P(Axis::x), P(Axis::y));
-    case G::xcz: return oracle::gates::controlled(P(Axis::x), P(Axis::z));
-    case G::ycx: return oracle::gates::controlled(P(Axis::y), P(Axis::x));
-    case G::ycy: return oracle::gates::controlled(P(Axis::y), P(Axis::y));
-    case G::ycz: return oracle::gates::controlled(P(Axis::y), P(Axis::z));
-    case G::swap: return swap_matrix();
-    case G::iswap: return iswap;
-    case G::iswap_dag: return adjoint4(iswap);
-    case G::sqrt_xx: return sqrt_pp(Axis::x, 1);
-    case G::sqrt_xx_dag: return sqrt_pp(Axis::x, -1);
-    case G::sqrt_yy: return sqrt_pp(Axis::y, 1);
-    case G::sqrt_yy_dag: return sqrt_pp(Axis::y, -1);
-    case G::sqrt_zz: return sqrt_pp(Axis::z, 1);
-    case G::sqrt_zz_dag: return sqrt_pp(Axis::z, -1);
-    case G::cxswap: return product(swap_matrix(), cx);  // CX, then SWAP
-    case G::swapcx: return product(cx, swap_matrix());  // SWAP, then CX
-    case G::czswap: return product(swap_matrix(), cz);
-  }
-  return {};
-}
+using oracle::adjoint4;
+using oracle::gate_matrix;
+using oracle::pauli_matrix;
+using oracle::pauli_pair;
 
 TEST(FrameMaps, EveryGateCarriesEachPauliWhereItsMatrixDoes) {
   for (unsigned g = 0; g < circuit::kTwoQubitGates; ++g) {
