@@ -45,7 +45,11 @@ void put_keyword(const char* method, std::span<const char* const> parameters, Py
                  PyObject* value, std::span<PyObject*> slots) {
   Py_ssize_t length = 0;
   const char* utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &length) : nullptr;
-  if (utf8 == nullptr) PyErr_Clear();  // a name that is not text matches nothing
+  if (utf8 == nullptr && PyErr_Occurred()) {
+    // A name that UTF-8 cannot encode matches nothing; any other error stands.
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonError{};
+    PyErr_Clear();
+  }
   const std::string_view text = utf8 ? std::string_view(utf8, static_cast<std::size_t>(length))
                                      : std::string_view();
   for (std::size_t i = 0; utf8 != nullptr && i < parameters.size(); ++i) {

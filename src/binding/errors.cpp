@@ -49,6 +49,12 @@ std::string qualified_name(PyTypeObject* type) {
 #endif
   const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
   if (text == nullptr) {
+    // A type without a usable __qualname__ is named by its tp_name; an
+    // error that is not about the name (MemoryError, KeyboardInterrupt
+    // from a metaclass) stands.
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError) && !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+      throw PythonError{};
+    }
     PyErr_Clear();
     return type->tp_name;
   }
@@ -67,7 +73,13 @@ std::string cast_type_name(PyObject* object, const char* target) {
   PyRef module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__module__"));
   const char* text = module && PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8(module.get()) : nullptr;
   if (text == nullptr) {
-    PyErr_Clear();  // no module to name: the plain name stands
+    // No module to name: the plain name stands; another error stands too.
+    if (PyErr_Occurred()) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError) && !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+        throw PythonError{};
+      }
+      PyErr_Clear();
+    }
     return name;
   }
   return std::string(text) + "." + name;
