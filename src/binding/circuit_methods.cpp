@@ -8,6 +8,7 @@
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
 #include "binding/seed_argument.hpp"
+#include "binding/text_argument.hpp"
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
@@ -18,20 +19,6 @@ namespace ordavine::binding {
 namespace {
 
 using circuit::Program;
-
-// The circuit text of a `str` argument, as UTF-8 (valid while the object lives).
-std::string_view to_text(PyObject* object, const char* parameter) {
-  if (!PyUnicode_Check(object)) {
-    try {
-      raise_cast_error(object, "str");
-    } catch (const PythonError&) {
-      raise_conversion_error(parameter);
-    }
-  }
-  Py_ssize_t length = 0;
-  const char* utf8 = check(PyUnicode_AsUTF8AndSize(object, &length));
-  return {utf8, static_cast<std::size_t>(length)};
-}
 
 // Parses, turning a record too large for memory into MemoryError with the
 // reader's message (a bare bad_alloc would lose it).
