@@ -39,15 +39,18 @@
 #include <string>
 #include <vector>
 
+#include "circuit/instructions.hpp"
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
 #include "register/entangled_group.hpp"
 #include "register/export.hpp"
 #include "register/failure.hpp"
+#include "register/gate_steps.hpp"
 #include "register/register.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
+#include "support/gate_matrices.hpp"
 
 // Allocation failure injection: while armed, the countdown-th allocation
 // made through operator new throws std::bad_alloc.  Only the operation under
@@ -357,6 +360,41 @@ class Session {
     }
   }
 
+  // A gate of the circuit format by its instruction record: a VOP, or the
+  // register steps of a two-qubit gate, whose undoing after an allocation
+  // failure the attempt checks.
+  void record_gate() {
+    static constexpr auto gates = [] {
+      std::array<std::uint8_t, circuit::kInstructions.size()> list{};
+      std::size_t n = 0;
+      for (std::size_t i = 0; i < circuit::kInstructions.size(); ++i) {
+        const auto kind = circuit::kInstructions[i].kind;
+        if (kind == circuit::Kind::single_qubit || kind == circuit::Kind::two_qubit) {
+          list[n++] = static_cast<std::uint8_t>(i);
+        }
+      }
+      return std::pair{list, n};
+    }();
+    const circuit::InstructionSpec& spec = circuit::kInstructions[gates.first[input_.byte() % gates.second]];
+    const std::string name(spec.name);
+    if (spec.kind == circuit::Kind::single_qubit) {
+      const Qubit q = index();
+      if (attempt(name.c_str(), !in_range(q), [&] { apply_single_qubit_gate(reg_, q, spec.vop); }) ==
+          Result::done) {
+        if (model_) model_->apply(q, oracle::vop_matrix(spec.vop));
+        compare_with_model(name.c_str());
+      }
+      return;
+    }
+    const Qubit a = index();
+    const Qubit b = index();
+    const bool bad = !in_range(a) || !in_range(b) || a == b;
+    if (attempt(name.c_str(), bad, [&] { apply_gate_steps(reg_, spec.steps, a, b); }) == Result::done) {
+      if (model_) model_->apply(a, b, oracle::gate_matrix(spec.gate));
+      compare_with_model(name.c_str());
+    }
+  }
+
   // Checks a measurement's outcome against the model and projects onto it.
   void record_outcome(Qubit q, int axis, const Measurement& m, const char* name) {
     require(m.result <= 1, std::string(name) + " returned a result that is not a bit");
@@ -474,7 +512,7 @@ class Session {
     }
   }
 
-  // Opcodes (byte % 20) and their operand bytes:
+  // Opcodes (byte % 21) and their operand bytes:
   //   0-5   x y z h s sdag            qubit
   //   6-14  cz cx cy xcx xcy xcz ycx ycy ycz   control, target
   //   15    measure                   mode (axis = mode % 3; word source =
@@ -484,10 +522,12 @@ class Session {
   //   17    entangled group           qubit
   //   18    find_deterministic        qubit
   //   19    arm allocation failure    k % 16 (only with ORDAVINE_FUZZ_OOM)
+  //   20    a gate of the circuit format, by its record: which, then its
+  //         qubit or its two qubits
   // A qubit byte below 0xF0 is taken modulo the size; 0xF0-0xF5 give the
   // size, size + 1 and huge values; 0xF6-0xFF are used as they are.
   void step_once() {
-    const std::uint8_t op = input_.byte() % 20;
+    const std::uint8_t op = input_.byte() % 21;
     if (op == 19) {
       // The next operation's allocation number k (0-based) fails.
       const long k = input_.byte() % 16;
@@ -500,7 +540,8 @@ class Session {
       case 15: return measurement();
       case 16: return peek();
       case 17: return entangled_group_query();
-      default: return deterministic_query();
+      case 18: return deterministic_query();
+      default: return record_gate();
     }
   }
 
