@@ -25,7 +25,7 @@
 
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
-#include "circuit/shot_sampler.hpp"
+#include "support/shot_sampler.hpp"
 #include "measure/seeded_stream.hpp"
 #include "register/failure.hpp"
 

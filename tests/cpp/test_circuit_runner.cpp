@@ -10,7 +10,7 @@
 
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
-#include "circuit/shot_sampler.hpp"
+#include "support/shot_sampler.hpp"
 #include "measure/measure.hpp"
 #include "measure/product_measurement.hpp"
 #include "measure/seeded_stream.hpp"

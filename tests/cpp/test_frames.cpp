@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "circuit/reader.hpp"
-#include "circuit/shot_sampler.hpp"
+#include "support/shot_sampler.hpp"
 #include "frames/block_stream.hpp"
 #include "frames/clifford_maps.hpp"
 #include "frames/frame_sampler.hpp"

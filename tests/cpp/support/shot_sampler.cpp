@@ -1,4 +1,4 @@
-#include "circuit/shot_sampler.hpp"
+#include "support/shot_sampler.hpp"
 
 #include "circuit/runner.hpp"
 #include "measure/seeded_stream.hpp"
