@@ -1,9 +1,10 @@
-// Stopping long computations: runs, reference runs and batches of shots
-// poll their CancelCheck as work is done, however the work is
+// Stopping long computations: runs, reference runs, batches of shots and
+// cut ranks poll their CancelCheck as work is done, however the work is
 // shaped (repeat counts, heavy lines, big neighbourhoods, one batch), stop
 // with Cancelled when it asks, and give the same results when it does not.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
 #include "measure/seeded_stream.hpp"
+#include "register/entanglement_entropy.hpp"
 #include "register/register.hpp"
 #include "support/counting_check.hpp"
 
@@ -115,6 +117,25 @@ TEST(Cancellation, PollingNeverChangesSampledRows) {
     EXPECT_EQ(a.d, b.d);
     EXPECT_EQ(a.o, b.o);
   }
+}
+
+// A random graph of mean degree 24: most of its cut survives the leaf
+// removal, and the elimination is polled (and the result the same).
+TEST(Cancellation, CutRanksArePolledInTheElimination) {
+  const Qubit n = 6000;
+  Register reg(n);
+  std::mt19937_64 rng(9);
+  for (int e = 0; e < 72000; ++e) {
+    const Qubit a = rng() % n, b = rng() % n;
+    if (a != b) add_edge(reg, a, b);
+  }
+  std::vector<Qubit> half;
+  for (Qubit q = 0; q < n / 2; ++q) half.push_back(q);
+  CountingCheck never;
+  EXPECT_EQ(entanglement_entropy(reg, half, &never), entanglement_entropy(reg, half));
+  EXPECT_GE(never.polls, 2);
+  CountingCheck stop(1);
+  EXPECT_THROW(entanglement_entropy(reg, half, &stop), Cancelled);
 }
 
 }  // namespace
