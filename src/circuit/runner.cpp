@@ -43,8 +43,9 @@ class NoDraws final : public RandomSource {
 };
 
 // Work is counted as one unit per instruction executed, per repetition
-// and per target, plus, for every qubit a graph update acts on, the square
-// of its list length (what a local complementation on it may toggle), so
+// and per target, plus, for every qubit a graph update acts on whose list
+// is longer than 16, the square of its length (what a local
+// complementation on it may toggle), so
 // that a poll comes after a bounded stretch of time however large the
 // repeat counts or the neighbourhoods are.  Polls fall between steps: a
 // cancelled run leaves every step done or not begun.
@@ -92,11 +93,19 @@ class Run {
 
   void pauli(Qubit q, Vop p) { apply_to_vop(reg_[q], p); }
 
-  // Counts the work of a graph update on q, before it runs.
+  // Counts the work of a graph update on q, before it runs.  Short lists
+  // are covered by the unit of their target (at most kShortList^2 pairs),
+  // which keeps the common gate on a sparse graph free of the meter.
   void touch(Qubit q) {
     const std::uint64_t length = reg_[q].neighbors.size();
-    meter_.count(length * length);
+    if (length > kShortList) [[unlikely]] meter_.count(length * length);
   }
+  // The same for the two qubits of a gate, with one test for both.
+  void touch(Qubit a, Qubit b) {
+    const std::uint64_t la = reg_[a].neighbors.size(), lb = reg_[b].neighbors.size();
+    if ((la | lb) > kShortList) [[unlikely]] meter_.count(la * la + lb * lb);
+  }
+  static constexpr std::uint64_t kShortList = 16;
 
   // Whether a channel fires: never in a reference run, which draws nothing.
   bool channel_fires(Threshold threshold) { return !reference_ && fires(random_, threshold); }
@@ -158,15 +167,30 @@ class Run {
     cx(reg_, a, b);
   }
 
+  // The controlled gates, where a record bit may stand for a control.
+  void controlled(std::uint8_t detail, std::span<const Target> list) {
+    const TwoQubitStep gate = kControlled[detail];
+    const AppliedPaulis applied = kApplied[detail];
+    for (std::size_t i = 0; i < list.size(); i += 2) {
+      const Target a = list[i], b = list[i + 1];
+      if (is_record(a)) [[unlikely]] {
+        if (looked_back(a) != 0) pauli(value_of(b), applied.on_second);
+      } else if (is_record(b)) [[unlikely]] {
+        if (looked_back(b) != 0) pauli(value_of(a), applied.on_first);
+      } else {
+        touch(a, b);
+        gate(reg_, a, b);
+      }
+    }
+  }
+
   void two_qubit(const Instruction& instruction) {
     const auto gate = static_cast<TwoQubitGate>(instruction.detail);
     const auto list = targets(instruction);
+    if (is_controlled(gate)) return controlled(instruction.detail, list);
     for (std::size_t i = 0; i < list.size(); i += 2) {
       const Target a = list[i], b = list[i + 1];
-      if (!is_record(a) && !is_record(b)) {
-        touch(a);
-        touch(b);
-      }
+      touch(a, b);
       switch (gate) {
         case TwoQubitGate::swap:
           swap(a, b);
@@ -204,16 +228,8 @@ class Run {
           cz(reg_, a, b);
           swap(a, b);
           break;
-        default: {  // the controlled gates
-          const AppliedPaulis applied = kApplied[instruction.detail];
-          if (is_record(a)) {
-            if (looked_back(a) != 0) pauli(value_of(b), applied.on_second);
-          } else if (is_record(b)) {
-            if (looked_back(b) != 0) pauli(value_of(a), applied.on_first);
-          } else {
-            kControlled[instruction.detail](reg_, a, b);
-          }
-        }
+        default:
+          fail("a controlled gate among the other two-qubit gates");
       }
     }
   }
