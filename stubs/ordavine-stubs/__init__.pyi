@@ -410,9 +410,9 @@ class Ordavine:
 
         The run looks for signals as it works: about every 2**20 units of
         work, counted as one per instruction, repetition and target, plus,
-        for every qubit a gate or measurement updates the graph around, the
-        square of its neighbour count (the pairs a local complementation
-        may toggle).  Ctrl-C then raises ``KeyboardInterrupt`` (a signal
+        for every qubit with more than 16 neighbours that a gate or
+        measurement updates the graph around, the square of its neighbour
+        count (the pairs a local complementation may toggle).  Ctrl-C then raises ``KeyboardInterrupt`` (a signal
         handler's own exception, if it raises another) between two gates:
         no record is returned, and the register is valid, holding the state
         after the gates, measurements and noise that ran, as the same calls
