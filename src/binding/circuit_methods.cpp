@@ -55,12 +55,15 @@ Program read_program(std::string_view text) {
 // the interpreter's own error says nothing (CPython: MemoryError without a
 // text, or OverflowError near the size limit; PyPy: SystemError wrapping a
 // MemoryError), so it is replaced by one that says what and how much.
-PyRef new_buffer(std::uint64_t size, const std::string& what) {
-  if (size > static_cast<std::uint64_t>(PY_SSIZE_T_MAX)) throw could_not_allocate(size, what);
-  PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+// `what` names it, and is asked only on failure.
+template <class What>
+PyRef new_buffer(std::uint64_t size, What&& what) {
+  PyObject* bytes = size > static_cast<std::uint64_t>(PY_SSIZE_T_MAX)
+                        ? nullptr
+                        : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
   if (bytes == nullptr) {
     PyErr_Clear();
-    throw could_not_allocate(size, what);
+    throw could_not_allocate(size, what());
   }
   return PyRef(bytes);
 }
@@ -166,21 +169,18 @@ PyObject* sample_body(const char* function, bool detectors, PyObject* const* arg
   for (const std::uint64_t width : widths) {
     if (width != 0 && shots > circuit::kMaxRecordEntries / width) raise_batch_too_large(shots, width);
   }
-  const std::string of_shots = " of " + std::to_string(shots) + " shots";
-  PyRef measurements = new_buffer(shots * widths[0], "the measurement rows" + of_shots);
-  PyRef detector_rows = new_buffer(shots * widths[1], "the detector rows" + of_shots);
-  PyRef observable_rows = new_buffer(shots * widths[2], "the observable rows" + of_shots);
+  const auto rows_of = [shots](const char* kind) {
+    return [shots, kind] { return std::string("the ") + kind + " rows of " + std::to_string(shots) + " shots"; };
+  };
+  PyRef measurements = new_buffer(shots * widths[0], rows_of("measurement"));
+  PyRef detector_rows = new_buffer(shots * widths[1], rows_of("detector"));
+  PyRef observable_rows = new_buffer(shots * widths[2], rows_of("observable"));
   PyRef pair = detectors ? PyRef(check(PyTuple_New(2))) : PyRef();
   {
-    InterpreterReleased released;
+    InterpreterReleased released;  // the thread's generator needs no lock
     SignalCheck signals(released);
     sampler.prepare(first_shot, shots, &signals);
-  }
-
-  const ChaChaKey key = seeded ? *seeded : key_from_thread_generator();
-  {
-    InterpreterReleased released;
-    SignalCheck signals(released);
+    const ChaChaKey key = seeded ? *seeded : key_from_thread_generator();
     sampler.run_shots(key, first_shot, shots,
                       {bytes_of(measurements), bytes_of(detector_rows), bytes_of(observable_rows)}, &signals);
   }
@@ -218,7 +218,7 @@ PyObject* run_circuit_method(PyObject* self, PyObject* const* args, Py_ssize_t n
       kRun, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         const Program program = read_program(to_text(slots[0], kRun.parameters[0]));
         circuit::check_fits(program, reg);  // before any change or draw
-        PyRef record = new_buffer(program.measurement_count, "the measurement record");
+        PyRef record = new_buffer(program.measurement_count, [] { return std::string("the measurement record"); });
         SignalCheck signals;
         circuit::run_program(program, reg, thread_rng(), {bytes_of(record)}, &signals);
         return record.release();

@@ -53,7 +53,7 @@ class SignalCheck final : public CancelCheck {
 
  private:
   InterpreterReleased* released_ = nullptr;
-  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_{};  // the first poll always looks
 };
 
 }  // namespace ordavine::binding

@@ -211,13 +211,14 @@ class FrameSampler::Engine {
 
   void make_reference(CancelCheck* cancel) {
     if (have_reference_ || program_.measurement_count == 0) return;
-    std::vector<std::uint8_t> record = allocate_for(program_.measurement_count, "the reference record", [&] {
-      return std::vector<std::uint8_t>(program_.measurement_count);
-    });
+    std::vector<std::uint8_t> record =
+        allocate_for(program_.measurement_count, [] { return std::string("the reference record"); },
+                     [&] { return std::vector<std::uint8_t>(program_.measurement_count); });
     {
-      Register reg = allocate_for(program_.qubit_count * sizeof(Node),
-                                  "the reference run's register of " + std::to_string(program_.qubit_count) + " qubits",
-                                  [&] { return Register(program_.qubit_count); });
+      Register reg = allocate_for(
+          program_.qubit_count * sizeof(Node),
+          [&] { return "the reference run's register of " + std::to_string(program_.qubit_count) + " qubits"; },
+          [&] { return Register(program_.qubit_count); });
       circuit::run_reference(program_, reg, {record}, cancel);
     }
     reference_.assign((record.size() + 63) / 64, 0);
@@ -234,11 +235,11 @@ class FrameSampler::Engine {
     allocated_words_ = 0;  // until every row below is had
     const std::uint64_t frame_words = 2 * program_.qubit_count * row_words_;
     allocate_for(frame_words * sizeof(Word),
-                 "the Pauli frames of " + std::to_string(program_.qubit_count) + " qubits",
+                 [&] { return "the Pauli frames of " + std::to_string(program_.qubit_count) + " qubits"; },
                  [&] { frames_.resize(frame_words); });
     const std::uint64_t other_words =
         (plan_.ring_rows + kPiece + (detectors_ ? kFlush : 0) + plan_.observables.size() + 2) * row_words_;
-    allocate_for(other_words * sizeof(Word), "the record rows of a batch of shots", [&] {
+    allocate_for(other_words * sizeof(Word), [] { return std::string("the record rows of a batch of shots"); }, [&] {
       ring_.resize(plan_.ring_rows * row_words_);
       gauge_.resize(kPiece * row_words_);
       tile_.resize(detectors_ ? kFlush * row_words_ : 0);

@@ -26,17 +26,18 @@ inline OutOfMemory could_not_allocate(std::uint64_t bytes, const std::string& wh
   return OutOfMemory("could not allocate " + std::to_string(bytes) + " bytes for " + what);
 }
 
-// Runs `make`, which allocates about `bytes` bytes for `what`, turning a
-// bare std::bad_alloc into could_not_allocate(bytes, what).  An
-// OutOfMemory from inside passes unchanged: it already says more.
-template <class Make>
-decltype(auto) allocate_for(std::uint64_t bytes, const std::string& what, Make&& make) {
+// Runs `make`, which allocates about `bytes` bytes for what `what()`
+// names (asked only on failure), turning a bare std::bad_alloc into
+// could_not_allocate(bytes, what()).  An OutOfMemory from inside passes
+// unchanged: it already says more.
+template <class What, class Make>
+decltype(auto) allocate_for(std::uint64_t bytes, What&& what, Make&& make) {
   try {
     return make();
   } catch (const OutOfMemory&) {
     throw;
   } catch (const std::bad_alloc&) {
-    throw could_not_allocate(bytes, what);
+    throw could_not_allocate(bytes, what());
   }
 }
 
