@@ -45,10 +45,10 @@ class NoDraws final : public RandomSource {
 // Work is counted as one unit per instruction executed, per repetition
 // and per target, plus, for every qubit a graph update acts on whose list
 // is longer than 16, the square of its length (what a local
-// complementation on it may toggle), so
-// that a poll comes after a bounded stretch of time however large the
-// repeat counts or the neighbourhoods are.  Polls fall between steps: a
-// cancelled run leaves every step done or not begun.
+// complementation on it may toggle), so that a poll comes after a bounded
+// stretch of time however large the repeat counts or the neighbourhoods
+// are.  Polls fall between steps: a cancelled run leaves every step done
+// or not begun.
 class Run {
  public:
   Run(const Program& program, Register& reg, RandomSource& random, RunRecord record, bool reference,
@@ -100,7 +100,9 @@ class Run {
     const std::uint64_t length = reg_[q].neighbors.size();
     if (length > kShortList) [[unlikely]] meter_.count(length * length);
   }
-  // The same for the two qubits of a gate, with one test for both.
+  // The same for the two qubits of a gate, with one test for both (their
+  // bitwise or exceeds the bound whenever either does, and now and then
+  // when neither does: counting more only polls a little sooner).
   void touch(Qubit a, Qubit b) {
     const std::uint64_t la = reg_[a].neighbors.size(), lb = reg_[b].neighbors.size();
     if ((la | lb) > kShortList) [[unlikely]] meter_.count(la * la + lb * lb);

@@ -79,8 +79,9 @@ class FrameSampler {
   std::size_t detector_row_bytes() const;
   std::size_t observable_row_bytes() const;
 
-  // Takes everything that run_shots(key, first, count, ...) will allocate
-  // (the rows of its widest batch) and, for a record of measurements, makes
+  // Takes all that run_shots(key, first, count, ...) will allocate but a
+  // few kilobytes of scratch (the rows of its widest batch, the streams,
+  // the detector sources) and, for a record of measurements, makes
   // the reference run (on a register of program.qubit_count qubits, once
   // per sampler).  It draws nothing and needs no key, so that a caller can
   // meet every lack of memory before it draws a key.  An allocation that
