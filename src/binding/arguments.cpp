@@ -20,12 +20,12 @@ std::string function_name(const char* method) { return std::string("Ordavine.") 
                              (given == 1 ? " was given" : " were given"));
 }
 
+// Formatted from the name itself, which may hold what UTF-8 cannot.
 [[noreturn]] void raise_unexpected_keyword(const char* method, PyObject* name) {
-  PyRef text(PyObject_Str(name));
-  const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-  if (utf8 == nullptr) throw PythonError{};
-  raise(PyExc_TypeError,
-        function_name(method) + " got an unexpected keyword argument '" + utf8 + "'");
+  PyRef text(check(PyObject_Str(name)));
+  PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", function_name(method).c_str(),
+               text.get());
+  throw PythonError{};
 }
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
@@ -45,7 +45,11 @@ void put_keyword(const char* method, std::span<const char* const> parameters, Py
                  PyObject* value, std::span<PyObject*> slots) {
   Py_ssize_t length = 0;
   const char* utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &length) : nullptr;
-  if (utf8 == nullptr) PyErr_Clear();  // a name that is not text matches nothing
+  if (utf8 == nullptr && PyErr_Occurred()) {
+    // A name that UTF-8 cannot encode matches nothing; any other error stands.
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonError{};
+    PyErr_Clear();
+  }
   const std::string_view text = utf8 ? std::string_view(utf8, static_cast<std::size_t>(length))
                                      : std::string_view();
   for (std::size_t i = 0; utf8 != nullptr && i < parameters.size(); ++i) {
@@ -90,6 +94,16 @@ unsigned long long read_unsigned(PyObject* integer) {
   return value;
 }
 
+// Whether the type of `object` has the special method `name` (looked up on
+// the type, as the interpreter looks up special methods).
+bool type_has(PyObject* object, const char* name) {
+  PyRef found(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), name));
+  if (found) return true;
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError{};
+  PyErr_Clear();
+  return false;
+}
+
 }  // namespace
 
 // The interpreter's error for an argument, rewritten to name the parameter
@@ -104,10 +118,9 @@ unsigned long long read_unsigned(PyObject* integer) {
     PyErr_Restore(owned_type.release(), owned_value.release(), owned_traceback.release());
     throw PythonError{};
   }
-  PyRef text(PyObject_Str(value));
-  const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-  if (utf8 == nullptr) throw PythonError{};
-  PyRef message(check(PyUnicode_FromString((std::string("argument '") + parameter + "': " + utf8).c_str())));
+  // Formatted from the str itself: its text may hold what UTF-8 cannot.
+  PyRef text(check(PyObject_Str(value)));
+  PyRef message(check(PyUnicode_FromFormat("argument '%s': %U", parameter, text.get())));
   PyRef replacement(check(PyObject_CallOneArg(PyExc_TypeError, message.get())));
   PyObject* cause = PyException_GetCause(value);  // new reference or null
   if (cause != nullptr) PyException_SetCause(replacement.get(), cause);  // steals `cause`
@@ -222,6 +235,27 @@ Qubit to_index(PyObject* object, const char* parameter) {
     }
   }
   return static_cast<Qubit>(value);
+}
+
+double to_real(PyObject* object, const char* parameter) {
+  if (PyFloat_Check(object)) return PyFloat_AS_DOUBLE(object);
+  PyRef number;
+  if (PyLong_Check(object)) {
+    number = PyRef::borrow(object);
+  } else if (type_has(object, "__float__")) {
+    number = PyRef(PyNumber_Float(object));
+  } else if (type_has(object, "__index__")) {
+    number = PyRef(PyNumber_Index(object));
+  } else {
+    raise_argument_error(PyExc_TypeError, parameter, std::string("must be real number, not ") + Py_TYPE(object)->tp_name);
+  }
+  if (!number) {
+    resume_panic_if_raised();
+    raise_conversion_error(parameter);
+  }
+  const double value = PyFloat_Check(number.get()) ? PyFloat_AS_DOUBLE(number.get()) : PyLong_AsDouble(number.get());
+  if (value == -1.0 && PyErr_Occurred()) throw PythonError{};  // an int beyond every double
+  return value;
 }
 
 std::vector<Qubit> to_index_set(PyObject* object, const char* parameter) {

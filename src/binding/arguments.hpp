@@ -83,6 +83,13 @@ PyRef to_python_int(PyObject* object, const char* parameter);
 // the parameter; other errors pass through unchanged.
 Qubit to_index(PyObject* object, const char* parameter);
 
+// Converts a real number as float() does, without parsing text: an int, an
+// object with `__float__` (tried first) or one with `__index__`, so numpy
+// scalars too, on every interpreter alike.  Anything else is a TypeError
+// naming the parameter; an int too large for a double is the interpreter's
+// OverflowError; what the object's own methods raise passes on.
+double to_real(PyObject* object, const char* parameter);
+
 // Converts a set or frozenset of qubit indices, duplicates collapsed, in
 // ascending order.
 std::vector<Qubit> to_index_set(PyObject* object, const char* parameter);

@@ -10,6 +10,7 @@
 #include "binding/py_ref.hpp"
 #include "binding/seed_argument.hpp"
 #include "binding/signal_check.hpp"
+#include "binding/text_argument.hpp"
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
@@ -21,20 +22,6 @@ namespace ordavine::binding {
 namespace {
 
 using circuit::Program;
-
-// The circuit text of a `str` argument, as UTF-8 (valid while the object lives).
-std::string_view to_text(PyObject* object, const char* parameter) {
-  if (!PyUnicode_Check(object)) {
-    try {
-      raise_cast_error(object, "str");
-    } catch (const PythonError&) {
-      raise_conversion_error(parameter);
-    }
-  }
-  Py_ssize_t length = 0;
-  const char* utf8 = check(PyUnicode_AsUTF8AndSize(object, &length));
-  return {utf8, static_cast<std::size_t>(length)};
-}
 
 // The program of circuit text.  A record too large for memory is refused
 // by the reader with its own text; memory that runs out while the program

@@ -49,15 +49,47 @@ std::string qualified_name(PyTypeObject* type) {
 #endif
   const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
   if (text == nullptr) {
+    // A type without a usable __qualname__ is named by its tp_name; an
+    // error that is not about the name (MemoryError, KeyboardInterrupt
+    // from a metaclass) stands.
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError) && !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+      throw PythonError{};
+    }
     PyErr_Clear();
     return type->tp_name;
   }
   return text;
 }
 
+namespace {
+
+// The name of the type of `object` in a cast error: its qualified name,
+// put after its module when that alone would read as the target itself
+// (numpy's bool is "bool" too; "'bool' object cannot be cast as 'bool'"
+// would name no difference).
+std::string cast_type_name(PyObject* object, const char* target) {
+  std::string name = qualified_name(Py_TYPE(object));
+  if (name != target) return name;
+  PyRef module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__module__"));
+  const char* text = module && PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8(module.get()) : nullptr;
+  if (text == nullptr) {
+    // No module to name: the plain name stands; another error stands too.
+    if (PyErr_Occurred()) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError) && !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+        throw PythonError{};
+      }
+      PyErr_Clear();
+    }
+    return name;
+  }
+  return std::string(text) + "." + name;
+}
+
+}  // namespace
+
 void raise_cast_error(PyObject* object, const char* target) {
   std::string message = "'";
-  message += qualified_name(Py_TYPE(object));
+  message += cast_type_name(object, target);
   message += "' object cannot be cast as '";
   message += target;
   message += "'";

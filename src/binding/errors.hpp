@@ -43,7 +43,8 @@ inline void check_status(int status) {
 // "'{type}' object cannot be cast as '{target}'".
 [[noreturn]] void raise_cast_error(PyObject* object, const char* target);
 
-// The `__qualname__` of a type, as text.
+// The `__qualname__` of a type, as text (its tp_name when it has none that
+// UTF-8 encodes).
 std::string qualified_name(PyTypeObject* type);
 
 // The PanicException type, created on first use; null if none exists yet.

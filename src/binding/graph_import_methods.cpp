@@ -1,6 +1,7 @@
 #include "binding/graph_import_methods.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -10,8 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/iterable_argument.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
+#include "binding/text_argument.hpp"
 #include "register/graph_import.hpp"
 #include "register/stabilizer_import.hpp"
 
@@ -26,6 +29,8 @@ class BufferView {
  public:
   BufferView(PyObject* object, const char* target, const char* parameter) {
     if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) < 0) {
+      // Only an object without a buffer is the cast error; an exporter's own error passes on.
+      if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PythonError{};
       PyErr_Clear();
       raise_argument_cast_error(object, target, parameter);
     }
@@ -166,6 +171,42 @@ std::int64_t read_end(PyObject* value, std::size_t edge, PyObject* pair[2], std:
   return read;
 }
 
+// The two ends of edge `edge`, from an iterable item of the edges.  An
+// item that cannot be iterated is not a pair; one of another length is
+// refused for it, read no further than a third entry.
+std::array<PyRef, 2> read_pair(PyObject* item, std::size_t edge) {
+  const char* parameter = kFromGraph.parameters[1];
+  if (!is_iterable(item)) {
+    raise_argument_error(PyExc_TypeError, parameter,
+                         "edge " + std::to_string(edge) + " is a '" + qualified_name(Py_TYPE(item)) +
+                             "', not a pair of qubits");
+  }
+  std::array<PyRef, 3> entries;
+  std::size_t count = 0;
+  if (PyList_CheckExact(item) || PyTuple_CheckExact(item)) {
+    count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(item));
+    for (std::size_t i = 0; i < count && i < 2; ++i) {
+      entries[i] = PyRef::borrow(PySequence_Fast_GET_ITEM(item, static_cast<Py_ssize_t>(i)));
+    }
+  } else {
+    const PyRef iterator = iterate_argument(item, "pair", parameter);
+    while (count < entries.size()) {
+      PyRef entry = next_item(iterator.get());
+      if (!entry) break;
+      entries[count++] = std::move(entry);
+    }
+    if (count == entries.size()) {
+      throw InvalidInput("invalid graph: edge " + std::to_string(edge) + " has " + count_beyond(item, 2) +
+                         " entries, not 2");
+    }
+  }
+  if (count != 2) {
+    throw InvalidInput("invalid graph: edge " + std::to_string(edge) + " has " + std::to_string(count) +
+                       " entries, not 2");
+  }
+  return {std::move(entries[0]), std::move(entries[1])};
+}
+
 Register from_iterable(std::size_t nodes, PyObject* edges, std::optional<std::span<const std::uint8_t>> vops) {
   const NestingGuard nesting;  // iteration and __index__ may call into the module
   PyRef iterator(PyObject_GetIter(edges));
@@ -174,30 +215,16 @@ Register from_iterable(std::size_t nodes, PyObject* edges, std::optional<std::sp
     raise_conversion_error(kFromGraph.parameters[1]);
   }
   std::vector<std::int64_t> ends;
-  std::size_t edge = 0;
-  while (PyRef item{PyIter_Next(iterator.get())}) {
-    PyRef pair(PySequence_Fast(item.get(), ""));
-    if (!pair) {
-      PyErr_Clear();
-      raise_argument_error(PyExc_TypeError, kFromGraph.parameters[1],
-                "edge " + std::to_string(edge) + " is a '" + qualified_name(Py_TYPE(item.get())) +
-                    "', not a pair of qubits");
-    }
-    if (PySequence_Fast_GET_SIZE(pair.get()) != 2) {
-      throw InvalidInput("invalid graph: edge " + std::to_string(edge) + " has " +
-                         std::to_string(PySequence_Fast_GET_SIZE(pair.get())) + " entries, not 2");
-    }
-    PyObject* both[2] = {PySequence_Fast_GET_ITEM(pair.get(), 0), PySequence_Fast_GET_ITEM(pair.get(), 1)};
-    PyRef held[2] = {PyRef::borrow(both[0]), PyRef::borrow(both[1])};
+  for (std::size_t edge = 0;; ++edge) {
+    const PyRef item = next_item(iterator.get());
+    if (!item) break;
+    // Both ends are held while they convert: an end's __index__ may change the pair.
+    const std::array<PyRef, 2> pair = read_pair(item.get(), edge);
+    PyObject* both[2] = {pair[0].get(), pair[1].get()};
     const std::int64_t a = read_end(both[0], edge, both, nodes);
     const std::int64_t b = read_end(both[1], edge, both, nodes);
     ends.push_back(a);
     ends.push_back(b);
-    ++edge;
-  }
-  if (PyErr_Occurred()) {
-    resume_panic_if_raised();
-    throw PythonError{};
   }
   return graph_register<std::int64_t>(nodes, std::span<const std::int64_t>(ends), vops);
 }
@@ -252,28 +279,34 @@ PyObject* from_stabilizers_method(PyObject*, PyObject* const* args, Py_ssize_t n
                 "a sequence of generators is needed (one str per qubit), not one '" +
                     qualified_name(Py_TYPE(given)) + "'");
     }
+    // Each generator is checked to be a str as it is read: an iterable of
+    // something else is refused at its first item, not read to its end.
     PyRef items;
-    {
+    if (PyList_CheckExact(given) || PyTuple_CheckExact(given)) {
+      items = PyRef::borrow(given);
+    } else {
       const NestingGuard nesting;  // iterating may run Python code
-      items = PyRef(PySequence_Fast(given, ""));
-    }
-    if (!items) {
-      resume_panic_if_raised();
-      PyErr_Clear();
-      raise_argument_cast_error(given, "Sequence[str]", parameter);
+      const PyRef iterator = iterate_argument(given, "Sequence[str]", parameter);
+      items = PyRef(check(PyList_New(0)));
+      while (const PyRef item = next_item(iterator.get())) {
+        check_status(PyList_Append(items.get(), item.get()));
+        if (!PyUnicode_Check(item.get())) break;
+      }
     }
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
-    std::vector<std::string_view> texts(static_cast<std::size_t>(count));
+    std::vector<Utf8Text> utf8;
+    utf8.reserve(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
       PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
       if (!PyUnicode_Check(item)) {
         raise_argument_error(PyExc_TypeError, parameter,
                   "generator " + std::to_string(i) + " is a '" + qualified_name(Py_TYPE(item)) + "', not a 'str'");
       }
-      Py_ssize_t length = 0;
-      const char* text = check(PyUnicode_AsUTF8AndSize(item, &length));
-      texts[static_cast<std::size_t>(i)] = std::string_view(text, static_cast<std::size_t>(length));
+      utf8.emplace_back(item);
     }
+    std::vector<std::string_view> texts;
+    texts.reserve(utf8.size());
+    for (const Utf8Text& text : utf8) texts.push_back(text.view());
     return new_ordavine(ordavine_type(), register_from_stabilizers(texts));
   });
 }

@@ -1,11 +1,13 @@
 #include "binding/instrument_methods.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "binding/iterable_argument.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/pauli_argument.hpp"
 #include "binding/py_ref.hpp"
@@ -38,18 +40,15 @@ std::uint8_t to_result(PyObject* object, const char* parameter) {
 }
 
 // A probability in [0, 1]: a float, or anything float() accepts without
-// parsing text (an int, __float__, __index__).
+// parsing text (an int, __float__, __index__), the same on every
+// interpreter (PyPy's PyFloat_AsDouble does not look at __index__).
 double to_probability(PyObject* object, const char* parameter) {
   double p;
   if (PyFloat_Check(object)) {
     p = PyFloat_AS_DOUBLE(object);
   } else {
     const NestingGuard nesting;  // __float__ may call into the module again
-    p = PyFloat_AsDouble(object);
-    if (p == -1.0 && PyErr_Occurred()) {
-      resume_panic_if_raised();
-      raise_conversion_error(parameter);
-    }
+    p = to_real(object, parameter);
   }
   if (!(p >= 0.0 && p <= 1.0)) {
     char shown[64];
@@ -57,6 +56,10 @@ double to_probability(PyObject* object, const char* parameter) {
     raise_argument_error(PyExc_ValueError, parameter, std::string("a probability must be in [0, 1], not ") + shown);
   }
   return p;
+}
+
+[[noreturn]] void refuse_qubit_count(const std::string& named, std::size_t count) {
+  throw InvalidInput("qubits names " + named + " qubits, but the other register has " + std::to_string(count));
 }
 
 // Qubit indices in the order given, a few of them without an allocation.
@@ -81,18 +84,23 @@ class QubitSequence {
   std::size_t count_ = 0;
 };
 
-// A sequence of qubit indices, in order.  Sets (and dicts, str, bytes) are
-// refused: their order is not one the caller chose.
-QubitSequence to_index_sequence(PyObject* object, const char* parameter) {
+// A sequence of qubit indices, in order, that is to name `count` qubits.
+// Sets (and dicts, str, bytes) are refused: their order is not one the
+// caller chose.  Items past the first `count` are not converted: one more
+// is enough to refuse the sequence for its length, however long it says it
+// is (range(10**18) is not read to its end).
+QubitSequence to_index_sequence(PyObject* object, const char* parameter, std::size_t count) {
   QubitSequence indices;
   // A list or tuple of ints runs no Python code while it is read.
   if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
     PyObject* const* items = PySequence_Fast_ITEMS(object);
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(object);
+    const auto length = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object));
+    const std::size_t read = std::min(length, count);
     bool plain = true;
-    for (Py_ssize_t i = 0; i < count && plain; ++i) plain = PyLong_Check(items[i]);
+    for (std::size_t i = 0; i < read && plain; ++i) plain = PyLong_Check(items[i]);
     if (plain) {
-      for (Py_ssize_t i = 0; i < count; ++i) indices.push_back(to_index(items[i], parameter));
+      for (std::size_t i = 0; i < read; ++i) indices.push_back(to_index(items[i], parameter));
+      if (length > count) refuse_qubit_count(std::to_string(length), count);
       return indices;
     }
   }
@@ -100,19 +108,13 @@ QubitSequence to_index_sequence(PyObject* object, const char* parameter) {
   if (PyAnySet_Check(object) || PyDict_Check(object) || PyUnicode_Check(object) || PyBytes_Check(object)) {
     raise_argument_cast_error(object, "Sequence[int]", parameter);
   }
-  PyRef items(PySequence_Fast(object, ""));
-  if (!items) {
-    resume_panic_if_raised();
-    PyErr_Clear();
-    raise_argument_cast_error(object, "Sequence[int]", parameter);
-  }
-  // An element's __index__ may change a list while it is read: each
-  // element is held while it converts, and the length read anew.
-  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
-    PyRef item = PyRef::borrow(PySequence_Fast_GET_ITEM(items.get(), i));
+  const PyRef iterator = iterate_argument(object, "Sequence[int]", parameter);
+  for (std::size_t i = 0;; ++i) {
+    const PyRef item = next_item(iterator.get());
+    if (!item) return indices;
+    if (i == count) refuse_qubit_count(count_beyond(object, count), count);
     indices.push_back(to_index(item.get(), parameter));
   }
-  return indices;
 }
 
 std::string outcome_text(std::uint8_t bit) { return bit == 0 ? "+1" : "-1"; }
@@ -276,12 +278,9 @@ PyObject* fidelity_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
       }
       return check(PyFloat_FromDouble(fidelity(reg, other.reg)));
     }
-    const QubitSequence sequence = to_index_sequence(slots[1], kFidelity.parameters[1]);
+    const QubitSequence sequence = to_index_sequence(slots[1], kFidelity.parameters[1], other.reg.size());
     const std::span<const Qubit> qubits = sequence.view();
-    if (qubits.size() != other.reg.size()) {
-      throw InvalidInput("qubits names " + std::to_string(qubits.size()) + " qubits, but the other register has " +
-                         std::to_string(other.reg.size()));
-    }
+    if (qubits.size() != other.reg.size()) refuse_qubit_count(std::to_string(qubits.size()), other.reg.size());
     return check(PyFloat_FromDouble(reduced_fidelity(reg, qubits, other.reg)));
   });
 }

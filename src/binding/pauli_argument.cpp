@@ -5,6 +5,7 @@
 
 #include "binding/arguments.hpp"
 #include "binding/py_ref.hpp"
+#include "binding/text_argument.hpp"
 #include "register/pauli_text.hpp"
 
 namespace ordavine::binding {
@@ -15,10 +16,9 @@ Axis axis_of_value(PyObject* value, Qubit qubit, const char* parameter) {
   if (!PyUnicode_Check(value)) {
     raise_argument_error(PyExc_TypeError, parameter, where + ", not '" + qualified_name(Py_TYPE(value)) + "'");
   }
-  Py_ssize_t length = 0;
-  const char* text = check(PyUnicode_AsUTF8AndSize(value, &length));
-  if (length == 1) {
-    switch (text[0]) {
+  const Utf8Text letter(value);
+  if (letter.view().size() == 1) {
+    switch (letter.view()[0]) {
       case 'X': return Axis::x;
       case 'Y': return Axis::y;
       case 'Z': return Axis::z;
@@ -58,10 +58,8 @@ bool read_sign(PyObject* sign, const char* parameter) {
 
 void to_product(PyObject* object, const char* parameter, const Register& reg, ProductArgument& product) {
   if (PyUnicode_Check(object)) {
-    Py_ssize_t length = 0;
-    const char* text = check(PyUnicode_AsUTF8AndSize(object, &length));
-    read_pauli_product(std::string_view(text, static_cast<std::size_t>(length)), reg.size(),
-                       product.negative, product.factors);
+    const Utf8Text text(object);
+    read_pauli_product(text.view(), reg.size(), product.negative, product.factors);
     return;
   }
   PyObject* dict = object;

@@ -40,6 +40,9 @@ class ReadBuffer {
  public:
   ReadBuffer(PyObject* object, const char* parameter) {
     if (PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) < 0) {
+      // Only an object without a buffer is the cast error; an exporter's
+      // own error (a non-contiguous array's BufferError) passes on.
+      if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PythonError{};
       PyErr_Clear();
       try {
         raise_cast_error(object, "bytes");

@@ -41,10 +41,10 @@ void check_vops(std::size_t count, std::span<const std::uint8_t> vops) {
   }
 }
 
-// Called once a list is known to hold a qubit twice: finds the first edge
-// that repeats an earlier one (in either orientation) and refuses it.
+// Refuses the first edge that repeats an earlier one (in either
+// orientation), if there is one.  The ends are qubits of the register.
 template <class Index>
-[[noreturn]] void refuse_first_repeat(std::span<const Index> ends) {
+void refuse_any_repeat(std::span<const Index> ends) {
   std::unordered_map<std::uint64_t, std::size_t> first_seen;
   for (std::size_t i = 0; 2 * i < ends.size(); ++i) {
     const auto a = static_cast<std::uint64_t>(ends[2 * i]);
@@ -57,7 +57,48 @@ template <class Index>
              text_of(j) + " (" + text_of_end(ends[2 * j]) + ", " + text_of_end(ends[2 * j + 1]) + ")");
     }
   }
+}
+
+// Called once a list is known to hold a qubit twice.
+template <class Index>
+[[noreturn]] void refuse_first_repeat(std::span<const Index> ends) {
+  refuse_any_repeat(ends);
   fail("a neighbour list holds a qubit twice, but no edge is given twice");
+}
+
+// The first edge with an end that is not a qubit, or that is a self loop;
+// `edges` when there is none.
+template <class Index>
+std::size_t first_bad_edge(std::size_t count, std::span<const Index> ends) {
+  const std::size_t edges = ends.size() / 2;
+  for (std::size_t i = 0; i < edges; ++i) {
+    const Index a = ends[2 * i], b = ends[2 * i + 1];
+    if (!is_qubit(a, count) || !is_qubit(b, count) || a == b) return i;
+  }
+  return edges;
+}
+
+// The refusals that the edges alone decide, made before the register is
+// allocated (a few edges may claim a huge one) wherever they are the ones
+// the building pass would make.  That pass refuses, in edge order, an end
+// that is not a qubit or a self loop, and an edge that would grow a list
+// to count - 1 entries or more (a repeat).  At edge i a list holds at most
+// i entries, so up to edge count - 1 only the first two can be met.  Other
+// repeats are found after the pass: with no bad edge and fewer edges than
+// qubits the first repeat is the refusal.  Hashing the edges to find it is
+// done only when the register would cost far more.
+template <class Index>
+void check_before_building(std::size_t count, std::span<const Index> ends) {
+  const std::size_t edges = ends.size() / 2;
+  const std::size_t bad = first_bad_edge(count, ends);
+  if (bad < edges) {
+    if (bad >= count) return;  // the pass decides: a repeat may be refused first
+    const Index a = ends[2 * bad], b = ends[2 * bad + 1];
+    if (!is_qubit(a, count) || !is_qubit(b, count)) refuse_edge_end(bad, text_of_end(a), text_of_end(b), count);
+    refuse("edge " + text_of(bad) + " is (" + text_of_end(a) + ", " + text_of_end(b) + "), a self loop");
+  }
+  constexpr std::size_t kNodesPerHashedEdge = 16;
+  if (edges != 0 && edges <= count / kNodesPerHashedEdge) refuse_any_repeat(ends);
 }
 
 }  // namespace
@@ -73,6 +114,8 @@ Register graph_register(std::size_t count, std::span<const Index> ends,
                         std::optional<std::span<const std::uint8_t>> vops) {
   if (ends.size() % 2 != 0) fail("an edge buffer with an odd number of ends");
   if (vops) check_vops(count, *vops);
+  if (count > kMaxQubits) fail_capacity();  // before the edges, as the register would
+  check_before_building(count, ends);
   Register reg(count);
   for (Qubit q = 0; q < count; ++q) reg[q].vop = vops ? (*vops)[q] : vop::identity;
 

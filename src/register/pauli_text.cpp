@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "register/failure.hpp"
+#include "register/utf8_text.hpp"
 
 namespace ordavine {
 namespace {
@@ -27,10 +28,11 @@ std::string shown(std::string_view text) {
   return out + "'";
 }
 
-// What stands at `at`: a quoted character, or the end of the text.
+// What stands at `at`: a quoted character (all of its bytes, when it is
+// not ASCII), or the end of the text.
 std::string found_at(std::string_view text, std::size_t at) {
   if (at >= text.size()) return "the end of the text";
-  return shown(text.substr(at, 1));
+  return shown(text.substr(at, utf8::sequence_length(text, at)));
 }
 
 [[noreturn]] void refuse(std::string_view text, std::size_t at, const std::string& what) {
@@ -52,11 +54,14 @@ constexpr char kLetters[] = {'X', 'Y', 'Z'};
 
 // Stim's dense form from `at` on: one letter per qubit, qubit 0 first.
 void parse_dense(std::string_view text, std::size_t at, std::size_t size, std::vector<PauliFactor>& written) {
-  const std::size_t letters = text.size() - at;
+  // Letters are counted as characters: one outside ASCII is one letter
+  // (refused below, when the length is not refused first).
+  const std::size_t letters = utf8::character_count(text.substr(at));
   if (letters > size) {
-    refuse(text, at + size, "a dense product of " + std::to_string(letters) + " letters is longer than the register of " +
+    refuse(text, utf8::advance(text, at, size), "a dense product of " + std::to_string(letters) + " letters is longer than the register of " +
                                 std::to_string(size) + " qubits");
   }
+  // Bytes and characters agree up to the first byte outside ASCII, which is refused.
   for (std::size_t q = 0; q < letters; ++q) {
     const char c = text[at + q];
     if (c == '_' || c == 'I') continue;

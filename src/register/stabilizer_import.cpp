@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "register/failure.hpp"
+#include "register/utf8_text.hpp"
 
 namespace ordavine {
 namespace {
@@ -94,39 +95,45 @@ class PauliRows {
   std::vector<std::uint8_t> negative_;
 };
 
+// Refuses a malformed generator, before anything is allocated for the
+// rows: a long list of short generators claims a large register.  Lengths
+// and positions count characters, so a letter outside ASCII is one.
+void check_generator(std::string_view text, std::size_t r, std::size_t n) {
+  std::size_t at = 0;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+  if (at < text.size() && text[at] == 'i') {
+    refuse("generator " + text_of(r) + " has an imaginary sign, so it is not Hermitian");
+  }
+  const std::size_t letters = utf8::character_count(text.substr(at));
+  if (letters != n) {
+    refuse("generator " + text_of(r) + " has " + text_of(letters) + " qubits, but " + text_of(n) +
+           " generators are given (one per qubit)");
+  }
+  // Every byte up to the first one outside ASCII is a character, and that
+  // one is refused: byte and character positions agree up to it.
+  for (std::size_t q = 0; q < n; ++q) {
+    const char c = text[at + q];
+    if (c != '_' && c != 'I' && c != 'X' && c != 'Y' && c != 'Z') {
+      refuse("generator " + text_of(r) + ", character " + text_of(at + q + 1) + ": " +
+             utf8::describe_character(text, at + q) + " is not one of _, I, X, Y, Z");
+    }
+  }
+}
+
 PauliRows parse(std::span<const std::string_view> generators) {
   const std::size_t n = generators.size();
+  for (std::size_t r = 0; r < n; ++r) check_generator(generators[r], r, n);
   PauliRows rows(n, n);
   for (std::size_t r = 0; r < n; ++r) {
     std::string_view text = generators[r];
     std::size_t at = 0;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) rows.negative(r) = text[at++] == '-';
-    if (at < text.size() && text[at] == 'i') {
-      refuse("generator " + text_of(r) + " has an imaginary sign, so it is not Hermitian");
-    }
-    if (text.size() - at != n) {
-      refuse("generator " + text_of(r) + " has " + text_of(text.size() - at) + " qubits, but " + text_of(n) +
-             " generators are given (one per qubit)");
-    }
+    if (text[at] == '+' || text[at] == '-') rows.negative(r) = text[at++] == '-';  // not empty: n >= 1
     for (std::size_t q = 0; q < n; ++q) {
-      const char c = text[at + q];
-      switch (c) {
-        case '_': case 'I': break;
+      switch (text[at + q]) {
         case 'X': rows.set(r, q, true, false); break;
         case 'Y': rows.set(r, q, true, true); break;
         case 'Z': rows.set(r, q, false, true); break;
-        default: {
-          const auto byte = static_cast<unsigned char>(c);
-          std::string shown;
-          if (byte >= 0x20 && byte < 0x7f) {
-            shown = std::string("'") + c + "'";
-          } else {
-            static constexpr char kHex[] = "0123456789abcdef";
-            shown = std::string("byte 0x") + kHex[byte >> 4] + kHex[byte & 15];
-          }
-          refuse("generator " + text_of(r) + ", character " + text_of(at + q + 1) + ": " + shown +
-                 " is not one of _, I, X, Y, Z");
-        }
+        default: break;  // '_' or 'I'
       }
     }
   }

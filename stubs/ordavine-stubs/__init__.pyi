@@ -73,7 +73,8 @@ def sample(
     ``bit_packed=True`` each row is ``(m + 7) // 8`` bytes, 8 measurements a
     byte, the first in the lowest bit, the last byte padded with zeros
     (Stim's layout: ``numpy.unpackbits(rows, axis=1, bitorder="little")[:, :m]``
-    unpacks it).
+    unpacks it).  ``bit_packed`` is ``True`` or ``False``, nothing else (a
+    ``numpy.True_`` is a ``TypeError``).
 
     The shots are Pauli frames on one noiseless reference run of the circuit
     on a register, made again by every call.  A shot's bits depend only on
@@ -392,7 +393,8 @@ class Ordavine:
         observables, tags and coordinates).  Everything is checked before
         anything runs: a refused text, or a qubit index at or above the
         register size, raises ``ValueError("line L, column C: ...")`` and
-        leaves the register untouched; ``circuit`` must be a ``str``
+        leaves the register untouched (a lone surrogate, which UTF-8 cannot
+        encode, is refused so too); ``circuit`` must be a ``str``
         (``TypeError``).  Random outcomes and noise draw from the calling
         thread's generator, and a run leaves the same graph, list order,
         VOPs and record as the same gates called one by one with the same
@@ -496,7 +498,11 @@ class Ordavine:
         the degrees of the named qubits, not in the register size.  A
         ``set`` is refused (``TypeError``: its order is not the caller's), as
         are a qubit listed twice and a count other than ``other``'s size
-        (``ValueError``).
+        (``ValueError``).  No more qubits are read than ``other`` has, and
+        one more: a longer sequence is refused for its ``len()``
+        (``range(10**18)`` is not read to its end), or as holding "more
+        than" that many when it has no length.  What the sequence's own code
+        raises while it is read passes on unchanged.
         """
     @classmethod
     def from_graph(
@@ -518,13 +524,16 @@ class Ordavine:
         ``nodes`` follows the constructor's rules.
 
         Everything is checked in O(n + m) before the register is handed
-        out, and a refusal builds nothing: a self loop, an edge given twice
+        out, and a refusal builds nothing (bad edges are refused before the
+        node array of ``nodes`` qubits is allocated): a self loop, an edge given twice
         in either orientation, a qubit outside 0..nodes-1, a pair of another
         length, a flat buffer of odd length, an array of another shape, or
         ``vops`` of the wrong length or with a value of 24 or more raises
         ``ValueError("invalid graph: ...")`` naming it; edges that are
         neither a buffer nor an iterable of pairs, a buffer of non-integers,
         or ``vops`` that is not a buffer of bytes raise ``TypeError``.
+        What the iterables' own code raises while they are read passes on
+        unchanged; a pair is read no further than a third entry.
         """
     @classmethod
     def from_stabilizers(cls, stabilizers: Sequence[str]) -> Ordavine:
@@ -533,10 +542,13 @@ class Ordavine:
         Each generator is ``"+XZ_"``-style text, as ``stabilizers()``
         returns it: an optional sign ``+`` or ``-``, then one of
         ``_ I X Y Z`` per qubit, n letters for n generators (any sequence or
-        iterable of ``str``; a lone ``str`` is a ``TypeError``).  A malformed
-        generator, an imaginary sign, the wrong length, generators that
-        anticommute or that are not independent raise
-        ``ValueError("invalid stabilizers: ...")``.  Gaussian elimination
+        iterable of ``str``, read one by one and refused at the first item
+        that is not a ``str``; a lone ``str`` is a ``TypeError``).  A
+        malformed generator, an imaginary sign, the wrong length (counted
+        in characters; one outside ASCII is refused by position), generators
+        that anticommute or that are not independent raise
+        ``ValueError("invalid stabilizers: ...")``, before any room is
+        taken for the elimination.  Gaussian elimination
         over GF(2), O(n³/64) word operations; lists come out in ascending
         order.  ``Ordavine.from_stabilizers(sim.stabilizers())`` gives the
         state of ``sim``, not necessarily its graph.
@@ -563,8 +575,9 @@ class Ordavine:
         same register as the circuit instruction of the same name run on
         one target (one word drawn, then the Pauli where a channel with
         several fires; nothing when ``p`` is 0).  ``p`` is a ``float`` (or
-        an ``int``, or anything with ``__float__``) in [0, 1]; outside it,
-        or NaN, raises ``ValueError``.  Nothing is drawn when an argument is
+        an ``int``, or anything with ``__float__`` or else ``__index__``, as
+        numpy scalars have, on CPython and PyPy alike) in [0, 1]; outside
+        it, or NaN, raises ``ValueError``.  Nothing is drawn when an argument is
         refused.
         """
     def y_error(self, qubit: int, p: SupportsFloat | SupportsIndex) -> None:

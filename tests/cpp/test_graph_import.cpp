@@ -131,5 +131,25 @@ TEST(GraphImport, RefusesBadInputNamingIt) {
   EXPECT_THROW(graph_register<std::int64_t>(kMaxQubits + 1, {}, NoVops{}), Failure);
 }
 
+TEST(GraphImport, RefusesBadEdgesBeforeAllocatingTheRegister) {
+  // The largest register needs 128 GiB of nodes: these come back refused,
+  // not as a failed allocation.
+  const auto build = [](std::vector<std::int64_t> ends) {
+    return [ends] { graph_register<std::int64_t>(kMaxQubits, ends, NoVops{}); };
+  };
+  EXPECT_EQ(refusal(build({0, 1, 5, 5})), "invalid graph: edge 1 is (5, 5), a self loop");
+  EXPECT_EQ(refusal(build({0, static_cast<std::int64_t>(kMaxQubits)})),
+            "invalid graph: edge 0 is (0, 4294967295), but qubits are numbered 0 to 4294967294");
+  EXPECT_EQ(refusal(build({0, 1, 2, 3, 1, 0})), "invalid graph: edge 2 is (1, 0), which repeats edge 0 (0, 1)");
+  // Small registers, where a list fills up before a later bad edge: the
+  // refusal is the one of the building pass, in edge order.
+  const auto small = [](std::size_t n, std::vector<std::int64_t> ends) {
+    return [n, ends] { graph_register<std::int64_t>(n, ends, NoVops{}); };
+  };
+  EXPECT_EQ(refusal(small(3, {0, 1, 0, 2, 0, 1, 2, 2})), "invalid graph: edge 2 is (0, 1), which repeats edge 0 (0, 1)");
+  EXPECT_EQ(refusal(small(3, {0, 1, 0, 1, 2, 2})), "invalid graph: edge 2 is (2, 2), a self loop");
+  EXPECT_EQ(refusal(small(2, {0, 1, 0, 1, 0, 7})), "invalid graph: edge 1 is (0, 1), which repeats edge 0 (0, 1)");
+}
+
 }  // namespace
 }  // namespace ordavine

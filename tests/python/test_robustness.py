@@ -7,9 +7,11 @@ keywords, types and values: integers of every size and sign, bools, floats,
 None, strings, containers, sets that change while they are read, and objects
 whose ``__index__`` raises, returns a non-integer, calls back into the same
 register, or releases the interpreter lock while a second thread keeps
-calling the same register.  Every call must either return the right kind of
-result or raise one of the expected exception types, and afterwards the
-register must still answer a deterministic check.
+calling the same register; iterables (qubits, and the edges, pairs and
+generators of a few graph and stabilizer imports) that raise part way.
+Every call must either return the right kind of result or raise one of the
+expected exception types (an iterable's raise as that very exception), and
+afterwards the register must still answer a deterministic check.
 
 Reproduce a failing batch with: python tests/python/test_robustness.py SEED
 """
@@ -148,6 +150,25 @@ class OddIterSet(set):
         return super().__iter__()
 
 
+class Halt(BaseException):
+    """Raised by the iterables below: not an Exception, like KeyboardInterrupt."""
+
+
+class RaisingIterable:
+    """Yields its items, then raises; remembers that it did, so that the
+    call can be checked to have raised that very exception."""
+
+    def __init__(self, items, error):
+        self.items = items
+        self.error = error
+        self.raised = False
+
+    def __iter__(self):
+        yield from self.items
+        self.raised = True
+        raise self.error
+
+
 # Exceptions a call may raise.  Anything else (SystemError above all) is a
 # bug in how the module talks to the interpreter.
 ALLOWED = (TypeError, OverflowError, RuntimeError, Boom, RecursionError, MemoryError)
@@ -165,6 +186,7 @@ class Fuzzer:
         self.random = random.Random(seed)
         self.sim = ordavine.Ordavine(SIZE)
         self.outcomes = {"ok": 0, "panic": 0, "error": 0}
+        self.watched = []  # the RaisingIterables of the calls under way
 
     # ---- values ----------------------------------------------------------
 
@@ -221,7 +243,14 @@ class Fuzzer:
             return IndexSleeps(r.randrange(SIZE + 1))
         if kind == 17 and depth == 0:
             return IndexRecurses(self.sim)
+        if kind == 18:
+            return self.raising_iterable(r.sample(range(SIZE), r.randrange(3)))
         return r.randrange(SIZE)
+
+    def raising_iterable(self, items):
+        iterable = RaisingIterable(items, self.random.choice([Boom("no more items"), Halt("halt")]))
+        self.watched.append(iterable)
+        return iterable
 
     def index_set(self, depth):
         r = self.random
@@ -289,7 +318,21 @@ class Fuzzer:
         # qubits of fidelity: a sequence, None, or a set (refused)
         qubits = r.sample(range(SIZE), r.randrange(4))
         return r.choice([qubits, tuple(qubits), None, set(qubits), [IndexSleeps(q) for q in qubits],
-                         [IndexReenters(self, q) for q in qubits] if depth == 0 else qubits])
+                         [IndexReenters(self, q) for q in qubits] if depth == 0 else qubits,
+                         self.raising_iterable(qubits)])
+
+    def import_call(self):
+        """from_graph or from_stabilizers, whose edges, pairs or generators
+        may be iterables that raise part way."""
+        r = self.random
+        ordavine = self.ordavine
+        if r.random() < 0.5:
+            pairs = [tuple(r.sample(range(SIZE), 2)) for _ in range(r.randrange(4))]
+            pairs = [self.raising_iterable(list(p)[: r.randrange(3)]) if r.random() < 0.2 else p for p in pairs]
+            edges = self.raising_iterable(pairs) if r.random() < 0.5 else pairs
+            return ordavine.Ordavine.from_graph, (SIZE, edges)
+        generators = r.choice([["+Z", "+X"][: r.randrange(3)], ["XZ", "ZX"], ["Z"]])
+        return ordavine.Ordavine.from_stabilizers, (self.raising_iterable(generators),)
 
     # ---- calls -----------------------------------------------------------
 
@@ -346,7 +389,12 @@ class Fuzzer:
 
     def call_once(self, depth=0):
         r = self.random
-        if r.random() < 0.03:
+        watched = len(self.watched)  # nested calls watch theirs after these
+        if depth == 0 and r.random() < 0.03:
+            method = "import"
+            target, args = self.import_call()
+            kwargs = {}
+        elif r.random() < 0.03:
             target, method = self.ordavine.Ordavine, "__new__"
             args, kwargs = (
                 ([r.choice([0, 1, 7, -1, 2**64 - 1, 2**63, 1.0, None, "3", IndexRaises()])], {})
@@ -359,26 +407,37 @@ class Fuzzer:
             args, kwargs = self.arguments(method, depth)
         try:
             result = target(*args, **kwargs)
-        except ALLOWED:
-            self.outcomes["error"] += 1
-            return
-        except ValueError:
-            # Refused values (a product, a probability, an outcome that
-            # cannot be postselected) come only from the instrument methods.
-            if method not in INSTRUMENT:
-                raise
-            self.outcomes["error"] += 1
-            return
         except BaseException as error:  # noqa: BLE001
-            if not is_panic(error):
-                raise
-            self.outcomes["panic"] += 1
+            # An iterable that raised while the call read it: the call
+            # ended with that very exception, not one made from it.
+            raised = [iterable.error for iterable in self.watched[watched:] if iterable.raised]
+            del self.watched[watched:]
+            if raised and not any(error is e for e in raised):
+                raise AssertionError(f"{raised[0]!r} came back as {error!r}") from error
+            self.count_error(method, error)
             return
+        assert not any(iterable.raised for iterable in self.watched[watched:]), (method, args)
+        del self.watched[watched:]
         self.outcomes["ok"] += 1
-        if method == "__new__":
+        if method in ("__new__", "import"):
             assert type(result).__name__ == "Ordavine"
         else:
             self.check_result(method, result)
+
+    def count_error(self, method, error):
+        if isinstance(error, ALLOWED + (Halt,)):
+            self.outcomes["error"] += 1
+        elif isinstance(error, ValueError):
+            # Refused values (a product, a probability, an outcome that
+            # cannot be postselected, a graph) come only from the
+            # instrument methods and the imports.
+            if method not in INSTRUMENT and method != "import":
+                raise error
+            self.outcomes["error"] += 1
+        elif is_panic(error):
+            self.outcomes["panic"] += 1
+        else:
+            raise error
 
     # ---- checks ----------------------------------------------------------
 
