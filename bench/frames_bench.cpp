@@ -93,13 +93,13 @@ int main(int argc, char** argv) {
   }
   for (const auto width : {frames::VectorWidth::portable, frames::VectorWidth::avx2, frames::VectorWidth::avx512}) {
     if (!frames::width_supported(width)) continue;
-    frames::FrameSampler sampler(program, ChaChaKey{1}, detectors, packed, {width, batch});
+    frames::FrameSampler sampler(program, detectors, packed, {width, batch});
     std::vector<std::uint8_t> m(shots * sampler.measurement_row_bytes()), d(shots * sampler.detector_row_bytes()),
         o(shots * sampler.observable_row_bytes());
-    sampler.run_shots(0, 1, {std::span(m).first(sampler.measurement_row_bytes()),
+    sampler.run_shots(ChaChaKey{1}, 0, 1, {std::span(m).first(sampler.measurement_row_bytes()),
                              std::span(d).first(sampler.detector_row_bytes()),
                              std::span(o).first(sampler.observable_row_bytes())});  // makes the reference
-    const double seconds = median_seconds(reps, [&] { sampler.run_shots(0, shots, {m, d, o}); });
+    const double seconds = median_seconds(reps, [&] { sampler.run_shots(ChaChaKey{1}, 0, shots, {m, d, o}); });
     std::printf("frames (%s): %.6f s for %llu shots, %.0f shots/s\n", width_name(width), seconds,
                 static_cast<unsigned long long>(shots), static_cast<double>(shots) / seconds);
   }

@@ -44,7 +44,7 @@ struct Rows {
 
 Rows sample(const Program& program, bool detectors, bool packed, const std::vector<std::uint64_t>& counts,
             SamplerOptions options) {
-  FrameSampler sampler(program, ChaChaKey{3, 1, 4}, detectors, packed, options);
+  FrameSampler sampler(program, detectors, packed, options);
   Rows rows;
   rows.widths[0] = sampler.measurement_row_bytes();
   rows.widths[1] = sampler.detector_row_bytes();
@@ -52,7 +52,7 @@ Rows sample(const Program& program, bool detectors, bool packed, const std::vect
   std::uint64_t first = kFirst;
   for (const std::uint64_t count : counts) {
     std::vector<std::uint8_t> m(count * rows.widths[0]), d(count * rows.widths[1]), o(count * rows.widths[2]);
-    sampler.run_shots(first, count, {m, d, o});
+    sampler.run_shots(ChaChaKey{3, 1, 4}, first, count, {m, d, o});
     rows.measurements.insert(rows.measurements.end(), m.begin(), m.end());
     rows.detectors.insert(rows.detectors.end(), d.begin(), d.end());
     rows.observables.insert(rows.observables.end(), o.begin(), o.end());

@@ -2,37 +2,57 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
 #include "binding/seed_argument.hpp"
+#include "binding/signal_check.hpp"
 #include "binding/text_argument.hpp"
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
 #include "measure/seeded_stream.hpp"
 #include "measure/thread_rng.hpp"
+#include "register/out_of_memory.hpp"
 
 namespace ordavine::binding {
 namespace {
 
 using circuit::Program;
 
-// Parses, turning a record too large for memory into MemoryError with the
-// reader's message (a bare bad_alloc would lose it).
+// The program of circuit text.  A record too large for memory is refused
+// by the reader with its own text; memory that runs out while the program
+// is built is named here.
 Program read_program(std::string_view text) {
   try {
     return circuit::read_circuit(text);
-  } catch (const circuit::RecordTooLarge& error) {
-    raise(PyExc_MemoryError, error.what());
+  } catch (const OutOfMemory&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemory("could not allocate the program of " + std::to_string(text.size()) +
+                      " bytes of circuit text");
   }
 }
 
-// A new bytes object of `size` bytes, for the core to fill.
-PyRef new_buffer(std::uint64_t size) {
-  return PyRef(check(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size))));
+// A new bytes object of `size` bytes for `what`, for the core to fill.  The
+// only way to fail making bytes left unwritten is to lack the memory, and
+// the interpreter's own error says nothing (CPython: MemoryError without a
+// text, or OverflowError near the size limit; PyPy: SystemError wrapping a
+// MemoryError), so it is replaced by one that says what and how much.
+// `what` names it, and is asked only on failure.
+template <class What>
+PyRef new_buffer(std::uint64_t size, What&& what) {
+  PyObject* bytes = size > static_cast<std::uint64_t>(PY_SSIZE_T_MAX)
+                        ? nullptr
+                        : PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  if (bytes == nullptr) {
+    PyErr_Clear();
+    throw could_not_allocate(size, what());
+  }
+  return PyRef(bytes);
 }
 
 std::span<std::uint8_t> bytes_of(const PyRef& buffer) {
@@ -80,18 +100,6 @@ std::array<PyObject*, 5> match_sample_call(const char* function, PyObject* const
   return slots;
 }
 
-// Lets other threads run, and Ctrl-C be noticed, while shots run.
-class InterpreterReleased {
- public:
-  InterpreterReleased() : state_(PyEval_SaveThread()) {}
-  ~InterpreterReleased() { PyEval_RestoreThread(state_); }
-  InterpreterReleased(const InterpreterReleased&) = delete;
-  InterpreterReleased& operator=(const InterpreterReleased&) = delete;
-
- private:
-  PyThreadState* state_;
-};
-
 // A flag argument: True or False, nothing else.
 bool to_flag(PyObject* object, const char* parameter) {
   if (object == nullptr || object == Py_False) return false;
@@ -103,16 +111,20 @@ bool to_flag(PyObject* object, const char* parameter) {
   }
 }
 
-ChaChaKey key_for(PyObject* seed) {
-  if (seed == nullptr || seed == Py_None) {
-    // No seed: a key from the calling thread's generator (itself
-    // reproducible after ordavine.seed).
-    ChaChaKey key{};
-    RandomSource& random = thread_rng();
-    for (auto& word : key) word = random.next_word();
-    return key;
-  }
+// The key of a seed argument; none for None (or no argument), whose key
+// comes from the generator once nothing can be refused any more.
+std::optional<ChaChaKey> key_of_seed(PyObject* seed) {
+  if (seed == nullptr || seed == Py_None) return std::nullopt;
   return key_from_seed(to_seed_bytes(seed, "seed"));
+}
+
+// A key from the calling thread's generator (itself reproducible after
+// ordavine.seed): eight words.
+ChaChaKey key_from_thread_generator() {
+  ChaChaKey key{};
+  RandomSource& random = thread_rng();
+  for (auto& word : key) word = random.next_word();
+  return key;
 }
 
 [[noreturn]] void raise_batch_too_large(std::uint64_t shots, std::uint64_t width) {
@@ -121,6 +133,10 @@ ChaChaKey key_for(PyObject* seed) {
                                std::to_string(circuit::kMaxRecordEntries) + " entries");
 }
 
+// Everything that can be refused (arguments, text, sizes, memory) is met
+// before the key is drawn, so that a refused call leaves the thread's
+// generator as it was.  The shots, and the reference run before them, run
+// without the interpreter lock, polling for signals as they go.
 PyObject* sample_body(const char* function, bool detectors, PyObject* const* args,
                       Py_ssize_t nargs, PyObject* kwnames) {
   const auto slots = match_sample_call(function, args, nargs, kwnames);
@@ -131,35 +147,34 @@ PyObject* sample_body(const char* function, bool detectors, PyObject* const* arg
     raise(PyExc_ValueError, "first_shot + shots must be below 2**64");
   }
   const bool packed = to_flag(slots[4], "bit_packed");
-  const ChaChaKey key = key_for(slots[2]);
+  const std::optional<ChaChaKey> seeded = key_of_seed(slots[2]);
   const Program program = read_program(text);
 
-  frames::FrameSampler sampler(program, key, detectors, packed);
+  frames::FrameSampler sampler(program, detectors, packed);
   const std::uint64_t widths[] = {sampler.measurement_row_bytes(), sampler.detector_row_bytes(),
                                   sampler.observable_row_bytes()};
   for (const std::uint64_t width : widths) {
     if (width != 0 && shots > circuit::kMaxRecordEntries / width) raise_batch_too_large(shots, width);
   }
-  PyRef measurements = new_buffer(shots * widths[0]);
-  PyRef detector_rows = new_buffer(shots * widths[1]);
-  PyRef observable_rows = new_buffer(shots * widths[2]);
-  const auto m = bytes_of(measurements), d = bytes_of(detector_rows), o = bytes_of(observable_rows);
-
-  for (std::uint64_t done = 0; done < shots;) {
-    const std::uint64_t end = sampler.stretch_end(first_shot + done, first_shot + shots) - first_shot;
-    const std::size_t count = static_cast<std::size_t>(end - done);
-    {
-      InterpreterReleased released;
-      sampler.run_shots(first_shot + done, count,
-                        {m.subspan(done * widths[0], count * widths[0]),
-                         d.subspan(done * widths[1], count * widths[1]),
-                         o.subspan(done * widths[2], count * widths[2])});
-    }
-    done = end;
-    check_status(PyErr_CheckSignals());
+  const auto rows_of = [shots](const char* kind) {
+    return [shots, kind] { return std::string("the ") + kind + " rows of " + std::to_string(shots) + " shots"; };
+  };
+  PyRef measurements = new_buffer(shots * widths[0], rows_of("measurement"));
+  PyRef detector_rows = new_buffer(shots * widths[1], rows_of("detector"));
+  PyRef observable_rows = new_buffer(shots * widths[2], rows_of("observable"));
+  PyRef pair = detectors ? PyRef(check(PyTuple_New(2))) : PyRef();
+  {
+    InterpreterReleased released;  // the thread's generator needs no lock
+    SignalCheck signals(released);
+    sampler.prepare(first_shot, shots, &signals);
+    const ChaChaKey key = seeded ? *seeded : key_from_thread_generator();
+    sampler.run_shots(key, first_shot, shots,
+                      {bytes_of(measurements), bytes_of(detector_rows), bytes_of(observable_rows)}, &signals);
   }
   if (!detectors) return measurements.release();
-  return check(PyTuple_Pack(2, detector_rows.get(), observable_rows.get()));
+  PyTuple_SET_ITEM(pair.get(), 0, detector_rows.release());  // steals the reference
+  PyTuple_SET_ITEM(pair.get(), 1, observable_rows.release());
+  return pair.release();
 }
 
 PyObject* sample_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -189,9 +204,10 @@ PyObject* run_circuit_method(PyObject* self, PyObject* const* args, Py_ssize_t n
   return call_method<Access::exclusive>(
       kRun, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         const Program program = read_program(to_text(slots[0], kRun.parameters[0]));
-        circuit::check_fits(program, reg);  // before any change
-        PyRef record = new_buffer(program.measurement_count);
-        circuit::run_program(program, reg, thread_rng(), {bytes_of(record)});
+        circuit::check_fits(program, reg);  // before any change or draw
+        PyRef record = new_buffer(program.measurement_count, [] { return std::string("the measurement record"); });
+        SignalCheck signals;
+        circuit::run_program(program, reg, thread_rng(), {bytes_of(record)}, &signals);
         return record.release();
       });
 }

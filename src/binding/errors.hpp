@@ -2,7 +2,9 @@
 //
 // Inside the binding a failed interpreter call leaves its exception set and
 // throws `PythonError`; the core throws `Failure`, or `InvalidInput` for
-// input from outside that it refuses (raised as ValueError).  Every function
+// input from outside that it refuses (raised as ValueError), `Cancelled`
+// when a signal handler raised during a poll (that exception is passed on)
+// and `OutOfMemory` (MemoryError with its text) or a bare std::bad_alloc.  Every function
 // that the interpreter calls runs its body through `entry_point`, which turns
 // them into a null return with the right exception set, so that a bad index or a
 // lack of memory never takes the process down.
@@ -17,6 +19,8 @@
 
 #include "binding/python.hpp"
 #include "register/failure.hpp"
+#include "register/out_of_memory.hpp"
+#include "register/work_meter.hpp"
 
 namespace ordavine::binding {
 
@@ -96,6 +100,13 @@ PyObject* entry_point(Body&& body) {
       return nullptr;
     } catch (const InvalidInput& invalid) {
       PyErr_SetString(PyExc_ValueError, invalid.what());
+      return nullptr;
+    } catch (const Cancelled&) {
+      // The signal handler's exception is set (signal_check.hpp).
+      if (PyErr_Occurred() == nullptr) PyErr_SetNone(PyExc_KeyboardInterrupt);
+      return nullptr;
+    } catch (const OutOfMemory& lack) {
+      PyErr_SetString(PyExc_MemoryError, lack.what());
       return nullptr;
     } catch (const std::bad_alloc&) {
       PyErr_NoMemory();

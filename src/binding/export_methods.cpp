@@ -6,6 +6,7 @@
 
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
+#include "binding/signal_check.hpp"
 #include "register/entanglement_entropy.hpp"
 #include "register/export.hpp"
 
@@ -107,7 +108,8 @@ PyObject* entanglement_entropy_method(PyObject* self, PyObject* const* args, Py_
       kEntanglementEntropy, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         const std::vector<Qubit> qubits =
             to_index_set(slots[0], kEntanglementEntropy.parameters[0]);
-        return check(PyLong_FromSize_t(entanglement_entropy(reg, qubits)));
+        SignalCheck signals;
+        return check(PyLong_FromSize_t(entanglement_entropy(reg, qubits, &signals)));
       });
 }
 

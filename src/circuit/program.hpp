@@ -16,6 +16,7 @@
 
 #include "clifford/tables.hpp"
 #include "measure/pauli_noise.hpp"
+#include "register/out_of_memory.hpp"
 
 namespace ordavine::circuit {
 
@@ -123,7 +124,7 @@ struct Program {
   std::uint64_t detector_count = 0;
   std::uint64_t observable_count = 0;  // one more than the largest index
   // Targets visited per run, repetitions included, saturating: a measure of
-  // the work in one run, for splitting shots into interruptible chunks.
+  // the work in one run (the fuzzers bound their inputs by it).
   std::uint64_t work = 0;
 
   std::span<const Target> targets_of(const Instruction& instruction) const {
@@ -153,13 +154,9 @@ inline constexpr std::uint64_t kMaxQubitIndex = (std::uint64_t{1} << 32) - 2;
 
 // A record that cannot fit in memory.  It is an allocation failure (raised
 // as MemoryError) that says which line asked for it.
-class RecordTooLarge : public std::bad_alloc {
+class RecordTooLarge : public OutOfMemory {
  public:
-  explicit RecordTooLarge(std::string message) : message_(std::move(message)) {}
-  const char* what() const noexcept override { return message_.c_str(); }
-
- private:
-  std::string message_;
+  using OutOfMemory::OutOfMemory;
 };
 
 }  // namespace ordavine::circuit

@@ -10,8 +10,9 @@
 #include "measure/product_measurement.hpp"
 #include "measure/reset.hpp"
 #include "register/failure.hpp"
-#include "register/pauli_product.hpp"
+#include "register/out_of_memory.hpp"
 #include "register/gate_steps.hpp"
+#include "register/pauli_product.hpp"
 #include "register/single_qubit.hpp"
 
 namespace ordavine::circuit {
@@ -30,22 +31,38 @@ class NoDraws final : public RandomSource {
   std::uint32_t next_word() override { fail("the noiseless reference run drew a random word"); }
 };
 
+// Work is counted as one unit per instruction executed, per repetition
+// and per target, plus, for every qubit a graph update acts on whose list
+// is longer than 16, the square of its length (what a local
+// complementation on it may toggle), so that a poll comes after a bounded
+// stretch of time however large the repeat counts or the neighbourhoods
+// are.  Polls fall between steps: a cancelled run leaves every step done
+// or not begun.
 class Run {
  public:
-  Run(const Program& program, Register& reg, RandomSource& random, RunRecord record, bool reference)
-      : program_(program), reg_(reg), random_(random), record_(record), reference_(reference) {}
+  Run(const Program& program, Register& reg, RandomSource& random, RunRecord record, bool reference,
+      CancelCheck* cancel)
+      : program_(program), reg_(reg), random_(random), record_(record), reference_(reference), meter_(cancel) {}
 
   void block(std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
       const Instruction& instruction = program_.instructions[i];
       if (instruction.code == Opcode::repeat) {
-        for (std::uint64_t r = 0; r < instruction.count; ++r) block(i + 1, i + 1 + instruction.body);
+        for (std::uint64_t r = 0; r < instruction.count; ++r) {
+          meter_.count(1);
+          block(i + 1, i + 1 + instruction.body);
+        }
         i += instruction.body;
       } else {
+        meter_.count(std::uint64_t{1} + instruction.target_count);
+        line_ = instruction.line;
         step(instruction);
       }
     }
   }
+
+  // The line of the instruction running (or last run).
+  std::uint64_t line() const { return line_; }
 
   void finish() const {
     if (written_ != record_.measurements.size() ||
@@ -65,10 +82,27 @@ class Run {
 
   void pauli(Qubit q, Vop p) { apply_to_vop(reg_[q], p); }
 
+  // Counts the work of a graph update on q, before it runs.  Short lists
+  // are covered by the unit of their target (at most kShortList^2 pairs),
+  // which keeps the common gate on a sparse graph free of the meter.
+  void touch(Qubit q) {
+    const std::uint64_t length = reg_[q].neighbors.size();
+    if (length > kShortList) [[unlikely]] meter_.count(length * length);
+  }
+  // The same for the two qubits of a gate, with one test for both (their
+  // bitwise or exceeds the bound whenever either does, and now and then
+  // when neither does: counting more only polls a little sooner).
+  void touch(Qubit a, Qubit b) {
+    const std::uint64_t la = reg_[a].neighbors.size(), lb = reg_[b].neighbors.size();
+    if ((la | lb) > kShortList) [[unlikely]] meter_.count(la * la + lb * lb);
+  }
+  static constexpr std::uint64_t kShortList = 16;
+
   // Whether a channel fires: never in a reference run, which draws nothing.
   bool channel_fires(Threshold threshold) { return !reference_ && fires(random_, threshold); }
 
   std::uint8_t measured(Qubit q, Axis axis) {
+    touch(q);
     if (reference_) return measure_with_outcome(reg_, q, axis, 0).result;
     return measure(reg_, q, axis, random_).result;
   }
@@ -85,7 +119,10 @@ class Run {
     const std::size_t count = value_of(header);
     negative = is_inverted(header);
     factors_.clear();
-    for (std::size_t k = 1; k <= count; ++k) factors_.push_back({value_of(list[at + k]), pauli_of(list[at + k])});
+    for (std::size_t k = 1; k <= count; ++k) {
+      touch(value_of(list[at + k]));
+      factors_.push_back({value_of(list[at + k]), pauli_of(list[at + k])});
+    }
     return at + 1 + count;
   }
 
@@ -101,19 +138,29 @@ class Run {
     for (const PauliFactor& f : factors_) pauli(f.qubit, pauli_vop(f.axis));
   }
 
+  // The controlled gates, where a record bit may stand for a control.
+  void controlled(const GateSteps& gate, std::span<const Target> list) {
+    const ControlLetters letters = gate.letters();
+    for (std::size_t i = 0; i < list.size(); i += 2) {
+      const Target a = list[i], b = list[i + 1];
+      if (is_record(a)) [[unlikely]] {
+        if (looked_back(a) != 0) pauli(value_of(b), applied_by(letters.second));
+      } else if (is_record(b)) [[unlikely]] {
+        if (looked_back(b) != 0) pauli(value_of(a), applied_by(letters.first));
+      } else {
+        touch(a, b);
+        apply_controlled(reg_, letters, a, b);
+      }
+    }
+  }
+
   void two_qubit(const Instruction& instruction) {
     const GateSteps& gate = gate_steps(static_cast<TwoQubitGate>(instruction.detail));
     const auto list = targets(instruction);
+    if (gate.is_controlled()) return controlled(gate, list);
     for (std::size_t i = 0; i < list.size(); i += 2) {
-      const Target a = list[i], b = list[i + 1];
-      // Only a controlled gate takes a record bit, where it reads Z.
-      if (is_record(a)) {
-        if (looked_back(a) != 0) pauli(value_of(b), applied_by(gate.letters().second));
-      } else if (is_record(b)) {
-        if (looked_back(b) != 0) pauli(value_of(a), applied_by(gate.letters().first));
-      } else {
-        run_gate_steps(reg_, gate, a, b);
-      }
+      touch(list[i], list[i + 1]);
+      run_gate_steps(reg_, gate, list[i], list[i + 1]);
     }
   }
 
@@ -306,21 +353,33 @@ class Run {
   RandomSource& random_;
   RunRecord record_;
   bool reference_;
+  WorkMeter meter_;
   bool chain_fired_ = false;
+  std::uint64_t line_ = 0;
   std::size_t written_ = 0;
   std::size_t detectors_written_ = 0;
   std::vector<PauliFactor> factors_;
 };
 
-void run(const Program& program, Register& reg, RandomSource& random, RunRecord record, bool reference) {
+void run(const Program& program, Register& reg, RandomSource& random, RunRecord record, bool reference,
+         CancelCheck* cancel) {
   if (record.measurements.size() != program.measurement_count ||
       (!record.detectors.empty() && record.detectors.size() != program.detector_count) ||
       (!record.observables.empty() && record.observables.size() != program.observable_count)) {
     fail("run record sized differently from its program");
   }
   std::fill(record.observables.begin(), record.observables.end(), std::uint8_t{0});
-  Run run(program, reg, random, record, reference);
-  run.block(0, program.instructions.size());
+  Run run(program, reg, random, record, reference, cancel);
+  try {
+    run.block(0, program.instructions.size());
+  } catch (const OutOfMemory&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    // The graph outgrew memory: the register stays valid, holding the
+    // state after the steps that ran.
+    throw OutOfMemory("line " + std::to_string(run.line()) +
+                      ": could not allocate room in the register's neighbour lists");
+  }
   run.finish();
 }
 
@@ -334,13 +393,14 @@ void check_fits(const Program& program, const Register& reg) {
                      std::to_string(reg.size()) + " qubits");
 }
 
-void run_program(const Program& program, Register& reg, RandomSource& random, RunRecord record) {
-  run(program, reg, random, record, false);
+void run_program(const Program& program, Register& reg, RandomSource& random, RunRecord record,
+                 CancelCheck* cancel) {
+  run(program, reg, random, record, false, cancel);
 }
 
-void run_reference(const Program& program, Register& reg, RunRecord record) {
+void run_reference(const Program& program, Register& reg, RunRecord record, CancelCheck* cancel) {
   NoDraws no_draws;
-  run(program, reg, no_draws, record, true);
+  run(program, reg, no_draws, record, true, cancel);
 }
 
 }  // namespace ordavine::circuit

@@ -32,6 +32,7 @@
 #include "circuit/program.hpp"
 #include "measure/random_source.hpp"
 #include "register/register.hpp"
+#include "register/work_meter.hpp"
 
 namespace ordavine::circuit {
 
@@ -55,13 +56,18 @@ void check_fits(const Program& program, const Register& reg);
 // observable that includes a Pauli product whose value the state does not
 // fix at that point (a random outcome, were it measured) has no value on a
 // register: InvalidInput naming its line, raised when it is met.
-void run_program(const Program& program, Register& reg, RandomSource& random, RunRecord record);
+//
+// `cancel` is polled between steps as work is done (runner.cpp says how it
+// is counted); Cancelled leaves the register valid, holding the state after
+// the steps that ran, and the record partly written.
+void run_program(const Program& program, Register& reg, RandomSource& random, RunRecord record,
+                 CancelCheck* cancel = nullptr);
 
 // The noiseless reference run: every noise channel and recorded flip left
 // out (heralds record 0), every random outcome taken as +1, feed-forward as
 // recorded.  Draws nothing.  A deterministic detector or observable has
 // the same value here as in every noiseless run; a shot's detection events
-// are its values XOR these.
-void run_reference(const Program& program, Register& reg, RunRecord record);
+// are its values XOR these.  `cancel` as for run_program.
+void run_reference(const Program& program, Register& reg, RunRecord record, CancelCheck* cancel = nullptr);
 
 }  // namespace ordavine::circuit

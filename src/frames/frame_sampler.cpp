@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "circuit/runner.hpp"
@@ -11,6 +12,7 @@
 #include "frames/noise.hpp"
 #include "frames/shot_rows.hpp"
 #include "register/failure.hpp"
+#include "register/out_of_memory.hpp"
 #include "register/register.hpp"
 
 namespace ordavine::frames {
@@ -29,7 +31,6 @@ constexpr std::size_t kPiece = 64;   // gauge rows drawn at a time
 constexpr std::size_t kFlush = 512;  // record entries written out at a time (a multiple of 64)
 constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
 constexpr std::size_t kMaxBatchBlocks = 16;
-constexpr std::uint64_t kStretchWork = std::uint64_t{1} << 25;
 
 // A 64-byte aligned line of words: rows are whole lines.
 struct alignas(64) Line {
@@ -61,6 +62,7 @@ struct Plan {
   std::vector<std::uint32_t> slot;         // per instruction: its observable's slot
   std::vector<std::uint64_t> observables;  // per slot: the observable index, ascending
   std::vector<bool> feeds_forward;         // per instruction: a two-qubit line with record targets
+  std::size_t widest_detector = 0;         // the most targets of a DETECTOR line
 };
 
 Plan make_plan(const Program& program) {
@@ -109,6 +111,9 @@ Plan make_plan(const Program& program) {
       case Opcode::observable_include:
         slots.emplace(in.count, 0);
         break;
+      case Opcode::detector:
+        plan.widest_detector = std::max<std::size_t>(plan.widest_detector, in.target_count);
+        break;
       default:
         break;
     }
@@ -131,11 +136,15 @@ Plan make_plan(const Program& program) {
 
 // The plan, the buffers a batch of blocks side by side runs in, the
 // reference record, and the batch being run.
+//
+// Work, for cancellation, is counted in rows of a batch: per instruction
+// and per target, one per block side by side, and one per firing of a
+// noise channel, per repetition, per qubit row set up and per record row
+// written out.
 class FrameSampler::Engine {
  public:
-  Engine(const Program& program, const ChaChaKey& key, bool detectors, bool packed, SamplerOptions options)
+  Engine(const Program& program, bool detectors, bool packed, SamplerOptions options)
       : program_(program),
-        key_(key),
         detectors_(detectors),
         packed_(packed),
         kernels_(kernels_for(options.width)),
@@ -162,23 +171,30 @@ class FrameSampler::Engine {
     return detectors_ ? ShotRows::bytes_for(program_.observable_count, packed_) : 0;
   }
 
-  std::uint64_t stretch_end(std::uint64_t first, std::uint64_t end) const {
-    const std::uint64_t batch_shots = max_blocks_ * kBlockShots;
-    const std::uint64_t batches = std::max<std::uint64_t>(1, kStretchWork / std::max<std::uint64_t>(1, program_.work) / batch_shots);
-    const std::uint64_t block_start = first / kBlockShots * kBlockShots;
-    const std::uint64_t room = end - block_start;
-    return room <= batches * batch_shots ? end : block_start + batches * batch_shots;
+  void prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel) {
+    if (count == 0) return;
+    if (count - 1 > ~std::uint64_t{0} - first) fail("shot numbers past 2^64 - 1");
+    if (!detectors_) make_reference(cancel);
+    // The first batch is the widest; later ones fit in its rows.
+    const std::uint64_t blocks = (first + count - 1) / kBlockShots + 1 - first / kBlockShots;
+    allocate(static_cast<std::size_t>(std::min<std::uint64_t>(max_blocks_, blocks)));
+    gauge_streams_.reserve(max_blocks_);
+    noise_streams_.reserve(max_blocks_);
+    next_site_.reserve(max_blocks_);
+    sources_.reserve(plan_.widest_detector);
   }
 
-  void run_shots(std::uint64_t first, std::uint64_t count, SampleOutputs outputs) {
+  void run_shots(const ChaChaKey& key, std::uint64_t first, std::uint64_t count, SampleOutputs outputs,
+                 CancelCheck* cancel) {
     if (outputs.measurements.size() != count * measurement_bytes() ||
         outputs.detectors.size() != count * detector_bytes() ||
         outputs.observables.size() != count * observable_bytes()) {
       fail("shot rows sized differently from the program");
     }
     if (count == 0) return;
-    if (count - 1 > ~std::uint64_t{0} - first) fail("shot numbers past 2^64 - 1");
-    if (!detectors_) make_reference();
+    prepare(first, count, cancel);
+    key_ = key;
+    meter_ = WorkMeter(cancel);
     measurements_out_ = {outputs.measurements.data(), first, count, measurement_bytes(), packed_};
     detectors_out_ = {outputs.detectors.data(), first, count, detector_bytes(), packed_};
     observables_out_ = {outputs.observables.data(), first, count, observable_bytes(), packed_};
@@ -193,29 +209,45 @@ class FrameSampler::Engine {
  private:
   // ---- set-up ---------------------------------------------------------------------
 
-  void make_reference() {
+  void make_reference(CancelCheck* cancel) {
     if (have_reference_ || program_.measurement_count == 0) return;
-    std::vector<std::uint8_t> record(program_.measurement_count);
+    std::vector<std::uint8_t> record =
+        allocate_for(program_.measurement_count, [] { return std::string("the reference record"); },
+                     [&] { return std::vector<std::uint8_t>(program_.measurement_count); });
     {
-      Register reg(program_.qubit_count);
-      circuit::run_reference(program_, reg, {record});
+      Register reg = allocate_for(
+          program_.qubit_count * sizeof(Node),
+          [&] { return "the reference run's register of " + std::to_string(program_.qubit_count) + " qubits"; },
+          [&] { return Register(program_.qubit_count); });
+      circuit::run_reference(program_, reg, {record}, cancel);
     }
     reference_.assign((record.size() + 63) / 64, 0);
     for (std::size_t m = 0; m < record.size(); ++m) reference_[m / 64] |= Word{record[m]} << (m % 64);
     have_reference_ = true;
   }
 
+  // Rows for batches of `blocks` blocks.  Every row count here is bounded
+  // by the reader's limits (qubits below 2^32, the record's look-back, the
+  // observables) times at most kMaxBatchBlocks blocks, so no product wraps.
   void allocate(std::size_t blocks) {
     row_words_ = round_up(blocks * kBlockWords, kRowQuantum);
     if (allocated_words_ == row_words_) return;
+    allocated_words_ = 0;  // until every row below is had
+    const std::uint64_t frame_words = 2 * program_.qubit_count * row_words_;
+    allocate_for(frame_words * sizeof(Word),
+                 [&] { return "the Pauli frames of " + std::to_string(program_.qubit_count) + " qubits"; },
+                 [&] { frames_.resize(frame_words); });
+    const std::uint64_t other_words =
+        (plan_.ring_rows + kPiece + (detectors_ ? kFlush : 0) + plan_.observables.size() + 2) * row_words_;
+    allocate_for(other_words * sizeof(Word), [] { return std::string("the record rows of a batch of shots"); }, [&] {
+      ring_.resize(plan_.ring_rows * row_words_);
+      gauge_.resize(kPiece * row_words_);
+      tile_.resize(detectors_ ? kFlush * row_words_ : 0);
+      slots_.resize(plan_.observables.size() * row_words_);
+      mask_.resize(row_words_);
+      chain_.resize(row_words_);
+    });
     allocated_words_ = row_words_;
-    frames_.resize(2 * program_.qubit_count * row_words_);
-    ring_.resize(plan_.ring_rows * row_words_);
-    gauge_.resize(kPiece * row_words_);
-    tile_.resize(detectors_ ? kFlush * row_words_ : 0);
-    slots_.resize(plan_.observables.size() * row_words_);
-    mask_.resize(row_words_);
-    chain_.resize(row_words_);
   }
 
   Word* x_row(std::uint64_t q) { return frames_.data() + 2 * row_words_ * q; }
@@ -256,6 +288,7 @@ class FrameSampler::Engine {
       noise_streams_.emplace_back(key_, 2 * (first_block + j) + 2);
     }
     for (std::uint64_t q = 0; q < program_.qubit_count; ++q) {
+      meter_.count(blocks);
       zero(x_row(q));
       Word* z = z_row(q);
       zero(z);
@@ -281,9 +314,13 @@ class FrameSampler::Engine {
     for (std::size_t i = begin; i < end; ++i) {
       const Instruction& in = program_.instructions[i];
       if (in.code == Opcode::repeat) {
-        for (std::uint64_t r = 0; r < in.count; ++r) run_block(i + 1, i + 1 + in.body);
+        for (std::uint64_t r = 0; r < in.count; ++r) {
+          meter_.count(1);
+          run_block(i + 1, i + 1 + in.body);
+        }
         i += in.body;
       } else {
+        meter_.count((std::uint64_t{1} + in.target_count) * blocks_);
         step(i, in);
       }
     }
@@ -297,9 +334,12 @@ class FrameSampler::Engine {
     if (rate.never) return;
     for (std::size_t j = 0; j < blocks_; ++j) {
       BlockStream& stream = noise_streams_[j];
+      std::uint64_t fired = 0;
       for (std::uint64_t site = rate.first(stream, sites); site < sites; site = rate.following(stream, site, sites)) {
         fire(j, site);
+        ++fired;
       }
+      meter_.count(fired);
     }
   }
 
@@ -423,11 +463,14 @@ class FrameSampler::Engine {
     const std::uint64_t stop = end * kBlockShots;
     for (std::size_t j = 0; j < blocks_; ++j) {
       BlockStream& stream = noise_streams_[j];
+      std::uint64_t fired = 0;
       for (std::uint64_t& site = next[j]; site < stop; site = rate.following(stream, site, sites)) {
         const std::size_t t = static_cast<std::size_t>(site / kBlockShots);
         flip(record_row(base + (t - begin)), j, site % kBlockShots);
         fire(t, j, site % kBlockShots);
+        ++fired;
       }
+      meter_.count(fired);
     }
   }
 
@@ -589,6 +632,7 @@ class FrameSampler::Engine {
   // ---- writing rows out ----------------------------------------------------------------
 
   void flush_measurement_rows(std::uint64_t entry0, std::size_t entries) {
+    meter_.count(entries * blocks_);
     for (std::size_t e = 0; e < entries; ++e) out_rows_[e] = record_row(entry0 + e);
     write_entries(measurements_out_, batch_first_, row_words_, out_rows_.data(), entries, entry0,
                   reference_.data() + entry0 / 64);
@@ -600,6 +644,7 @@ class FrameSampler::Engine {
   }
 
   void flush_detector_rows(std::uint64_t entry0, std::size_t entries) {
+    meter_.count(entries * blocks_);
     for (std::size_t e = 0; e < entries; ++e) out_rows_[e] = tile_.data() + e * row_words_;
     write_entries(detectors_out_, batch_first_, row_words_, out_rows_.data(), entries, entry0, nullptr);
   }
@@ -619,12 +664,13 @@ class FrameSampler::Engine {
           static_cast<std::size_t>(std::min<std::uint64_t>(kFlush, program_.observable_count - entry0));
       std::fill(out_rows_.begin(), out_rows_.end(), nullptr);
       for (; s < index.size() && index[s] < entry0 + kFlush; ++s) out_rows_[index[s] - entry0] = slot_row(s);
+      meter_.count(entries * blocks_);
       write_entries(observables_out_, batch_first_, row_words_, out_rows_.data(), entries, entry0, nullptr);
     }
   }
 
   const Program& program_;
-  ChaChaKey key_;
+  ChaChaKey key_{};
   bool detectors_;
   bool packed_;
   const Kernels& kernels_;
@@ -645,12 +691,12 @@ class FrameSampler::Engine {
   std::vector<const Word*> out_rows_ = std::vector<const Word*>(kFlush);
   std::uint64_t written_ = 0;   // record entries so far
   std::uint64_t detected_ = 0;  // detectors so far
+  WorkMeter meter_{nullptr};
   ShotRows measurements_out_, detectors_out_, observables_out_;
 };
 
-FrameSampler::FrameSampler(const Program& program, const ChaChaKey& key, bool detectors, bool packed,
-                           SamplerOptions options)
-    : engine_(std::make_unique<Engine>(program, key, detectors, packed, options)) {}
+FrameSampler::FrameSampler(const Program& program, bool detectors, bool packed, SamplerOptions options)
+    : engine_(std::make_unique<Engine>(program, detectors, packed, options)) {}
 
 FrameSampler::~FrameSampler() = default;
 
@@ -658,12 +704,13 @@ std::size_t FrameSampler::measurement_row_bytes() const { return engine_->measur
 std::size_t FrameSampler::detector_row_bytes() const { return engine_->detector_bytes(); }
 std::size_t FrameSampler::observable_row_bytes() const { return engine_->observable_bytes(); }
 
-std::uint64_t FrameSampler::stretch_end(std::uint64_t first, std::uint64_t end) const {
-  return engine_->stretch_end(first, end);
+void FrameSampler::prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel) {
+  engine_->prepare(first, count, cancel);
 }
 
-void FrameSampler::run_shots(std::uint64_t first, std::uint64_t count, SampleOutputs outputs) {
-  engine_->run_shots(first, count, outputs);
+void FrameSampler::run_shots(const ChaChaKey& key, std::uint64_t first, std::uint64_t count,
+                             SampleOutputs outputs, CancelCheck* cancel) {
+  engine_->run_shots(key, first, count, outputs, cancel);
 }
 
 }  // namespace ordavine::frames

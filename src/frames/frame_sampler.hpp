@@ -43,6 +43,7 @@
 #include "circuit/program.hpp"
 #include "frames/kernels.hpp"
 #include "measure/chacha.hpp"
+#include "register/work_meter.hpp"
 
 namespace ordavine::frames {
 
@@ -68,8 +69,7 @@ class FrameSampler {
  public:
   // `detectors`: rows are detection events and observable flips instead of
   // measurement records.  `packed`: 8 entries a byte.
-  FrameSampler(const circuit::Program& program, const ChaChaKey& key, bool detectors, bool packed,
-               SamplerOptions options = {});
+  FrameSampler(const circuit::Program& program, bool detectors, bool packed, SamplerOptions options = {});
   ~FrameSampler();
   FrameSampler(const FrameSampler&) = delete;
   FrameSampler& operator=(const FrameSampler&) = delete;
@@ -79,15 +79,21 @@ class FrameSampler {
   std::size_t detector_row_bytes() const;
   std::size_t observable_row_bytes() const;
 
-  // Where a stretch of shots that starts at `first` should end (at most
-  // `end`): a whole number of batches, about 2^25 targets' work in all, so
-  // that a caller can look at signals between stretches.
-  std::uint64_t stretch_end(std::uint64_t first, std::uint64_t end) const;
+  // Takes all that run_shots(key, first, count, ...) will allocate but a
+  // few kilobytes of scratch (the rows of its widest batch, the streams,
+  // the detector sources) and, for a record of measurements, makes
+  // the reference run (on a register of program.qubit_count qubits, once
+  // per sampler).  It draws nothing and needs no key, so that a caller can
+  // meet every lack of memory before it draws a key.  An allocation that
+  // fails throws OutOfMemory naming what it was for and how many bytes.
+  void prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel = nullptr);
 
-  // Runs shots first .. first + count - 1 (at most 2^64 - 1) into their rows.  A record of
-  // measurements needs the reference run first: it is made on the first
-  // call that needs it (on a register of program.qubit_count qubits).
-  void run_shots(std::uint64_t first, std::uint64_t count, SampleOutputs outputs);
+  // Runs shots first .. first + count - 1 (at most 2^64 - 1) of `key` into
+  // their rows, preparing first what prepare() has not.  `cancel` is polled
+  // as work is done, inside batches too; Cancelled leaves the rows partly
+  // written.
+  void run_shots(const ChaChaKey& key, std::uint64_t first, std::uint64_t count, SampleOutputs outputs,
+                 CancelCheck* cancel = nullptr);
 
  private:
   class Engine;

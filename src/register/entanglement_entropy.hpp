@@ -3,28 +3,24 @@
 // rank of the adjacency block between A and its complement; the VOPs are
 // local unitaries and do not change it.  Only the cut edges are nonzero in
 // that block, and they are all found in the lists of A's qubits, so nothing
-// else is read.  The block is block-diagonal over the connected pieces of
-// the cut edges (a piece never shares a row or a column with another), and
-// each piece is ranked on its own, bit-packed.
+// else is read.  The rank is taken on the cut edges alone (cut_rank.hpp).
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <span>
-#include <vector>
 
 #include "register/register.hpp"
+#include "register/work_meter.hpp"
 
 namespace ordavine {
 
 // The entropy in bits of `qubits` (distinct, ascending) against all other
 // qubits.  An index failure for the smallest index at or above the size,
-// before anything else is read.  The empty set and the whole register give 0.
-std::size_t entanglement_entropy(const Register& reg, std::span<const Qubit> qubits);
-
-// The GF(2) rank of a bit matrix of `rows` rows, each `words` 64-bit words
-// long, of which the first `columns` bits are used.  Eliminates in place.
-std::size_t gf2_rank(std::vector<std::uint64_t>& matrix, std::size_t rows, std::size_t words,
-                     std::size_t columns);
+// before anything else is read.  The empty set and the whole register give
+// 0.  `cancel` is polled while the rank is taken (not while the lists are
+// read, which uses the thread's qubit marks: a call nested in the check
+// may use them in turn).
+std::size_t entanglement_entropy(const Register& reg, std::span<const Qubit> qubits,
+                                 CancelCheck* cancel = nullptr);
 
 }  // namespace ordavine

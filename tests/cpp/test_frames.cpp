@@ -339,12 +339,12 @@ struct Sampled {
 
 Sampled sample(const circuit::Program& program, bool detectors, bool packed, std::uint64_t first,
                const std::vector<std::uint64_t>& counts, SamplerOptions options = {}) {
-  FrameSampler sampler(program, ChaChaKey{11, 12}, detectors, packed, options);
+  FrameSampler sampler(program, detectors, packed, options);
   Sampled out;
   for (const std::uint64_t count : counts) {
     std::vector<std::uint8_t> m(count * sampler.measurement_row_bytes()), d(count * sampler.detector_row_bytes()),
         o(count * sampler.observable_row_bytes());
-    sampler.run_shots(first, count, {m, d, o});
+    sampler.run_shots(ChaChaKey{11, 12}, first, count, {m, d, o});
     out.measurements.insert(out.measurements.end(), m.begin(), m.end());
     out.detectors.insert(out.detectors.end(), d.begin(), d.end());
     out.observables.insert(out.observables.end(), o.begin(), o.end());

@@ -18,6 +18,7 @@
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
+#include "support/plain_cut_rank.hpp"
 
 namespace ordavine {
 namespace {
@@ -164,7 +165,7 @@ TEST(ReducedState, LargeRegistersGiveTheGroupOfTheSet) {
     // Independent: full rank over GF(2).
     std::vector<std::uint64_t> matrix;
     for (const auto& row : rows) matrix.insert(matrix.end(), row.begin(), row.end());
-    ASSERT_EQ(gf2_rank(matrix, rows.size(), words, 2 * set.size()), rows.size());
+    ASSERT_EQ(plain::gf2_rank(matrix, rows.size(), words, 2 * set.size()), rows.size());
   }
 }
 

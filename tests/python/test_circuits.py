@@ -4,14 +4,11 @@ generated codes through `sample_detectors`, the shot streams, and refused
 texts."""
 
 import random
-import subprocess
-import sys
 
 import pytest
 from hypothesis import given, settings, strategies as st
 
 import ordavine
-from helpers import IS_PYPY
 
 TWO_QUBIT = ["cz", "cx", "cy", "xcx", "xcy", "xcz", "ycx", "ycy", "ycz"]
 SINGLE = {"H": "h", "S": "s", "S_DAG": "sdag", "X": "x", "Y": "y", "Z": "z"}
@@ -238,19 +235,6 @@ def test_sample_arguments():
         ordavine.sample("M 0\nREPEAT 1048576 {\nREPEAT 1048576 {\nM 0\n}\n}", 1)
     with pytest.raises(MemoryError, match="shots of"):
         ordavine.sample("M 0 1 2 3", 2**39)
-
-
-@pytest.mark.skipif(IS_PYPY, reason="PyPy's PyErr_CheckSignals does not run pending signal handlers")
-def test_ctrl_c_interrupts_sampling_between_shots():
-    code = (
-        "import _thread, threading, ordavine\n"
-        "threading.Timer(0.5, _thread.interrupt_main).start()\n"
-        "try:\n"
-        "    ordavine.sample_detectors('H 0\\nCX 0 1\\nM 0 1', 10**15)\n"
-        "except KeyboardInterrupt:\n"
-        "    print('interrupted')\n")
-    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
-    assert result.stdout.strip() == "interrupted", result.stderr
 
 
 # ---- refused texts leave the register as it was -------------------------------

@@ -191,6 +191,66 @@ def test_large_measurement_out_of_memory_leaves_the_register_as_it_was(run_pytho
     assert out in (["MemoryError", "alive"], ["measured", "alive"])
 
 
+@no_rlimit
+def test_circuit_calls_name_the_memory_they_could_not_have(run_python):
+    """Every MemoryError of run, sample and sample_detectors says what could
+    not be had and how much; none moves the generator, and a run that runs
+    out midway leaves the register valid."""
+    out = run_child(
+        run_python,
+        r"""
+        star = 6000  # after SQRT_X on its centre, CZ on it complements 6000 leaves
+        grow = ("H " + " ".join(map(str, range(star + 2))) + "\nCZ " +
+                " ".join(f"0 {q}" for q in range(1, star + 1)) + f"\nSQRT_X 0\nCZ 0 {star + 1}")
+        wide = "H" + " 0" * 8_000_000  # 16 MB of text, a 64 MB program
+        sim, small = ordavine.Ordavine(star + 2), ordavine.Ordavine(1)
+        ordavine.seed(5)
+        expected = ordavine.sample("H 0\nM 0", 64)
+        ordavine.seed(5)
+        cap(48 << 20)
+        calls = [
+            lambda: small.run("REPEAT 1099511627776 {\nM 0\n}"),
+            lambda: small.run("REPEAT 100000000 {\nM 0\n}"),
+            lambda: small.run(wide),
+            lambda: ordavine.sample("M 0", 10**8),
+            lambda: ordavine.sample_detectors("M 0\nDETECTOR rec[-1]", 10**8),
+            lambda: ordavine.sample_detectors("M 0\nOBSERVABLE_INCLUDE(9) rec[-1]", 10**7),
+            lambda: ordavine.sample("H 4294967294", 1),
+            lambda: ordavine.sample("M 4294967294", 1),
+            lambda: ordavine.sample("H 500000\nM 0", 1000),
+        ]
+        for call in calls:
+            try:
+                call()
+                print("ran")
+            except MemoryError as error:
+                print(str(error).replace(" ", "_"))
+        uncap()
+        print(ordavine.sample("H 0\nM 0", 64) == expected)
+        cap(48 << 20)
+        try:
+            sim.run(grow)
+        except MemoryError as error:
+            print(str(error).replace(" ", "_"))
+        uncap()
+        print(sim.get_vop(star + 1), len(sim.get_neighbors(star + 1)) <= 1, sim.run("M 0") in (b"\0", b"\1"))
+        """,
+    )
+    assert out[:6] == [
+        "could_not_allocate_1099511627776_bytes_for_the_measurement_record",
+        "could_not_allocate_100000000_bytes_for_the_measurement_record",
+        "could_not_allocate_the_program_of_16000001_bytes_of_circuit_text",
+        "could_not_allocate_100000000_bytes_for_the_measurement_rows_of_100000000_shots",
+        "could_not_allocate_100000000_bytes_for_the_detector_rows_of_100000000_shots",
+        "could_not_allocate_100000000_bytes_for_the_observable_rows_of_10000000_shots",
+    ]
+    assert re.fullmatch(r"could_not_allocate_\d+_bytes_for_the_Pauli_frames_of_4294967295_qubits", out[6])
+    assert out[7] == "could_not_allocate_137438953440_bytes_for_the_reference_run's_register_of_4294967295_qubits"
+    assert re.fullmatch(r"could_not_allocate_\d+_bytes_for_the_Pauli_frames_of_500001_qubits", out[8])
+    assert out[9:] == ["True", "line_4:_could_not_allocate_room_in_the_register's_neighbour_lists",
+                       "0", "True", "True"]
+
+
 LEAK_CALLS = int(os.environ.get("ORDAVINE_LEAK_CALLS", "1000000"))
 
 

@@ -117,6 +117,39 @@ def test_refused_seeds_leave_the_generator_as_it_was(value, error, text):
     assert fresh_plus_outcomes(40) == expected
 
 
+# Calls refused for their text, their sizes or their arguments (memory is
+# in test_resources.py, under a capped address space).
+REFUSED_CALLS = [
+    ("sample", "FOO", (1,), {}, ValueError),
+    ("sample_detectors", "H 0\nM 0\nDETECTOR rec[-2]", (1,), {}, ValueError),
+    ("sample", "M 0\nREPEAT 1048576 {\nREPEAT 1048576 {\nM 0\n}\n}", (1,), {}, MemoryError),
+    ("sample", "M 0 1 2 3", (2**39,), {}, MemoryError),
+    ("sample", "M 0", ("1",), {}, TypeError),
+    ("sample", "M 0", (1,), {"seed": -1}, ValueError),
+    ("sample", "M 0", (1,), {"bit_packed": 1}, TypeError),
+    ("sample", "M 0", (2,), {"first_shot": 2**64 - 2}, ValueError),
+    ("sample_detectors", "M 0", (1,), {"seeds": 2}, TypeError),
+    ("run", "H 0\nT 1", (), {}, ValueError),
+    ("run", "H 5", (), {}, ValueError),
+    ("run", "REPEAT 1048576 {\nREPEAT 1048577 {\nM 0\n}\n}", (), {}, MemoryError),
+    ("run", 5, (), {}, TypeError),
+]
+
+
+def test_refused_circuit_calls_leave_the_generator_as_it_was():
+    def draws():
+        return ordavine.sample("H 0\nM 0", 64), fresh_plus_outcomes(40), ordavine.sample_detectors("H 0\nM 0", 3)
+
+    ordavine.seed(13)
+    expected = draws()
+    ordavine.seed(13)
+    for name, circuit, args, kwargs, error in REFUSED_CALLS:
+        call = ordavine.Ordavine(2).run if name == "run" else getattr(ordavine, name)
+        with pytest.raises(error):
+            call(circuit, *args, **kwargs)
+    assert draws() == expected
+
+
 def test_seeding_one_thread_leaves_the_others_alone():
     ordavine.seed(99)
     expected = fresh_plus_outcomes(2000)
