@@ -22,7 +22,7 @@
 
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
-#include "measure/seeded_stream.hpp"
+#include "random/seeded_stream.hpp"
 #include "register/register.hpp"
 
 namespace {

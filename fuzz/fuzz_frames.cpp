@@ -19,7 +19,7 @@
 
 #include "circuit/reader.hpp"
 #include "frames/frame_sampler.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace {
 

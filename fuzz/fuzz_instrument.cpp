@@ -34,7 +34,7 @@
 
 #include "measure/fidelity.hpp"
 #include "measure/product_measurement.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/graph_import.hpp"
 #include "register/pauli_text.hpp"
 #include "register/stabilizer_import.hpp"

@@ -26,8 +26,8 @@
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "support/shot_sampler.hpp"
-#include "measure/seeded_stream.hpp"
-#include "register/failure.hpp"
+#include "random/seeded_stream.hpp"
+#include "failure/failure.hpp"
 
 namespace {
 

@@ -44,7 +44,7 @@
 #include "measure/peek.hpp"
 #include "register/entangled_group.hpp"
 #include "register/export.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/gate_steps.hpp"
 #include "register/register.hpp"
 #include "register/single_qubit.hpp"

@@ -14,8 +14,8 @@
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
-#include "measure/seeded_stream.hpp"
-#include "measure/thread_rng.hpp"
+#include "random/seeded_stream.hpp"
+#include "random/thread_rng.hpp"
 #include "register/out_of_memory.hpp"
 
 namespace ordavine::binding {

@@ -14,7 +14,7 @@
 #include "binding/ordavine_object.hpp"
 #include "circuit/instructions.hpp"
 #include "measure/reset.hpp"
-#include "measure/thread_rng.hpp"
+#include "random/thread_rng.hpp"
 #include "register/gate_steps.hpp"
 #include "register/single_qubit.hpp"
 

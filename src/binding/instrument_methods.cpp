@@ -16,7 +16,7 @@
 #include "measure/measure.hpp"
 #include "measure/pauli_noise.hpp"
 #include "measure/product_measurement.hpp"
-#include "measure/thread_rng.hpp"
+#include "random/thread_rng.hpp"
 #include "register/local_complement.hpp"
 #include "register/pauli_text.hpp"
 

@@ -12,7 +12,7 @@
 #include "binding/state_methods.hpp"
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
-#include "measure/thread_rng.hpp"
+#include "random/thread_rng.hpp"
 #include "register/entangled_group.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "clifford/tables.hpp"
-#include "measure/pauli_noise.hpp"
+#include "random/threshold.hpp"
 #include "register/out_of_memory.hpp"
 
 namespace ordavine::circuit {

@@ -12,7 +12,7 @@
 
 #include "circuit/digit_word.hpp"
 #include "circuit/instructions.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/pauli_product.hpp"
 
 namespace ordavine::circuit {

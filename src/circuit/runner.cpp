@@ -9,7 +9,7 @@
 #include "measure/pauli_noise.hpp"
 #include "measure/product_measurement.hpp"
 #include "measure/reset.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/out_of_memory.hpp"
 #include "register/gate_steps.hpp"
 #include "register/pauli_product.hpp"

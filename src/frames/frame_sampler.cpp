@@ -11,7 +11,7 @@
 #include "frames/clifford_maps.hpp"
 #include "frames/noise.hpp"
 #include "frames/shot_rows.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/out_of_memory.hpp"
 #include "register/register.hpp"
 

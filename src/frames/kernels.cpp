@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "frames/clifford_maps.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine::frames {
 namespace {

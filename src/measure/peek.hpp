@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 #include "register/register.hpp"
 
 namespace ordavine {

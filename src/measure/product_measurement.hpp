@@ -18,7 +18,7 @@
 #include <span>
 
 #include "measure/measure.hpp"
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 #include "register/pauli_product.hpp"
 
 namespace ordavine {

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "clifford/tables.hpp"
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 #include "register/register.hpp"
 #include "register/single_qubit.hpp"
 

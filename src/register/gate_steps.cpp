@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 

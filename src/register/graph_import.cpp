@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine {
 namespace {

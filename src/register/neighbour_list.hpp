@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/utf8_text.hpp"
 
 namespace ordavine {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/utf8_text.hpp"
 
 namespace ordavine {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine {
 namespace {

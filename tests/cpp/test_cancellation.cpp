@@ -11,7 +11,7 @@
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
-#include "measure/seeded_stream.hpp"
+#include "random/seeded_stream.hpp"
 #include "register/entanglement_entropy.hpp"
 #include "register/register.hpp"
 #include "support/counting_check.hpp"

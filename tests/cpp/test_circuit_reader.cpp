@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "circuit/reader.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "support/clifford_matrices.hpp"
 
 namespace ordavine::circuit {

@@ -18,7 +18,7 @@
 #include "frames/kernels.hpp"
 #include "frames/noise.hpp"
 #include "frames/shot_rows.hpp"
-#include "measure/seeded_stream.hpp"
+#include "random/seeded_stream.hpp"
 #include "support/dense_state.hpp"
 #include "support/gate_matrices.hpp"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/graph_import.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "measure/measure.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"

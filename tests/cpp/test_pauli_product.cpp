@@ -10,7 +10,7 @@
 #include "measure/product_measurement.hpp"
 #include "register/export.hpp"
 #include "register/graph_import.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/pauli_text.hpp"
 
 namespace ordavine {

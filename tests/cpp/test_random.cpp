@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "measure/chacha.hpp"
-#include "measure/entropy.hpp"
-#include "measure/random_source.hpp"
-#include "measure/seeded_stream.hpp"
-#include "measure/thread_rng.hpp"
-#include "register/failure.hpp"
+#include "random/chacha.hpp"
+#include "random/os_entropy.hpp"
+#include "random/random_source.hpp"
+#include "random/seeded_stream.hpp"
+#include "random/thread_rng.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "circuit/digit_word.hpp"
 #include "circuit/reader.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine::circuit {
 namespace {

@@ -11,7 +11,7 @@
 #include "measure/fidelity.hpp"
 #include "measure/product_measurement.hpp"
 #include "register/entanglement_entropy.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/graph_import.hpp"
 #include "register/local_complement.hpp"
 #include "register/reduced_state.hpp"

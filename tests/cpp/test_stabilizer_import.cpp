@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "register/export.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/stabilizer_import.hpp"
 #include "register/two_qubit.hpp"

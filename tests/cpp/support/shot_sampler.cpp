@@ -1,8 +1,8 @@
 #include "support/shot_sampler.hpp"
 
 #include "circuit/runner.hpp"
-#include "measure/seeded_stream.hpp"
-#include "register/failure.hpp"
+#include "random/seeded_stream.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine::circuit {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "circuit/program.hpp"
-#include "measure/chacha.hpp"
+#include "random/chacha.hpp"
 #include "register/register.hpp"
 
 namespace ordavine::circuit {

@@ -1,11 +1,11 @@
-#include "measure/thread_rng.hpp"
+#include "random/thread_rng.hpp"
 
 #include <pthread.h>
 
 #include <atomic>
 #include <utility>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine {
 namespace {

@@ -1,4 +1,4 @@
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 #include <execinfo.h>
 #include <pthread.h>

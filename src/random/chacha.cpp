@@ -1,4 +1,4 @@
-#include "measure/chacha.hpp"
+#include "random/chacha.hpp"
 
 #include <bit>
 

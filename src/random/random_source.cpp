@@ -1,4 +1,4 @@
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 
 namespace ordavine {
 
