@@ -187,6 +187,9 @@ PyMethodDef methods[] = {
     fast_method("depolarize2", depolarize2_method, "depolarize2($self, a, b, p)\n--\n\n"),
     // Whole circuits (circuit_methods.cpp).
     fast_method("run", run_circuit_method, "run($self, circuit)\n--\n\n"),
+#ifdef PYPY_VERSION
+    subclass_refusal<kOrdavineName>(),  // CPython refuses subclasses by the type's flags
+#endif
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -7,15 +7,19 @@
 
 #include "binding/arguments.hpp"
 #include "binding/borrow.hpp"
+#include "binding/class_rules.hpp"
 #include "binding/errors.hpp"
 #include "register/register.hpp"
 
 namespace ordavine::binding {
 
+inline constexpr char kOrdavineName[] = "ordavine.Ordavine";
+
 struct OrdavineObject {
   PyObject_HEAD
   Register reg;
   BorrowFlag borrow;
+  MadeMark made;  // the register and the flag above are constructed
 };
 
 // Creates the class (once per process); throws PythonError.
