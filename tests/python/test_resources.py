@@ -251,6 +251,41 @@ def test_circuit_calls_name_the_memory_they_could_not_have(run_python):
                        "0", "True", "True"]
 
 
+@no_rlimit
+def test_views_claiming_more_than_they_hold_are_refused_before_any_copy(run_python):
+    """A zero stride lets 16 real bytes claim 2**27 edges (2 GiB) and one
+    byte claim 2**40 bytes.  What such a view shows is refused from what can
+    be checked at once, with no memory spent in proportion to the claim."""
+    pytest.importorskip("numpy")
+    out = run_child(
+        run_python,
+        """
+        import numpy
+        from numpy.lib.stride_tricks import as_strided
+
+        edge = numpy.array([[0, 1]], dtype=numpy.int64)
+        byte = numpy.zeros(1, dtype=numpy.uint8)
+        calls = [
+            lambda: ordavine.Ordavine.from_graph(10**5, as_strided(edge, shape=(2**27, 2), strides=(0, 8))),
+            lambda: ordavine.Ordavine.from_graph(3, [], as_strided(byte, shape=(2**40,), strides=(0,))),
+            lambda: ordavine.Ordavine.from_bytes(as_strided(byte, shape=(2**40,), strides=(0,))),
+        ]
+        cap(64 << 20)
+        for call in calls:
+            try:
+                call()
+            except (ValueError, MemoryError) as error:
+                print(type(error).__name__ + ":" + str(error).replace(" ", "_"))
+        uncap()
+        """,
+    )
+    assert out == [
+        "ValueError:invalid_graph:_edge_1_is_(0,_1),_which_repeats_edge_0_(0,_1)",
+        "ValueError:invalid_graph:_vops_has_1099511627776_bytes_for_3_nodes",
+        "ValueError:invalid_saved_state:_bad_magic,_not_a_saved_Ordavine_register",
+    ]
+
+
 LEAK_CALLS = int(os.environ.get("ORDAVINE_LEAK_CALLS", "1000000"))
 
 
