@@ -18,6 +18,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -74,6 +75,8 @@ class NeighbourList {
   // Entries the list can hold without allocating, counted from data().
   std::size_t capacity() const noexcept { return on_heap() ? capacity_ - heap_.front : kInline; }
   static constexpr std::size_t max_size() noexcept { return kMaxLength; }
+  // The bytes of the list's block on the heap (none while it is inside).
+  std::size_t heap_bytes() const noexcept { return on_heap() ? capacity_ * sizeof(value_type) : 0; }
 
   value_type* data() noexcept { return on_heap() ? heap_.block + heap_.front : inline_; }
   const value_type* data() const noexcept {
@@ -173,6 +176,24 @@ class NeighbourList {
     std::memcpy(held, data(), size_ * sizeof(value_type));
     release();
     std::memcpy(inline_, held, size_ * sizeof(value_type));
+  }
+
+  // Gives back the room the list does not use: a list that fits inside
+  // its node moves back there; a longer one moves onto a block of its
+  // length when that can be had, and otherwise keeps its block.  For an
+  // update that reserved room and then failed.
+  void shrink_to_fit() noexcept {
+    if (!on_heap()) return;
+    if (size_ <= kInline) {
+      settle();
+      return;
+    }
+    if (capacity_ == size_) return;
+    try {
+      move_to_block(size_);
+    } catch (const std::bad_alloc&) {
+      // Too little memory even for less: the list keeps the block it has.
+    }
   }
 
   // Removes the first `count` entries; the room they leave stays in front.
