@@ -228,8 +228,9 @@ PyObject* from_graph_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     OptionalVops vops;
     if (slots[2] != nullptr && slots[2] != Py_None) vops.emplace(slots[2]);
     PyObject* edges = slots[1];
-    Register reg = PyObject_CheckBuffer(edges) ? from_buffer(nodes, edges, vops) : from_iterable(nodes, edges, vops);
-    return new_ordavine(ordavine_type(), std::move(reg));
+    return new_ordavine([&] {
+      return PyObject_CheckBuffer(edges) ? from_buffer(nodes, edges, vops) : from_iterable(nodes, edges, vops);
+    });
   });
 }
 
@@ -271,7 +272,7 @@ PyObject* from_stabilizers_method(PyObject*, PyObject* const* args, Py_ssize_t n
     std::vector<std::string_view> texts;
     texts.reserve(utf8.size());
     for (const Utf8Text& text : utf8) texts.push_back(text.view());
-    return new_ordavine(ordavine_type(), register_from_stabilizers(texts));
+    return new_ordavine([&] { return register_from_stabilizers(texts); });
   });
 }
 

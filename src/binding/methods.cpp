@@ -23,7 +23,7 @@ using GateOnOne = void (*)(Register&, Qubit);
 template <const Signature<1>& signature, GateOnOne gate>
 PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
-  return call_method<Access::exclusive>(
+  return call_method<Access::exclusive, Lists::unchanged>(
       signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         gate(reg, to_index(slots[0], signature.parameters[0]));
         Py_RETURN_NONE;

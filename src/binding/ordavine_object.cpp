@@ -22,26 +22,31 @@ PyObject* ordavine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     std::array<PyObject*, 1> slots{};
     match_classic_call(kConstructor.method, kConstructor.parameters, args, kwargs, slots);
     const std::size_t count = to_index(slots[0], "nodes");
-    return new_ordavine(type, Register(count));
+    return new_ordavine([&] { return Register(count); });
   });
 }
 
 void ordavine_dealloc(PyObject* self) noexcept {
   auto* object = reinterpret_cast<OrdavineObject*>(self);
-  if (object->made) std::destroy_at(&object->reg);
+  if (object->made) {
+    // A register dropped while another call counts its lists (by Python
+    // code that call runs) must not show in that count.
+    [[maybe_unused]] const ReportedListBytes dropped;
+    std::destroy_at(&object->reg);
+  }
   free_instance(self);
 }
 
 }  // namespace
 
-PyObject* new_ordavine(PyTypeObject* type, Register&& reg) {
-  PyObject* self = allocate_instance(type);
+PyObject* adopt_register(Register&& reg, std::ptrdiff_t list_bytes) {
+  PyObject* self = allocate_instance(ordavine_type());
   auto* object = reinterpret_cast<OrdavineObject*>(self);
   new (&object->reg) Register(std::move(reg));
   new (&object->borrow) BorrowFlag(0);
   object->made = true;
-  const auto& nodes = object->reg.nodes();
-  report_memory_held(nodes.data(), nodes.size() * sizeof(Node));
+  object->held = HeldMemory{};
+  object->held.update(self, object->reg, list_bytes);
   return self;
 }
 

@@ -24,7 +24,7 @@ PyObject* copy_of(const Signature<N>& signature, PyObject* self, PyObject* const
                   Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::shared>(signature, self, args, nargs, kwnames,
                                      [](Register& reg, const auto&) {
-                                       return new_ordavine(ordavine_type(), Register(reg));
+                                       return new_ordavine([&] { return Register(reg); });
                                      });
 }
 
@@ -75,7 +75,7 @@ PyObject* from_bytes_method(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   return entry_point([&]() -> PyObject* {
     const auto slots = match_arguments(kFromBytes, args, nargs, kwnames);
     BufferArgument buffer(slots[0], "bytes", kFromBytes.parameters[0]);
-    return new_ordavine(ordavine_type(), load_register(saved_state_bytes(buffer)));
+    return new_ordavine([&] { return load_register(saved_state_bytes(buffer)); });
   });
 }
 

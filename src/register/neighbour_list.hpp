@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "register/failure.hpp"
+#include "register/list_bytes.hpp"
 
 namespace ordavine {
 
@@ -222,6 +223,7 @@ class NeighbourList {
   void move_to_block(std::size_t count) {
     std::allocator<value_type> allocator;
     value_type* block = allocator.allocate(count);
+    list_block_bytes += static_cast<std::ptrdiff_t>(count * sizeof(value_type));
     std::memcpy(block, data(), size_ * sizeof(value_type));
     release();
     heap_.block = block;
@@ -230,7 +232,10 @@ class NeighbourList {
   }
 
   void release() noexcept {
-    if (on_heap()) std::allocator<value_type>().deallocate(heap_.block, capacity_);
+    if (on_heap()) {
+      std::allocator<value_type>().deallocate(heap_.block, capacity_);
+      list_block_bytes -= static_cast<std::ptrdiff_t>(capacity_ * sizeof(value_type));
+    }
     capacity_ = kInline;
   }
 
