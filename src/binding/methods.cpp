@@ -23,7 +23,7 @@ using GateOnOne = void (*)(Register&, Qubit);
 template <const Signature<1>& signature, GateOnOne gate>
 PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
-  return call_method<Access::exclusive>(
+  return call_method<Access::exclusive, Lists::unchanged>(
       signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         gate(reg, to_index(slots[0], signature.parameters[0]));
         Py_RETURN_NONE;
@@ -187,6 +187,9 @@ PyMethodDef methods[] = {
     fast_method("depolarize2", depolarize2_method, "depolarize2($self, a, b, p)\n--\n\n"),
     // Whole circuits (circuit_methods.cpp).
     fast_method("run", run_circuit_method, "run($self, circuit)\n--\n\n"),
+#ifdef PYPY_VERSION
+    subclass_refusal<kOrdavineName>(),  // CPython refuses subclasses by the type's flags
+#endif
     {nullptr, nullptr, 0, nullptr},
 };
 
