@@ -423,12 +423,15 @@ class Session {
     FixedWord fixed(source == 1 ? 0x7fffffffu : 0x80000000u);
     RandomSource& random = source == 0 ? static_cast<RandomSource&>(words) : fixed;
     const Snapshot before = snapshot(reg_);
+    const std::size_t held = heap_bytes(reg_);
     const Result result = attempt("measure", !in_range(q),
                                   [&] { m = measure(reg_, q, static_cast<Axis>(axis), random); });
     drawn = source == 0 ? words.drawn : fixed.drawn;
     if (result == Result::out_of_memory) {
-      // A measurement has all its memory before it changes anything.
+      // A measurement has all its memory before it changes anything, and
+      // gives back what it had when it cannot have all.
       require(snapshot(reg_) == before, "a measurement changed the register and then ran out of memory");
+      require(heap_bytes(reg_) <= held, "a measurement that ran out of memory kept the room it had");
       return;
     }
     if (result == Result::failed) {

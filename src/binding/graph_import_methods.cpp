@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/buffer_argument.hpp"
 #include "binding/iterable_argument.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
@@ -23,26 +24,6 @@ namespace {
 
 constexpr Signature<3> kFromGraph{"from_graph", {"nodes", "edges", "vops"}};
 constexpr Signature<1> kFromStabilizers{"from_stabilizers", {"stabilizers"}};
-
-// A buffer with its format, shape and strides, released on exit.
-class BufferView {
- public:
-  BufferView(PyObject* object, const char* target, const char* parameter) {
-    if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) < 0) {
-      // Only an object without a buffer is the cast error; an exporter's own error passes on.
-      if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PythonError{};
-      PyErr_Clear();
-      raise_argument_cast_error(object, target, parameter);
-    }
-  }
-  ~BufferView() { PyBuffer_Release(&view_); }
-  BufferView(const BufferView&) = delete;
-  BufferView& operator=(const BufferView&) = delete;
-  const Py_buffer& view() const { return view_; }
-
- private:
-  Py_buffer view_{};
-};
 
 // The integer layout of a buffer's items, read from its struct format.
 struct ItemFormat {
@@ -70,18 +51,6 @@ ItemFormat item_format(const Py_buffer& view) {
   return item;
 }
 
-// Whether the items lie one after another in C order (checked here: PyPy's
-// C API has no const-correct helper for it).
-bool c_contiguous(const Py_buffer& view) {
-  if (view.strides == nullptr) return true;
-  Py_ssize_t expected = view.itemsize;
-  for (int d = view.ndim; d-- > 0;) {
-    if (view.shape[d] > 1 && view.strides[d] != expected) return false;
-    expected *= view.shape[d];
-  }
-  return true;
-}
-
 std::string format_text(const Py_buffer& view) { return view.format == nullptr ? "B" : view.format; }
 
 std::string shape_text(const Py_buffer& view) {
@@ -93,37 +62,58 @@ std::string shape_text(const Py_buffer& view) {
   return text + (view.ndim == 1 ? ",)" : ")");
 }
 
-// Item i of the flat pairs, read through the strides.
-template <class Index>
-Index read_item(const Py_buffer& view, std::size_t i, bool swapped) {
-  const auto* base = static_cast<const char*>(view.buf);
-  const auto index = static_cast<Py_ssize_t>(i);
-  const Py_ssize_t offset = view.strides == nullptr ? index * view.itemsize
-                            : view.ndim == 1       ? index * view.strides[0]
-                                                   : (index / 2) * view.strides[0] + (index % 2) * view.strides[1];
-  unsigned char bytes[sizeof(Index)];
-  std::memcpy(bytes, base + offset, sizeof(Index));
-  if (swapped) std::reverse(bytes, bytes + sizeof(Index));
-  Index value;
-  std::memcpy(&value, bytes, sizeof(Index));
-  return value;
+// The VOP argument: any buffer of single bytes, one per qubit.  Its bytes
+// are read only once their count is known to match the qubits, so that a
+// view claiming far more bytes than it has (a zero stride) is refused
+// before anything is copied.
+class VopArgument {
+ public:
+  explicit VopArgument(PyObject* object) : buffer_(object, "bytes", kFromGraph.parameters[2]) {
+    const Py_buffer& view = buffer_.view();
+    const ItemFormat item = item_format(view);
+    const std::string format = format_text(view);
+    if (view.itemsize != 1 || (!item.integer && format != "c")) {
+      raise_argument_error(PyExc_TypeError, kFromGraph.parameters[2],
+                           "a buffer of bytes is needed, not one of format '" + format + "'");
+    }
+  }
+  std::span<const std::uint8_t> bytes_for(std::size_t nodes) {
+    check_vop_count(nodes, buffer_.items());
+    return buffer_.bytes();
+  }
+
+ private:
+  BufferArgument buffer_;
+};
+
+using OptionalVops = std::optional<VopArgument>;
+
+std::optional<std::span<const std::uint8_t>> vops_for(std::size_t nodes, OptionalVops& vops) {
+  if (!vops) return std::nullopt;
+  return vops->bytes_for(nodes);
 }
 
+// The edges of a buffer read in place: through a span when they lie in
+// order in this machine's byte order and alignment, else through the
+// strides, swapping bytes where the format says so.
 template <class Index>
-Register from_edge_buffer(std::size_t nodes, const Py_buffer& view, std::size_t ends, bool swapped,
-                          std::optional<std::span<const std::uint8_t>> vops) {
-  const bool in_place = !swapped && c_contiguous(view) &&
+Register from_edge_buffer(std::size_t nodes, const BufferArgument& buffer, std::size_t ends, bool swapped,
+                          OptionalVops& vops) {
+  const Py_buffer& view = buffer.view();
+  const bool in_place = !swapped && buffer.contiguous() &&
                         reinterpret_cast<std::uintptr_t>(view.buf) % alignof(Index) == 0;
   if (in_place) {
-    return graph_register<Index>(nodes, std::span<const Index>(static_cast<const Index*>(view.buf), ends), vops);
+    const std::span<const Index> flat(static_cast<const Index*>(view.buf), ends);
+    return graph_register<Index>(nodes, flat, vops_for(nodes, vops));
   }
-  std::vector<Index> copied(ends);
-  for (std::size_t i = 0; i < ends; ++i) copied[i] = read_item<Index>(view, i, swapped);
-  return graph_register<Index>(nodes, std::span<const Index>(copied), vops);
+  const Py_ssize_t end_stride = view.ndim == 1 ? buffer.stride(0) : buffer.stride(1);
+  const Py_ssize_t pair_stride = view.ndim == 1 ? 2 * buffer.stride(0) : buffer.stride(0);
+  const StridedEnds<Index> strided(static_cast<const unsigned char*>(view.buf), ends, pair_stride, end_stride, swapped);
+  return graph_register<Index>(nodes, strided, vops_for(nodes, vops));
 }
 
-Register from_buffer(std::size_t nodes, PyObject* edges, std::optional<std::span<const std::uint8_t>> vops) {
-  const BufferView buffer(edges, "buffer", kFromGraph.parameters[1]);
+Register from_buffer(std::size_t nodes, PyObject* edges, OptionalVops& vops) {
+  const BufferArgument buffer(edges, "buffer", kFromGraph.parameters[1]);
   const Py_buffer& view = buffer.view();
   const ItemFormat item = item_format(view);
   if (!item.integer) {
@@ -143,14 +133,14 @@ Register from_buffer(std::size_t nodes, PyObject* edges, std::optional<std::span
     throw InvalidInput("invalid graph: an edge array has shape (m, 2) or (2m,), not " + shape_text(view));
   }
   switch (view.itemsize * (item.is_signed ? -1 : 1)) {
-    case -1: return from_edge_buffer<std::int8_t>(nodes, view, ends, item.swapped, vops);
-    case 1: return from_edge_buffer<std::uint8_t>(nodes, view, ends, item.swapped, vops);
-    case -2: return from_edge_buffer<std::int16_t>(nodes, view, ends, item.swapped, vops);
-    case 2: return from_edge_buffer<std::uint16_t>(nodes, view, ends, item.swapped, vops);
-    case -4: return from_edge_buffer<std::int32_t>(nodes, view, ends, item.swapped, vops);
-    case 4: return from_edge_buffer<std::uint32_t>(nodes, view, ends, item.swapped, vops);
-    case -8: return from_edge_buffer<std::int64_t>(nodes, view, ends, item.swapped, vops);
-    default: return from_edge_buffer<std::uint64_t>(nodes, view, ends, item.swapped, vops);
+    case -1: return from_edge_buffer<std::int8_t>(nodes, buffer, ends, item.swapped, vops);
+    case 1: return from_edge_buffer<std::uint8_t>(nodes, buffer, ends, item.swapped, vops);
+    case -2: return from_edge_buffer<std::int16_t>(nodes, buffer, ends, item.swapped, vops);
+    case 2: return from_edge_buffer<std::uint16_t>(nodes, buffer, ends, item.swapped, vops);
+    case -4: return from_edge_buffer<std::int32_t>(nodes, buffer, ends, item.swapped, vops);
+    case 4: return from_edge_buffer<std::uint32_t>(nodes, buffer, ends, item.swapped, vops);
+    case -8: return from_edge_buffer<std::int64_t>(nodes, buffer, ends, item.swapped, vops);
+    default: return from_edge_buffer<std::uint64_t>(nodes, buffer, ends, item.swapped, vops);
   }
 }
 
@@ -207,7 +197,7 @@ std::array<PyRef, 2> read_pair(PyObject* item, std::size_t edge) {
   return {std::move(entries[0]), std::move(entries[1])};
 }
 
-Register from_iterable(std::size_t nodes, PyObject* edges, std::optional<std::span<const std::uint8_t>> vops) {
+Register from_iterable(std::size_t nodes, PyObject* edges, OptionalVops& vops) {
   const NestingGuard nesting;  // iteration and __index__ may call into the module
   PyRef iterator(PyObject_GetIter(edges));
   if (!iterator) {
@@ -226,29 +216,7 @@ Register from_iterable(std::size_t nodes, PyObject* edges, std::optional<std::sp
     ends.push_back(a);
     ends.push_back(b);
   }
-  return graph_register<std::int64_t>(nodes, std::span<const std::int64_t>(ends), vops);
-}
-
-// The VOP bytes: any buffer of single-byte items.
-std::vector<std::uint8_t> read_vops(PyObject* object) {
-  const BufferView buffer(object, "bytes", kFromGraph.parameters[2]);
-  const Py_buffer& view = buffer.view();
-  const ItemFormat item = item_format(view);
-  const std::string format = format_text(view);
-  if (view.itemsize != 1 || (!item.integer && format != "c")) {
-    raise_argument_error(PyExc_TypeError, kFromGraph.parameters[2],
-              "a buffer of bytes is needed, not one of format '" + format + "'");
-  }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(view.len));
-  const auto* base = static_cast<const std::uint8_t*>(view.buf);
-  if (c_contiguous(view)) {
-    std::copy(base, base + view.len, bytes.begin());
-  } else if (view.ndim == 1 && view.strides != nullptr) {
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = base[static_cast<Py_ssize_t>(i) * view.strides[0]];
-  } else {
-    raise_argument_error(PyExc_TypeError, kFromGraph.parameters[2], "a contiguous buffer of bytes is needed");
-  }
-  return bytes;
+  return graph_register<std::int64_t>(nodes, std::span<const std::int64_t>(ends), vops_for(nodes, vops));
 }
 
 }  // namespace
@@ -257,15 +225,12 @@ PyObject* from_graph_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
   return entry_point([&]() -> PyObject* {
     const auto slots = match_arguments(kFromGraph, 2, args, nargs, kwnames);
     const std::size_t nodes = to_index(slots[0], kFromGraph.parameters[0]);
-    std::vector<std::uint8_t> vop_bytes;
-    std::optional<std::span<const std::uint8_t>> vops;
-    if (slots[2] != nullptr && slots[2] != Py_None) {
-      vop_bytes = read_vops(slots[2]);
-      vops = std::span<const std::uint8_t>(vop_bytes);
-    }
+    OptionalVops vops;
+    if (slots[2] != nullptr && slots[2] != Py_None) vops.emplace(slots[2]);
     PyObject* edges = slots[1];
-    Register reg = PyObject_CheckBuffer(edges) ? from_buffer(nodes, edges, vops) : from_iterable(nodes, edges, vops);
-    return new_ordavine(ordavine_type(), std::move(reg));
+    return new_ordavine([&] {
+      return PyObject_CheckBuffer(edges) ? from_buffer(nodes, edges, vops) : from_iterable(nodes, edges, vops);
+    });
   });
 }
 
@@ -307,7 +272,7 @@ PyObject* from_stabilizers_method(PyObject*, PyObject* const* args, Py_ssize_t n
     std::vector<std::string_view> texts;
     texts.reserve(utf8.size());
     for (const Utf8Text& text : utf8) texts.push_back(text.view());
-    return new_ordavine(ordavine_type(), register_from_stabilizers(texts));
+    return new_ordavine([&] { return register_from_stabilizers(texts); });
   });
 }
 

@@ -300,8 +300,7 @@ PyObject* add_qubits_method(PyObject* self, PyObject* const* args, Py_ssize_t na
         const std::size_t count = to_index(slots[0], kAddQubits.parameters[0]);
         const std::size_t first = reg.size();
         PyRef index(check(PyLong_FromSize_t(first)));  // before the change: it cannot fail after
-        reg.add_qubits(count);
-        report_memory_held(reg.nodes().data() + first, count * sizeof(Node));
+        reg.add_qubits(count);  // the larger node array is reported with the call
         return index.release();
       });
 }

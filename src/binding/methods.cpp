@@ -25,7 +25,7 @@ using GateOnOne = void (*)(Register&, Qubit);
 template <const Signature<1>& signature, GateOnOne gate>
 PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
-  return call_method<Access::exclusive>(
+  return call_method<Access::exclusive, Lists::unchanged>(
       signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         gate(reg, to_index(slots[0], signature.parameters[0]));
         Py_RETURN_NONE;
@@ -190,6 +190,9 @@ PyMethodDef listed_methods[] = {
     // Whole circuits (circuit_methods.cpp).
     fast_method("run", run_circuit_method, "run($self, circuit)\n--\n\n"),
     fast_method("state_vector", state_vector_method, "state_vector($self)\n--\n\n"),
+#ifdef PYPY_VERSION
+    subclass_refusal<kOrdavineName>(),  // CPython refuses subclasses by the type's flags
+#endif
 };
 
 }  // namespace

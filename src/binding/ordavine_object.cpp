@@ -2,6 +2,7 @@
 
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "binding/instrument_methods.hpp"
 #include "binding/methods.hpp"
@@ -17,27 +18,35 @@ constexpr Signature<1> kConstructor{"__new__", {"nodes"}};
 
 PyObject* ordavine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return entry_point([&]() -> PyObject* {
+    require_own_class(type, ordavine_class, kOrdavineName);
     std::array<PyObject*, 1> slots{};
     match_classic_call(kConstructor.method, kConstructor.parameters, args, kwargs, slots);
     const std::size_t count = to_index(slots[0], "nodes");
-    return new_ordavine(type, Register(count));
+    return new_ordavine([&] { return Register(count); });
   });
 }
 
 void ordavine_dealloc(PyObject* self) noexcept {
-  std::destroy_at(&reinterpret_cast<OrdavineObject*>(self)->reg);
+  auto* object = reinterpret_cast<OrdavineObject*>(self);
+  if (object->made) {
+    // A register dropped while another call counts its lists (by Python
+    // code that call runs) must not show in that count.
+    [[maybe_unused]] const ReportedListBytes dropped;
+    std::destroy_at(&object->reg);
+  }
   free_instance(self);
 }
 
 }  // namespace
 
-PyObject* new_ordavine(PyTypeObject* type, Register&& reg) {
-  PyObject* self = allocate_instance(type);
+PyObject* adopt_register(Register&& reg, std::ptrdiff_t list_bytes) {
+  PyObject* self = allocate_instance(ordavine_type());
   auto* object = reinterpret_cast<OrdavineObject*>(self);
   new (&object->reg) Register(std::move(reg));
   new (&object->borrow) BorrowFlag(0);
-  const auto& nodes = object->reg.nodes();
-  report_memory_held(nodes.data(), nodes.size() * sizeof(Node));
+  object->made = true;
+  object->held = HeldMemory{};
+  object->held.update(self, object->reg, list_bytes);
   return self;
 }
 
@@ -45,20 +54,22 @@ OrdavineObject& as_ordavine(PyObject* self) {
   if (ordavine_class == nullptr || !PyObject_TypeCheck(self, ordavine_class)) {
     raise_cast_error(self, "Ordavine");
   }
-  return *reinterpret_cast<OrdavineObject*>(self);
+  auto& object = *reinterpret_cast<OrdavineObject*>(self);
+  require_made(object.made, kOrdavineName);
+  return object;
 }
 
 PyTypeObject* ordavine_type() {
   if (ordavine_class == nullptr) {
-    ordavine_class = create_type(
-        "ordavine.Ordavine", "Ordavine", sizeof(OrdavineObject), 0,
-        {
-            {Py_tp_doc, const_cast<char*>("Ordavine(nodes)\n--\n\n")},
-            {Py_tp_new, reinterpret_cast<void*>(ordavine_new)},
-            {Py_tp_dealloc, reinterpret_cast<void*>(ordavine_dealloc)},
-            {Py_tp_methods, ordavine_methods()},
-            {Py_tp_getset, ordavine_attributes()},
-        });
+    std::vector<PyType_Slot> slots{
+        {Py_tp_doc, const_cast<char*>("Ordavine(nodes)\n--\n\n")},
+        {Py_tp_new, reinterpret_cast<void*>(ordavine_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(ordavine_dealloc)},
+        {Py_tp_methods, ordavine_methods()},
+        {Py_tp_getset, ordavine_attributes()},
+    };
+    for (const PyType_Slot& slot : attribute_rule_slots<kOrdavineName>()) slots.push_back(slot);
+    ordavine_class = create_type(kOrdavineName, "Ordavine", sizeof(OrdavineObject), 0, std::move(slots));
   }
   return ordavine_class;
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "binding/borrow.hpp"
+#include "binding/class_rules.hpp"
 #include "binding/py_ref.hpp"
 #include "binding/type_builder.hpp"
 
@@ -13,6 +14,7 @@ namespace {
 struct MeasurementResultObject {
   PyObject_HEAD
   std::uint8_t value;  // 0 PlusOne, 1 MinusOne
+  MadeMark made;
   BorrowFlag borrow;
 };
 
@@ -20,10 +22,12 @@ struct OutcomeObject {
   PyObject_HEAD
   std::uint8_t result;  // the outcome bit
   std::uint8_t info;    // axis in bits 0-1, bit 2 when the state fixed it
+  MadeMark made;
   BorrowFlag borrow;
 };
 
-
+constexpr char kMeasurementResultName[] = "ordavine.MeasurementResult";
+constexpr char kOutcomeName[] = "ordavine.Outcome";
 
 PyTypeObject* measurement_result_class = nullptr;
 PyTypeObject* outcome_class = nullptr;
@@ -34,7 +38,9 @@ MeasurementResultObject& as_measurement_result(PyObject* self) {
   if (measurement_result_class == nullptr || !PyObject_TypeCheck(self, measurement_result_class)) {
     raise_cast_error(self, "MeasurementResult");
   }
-  return *reinterpret_cast<MeasurementResultObject*>(self);
+  auto& result = *reinterpret_cast<MeasurementResultObject*>(self);
+  require_made(result.made, kMeasurementResultName);
+  return result;
 }
 
 PyObject* measurement_result_repr(PyObject* self) {
@@ -60,7 +66,9 @@ OutcomeObject& as_outcome(PyObject* self) {
   if (outcome_class == nullptr || !PyObject_TypeCheck(self, outcome_class)) {
     raise_cast_error(self, "Outcome");
   }
-  return *reinterpret_cast<OutcomeObject*>(self);
+  auto& outcome = *reinterpret_cast<OutcomeObject*>(self);
+  require_made(outcome.made, kOutcomeName);
+  return outcome;
 }
 
 PyObject* outcome_result(PyObject* self, void*) {
@@ -97,10 +105,25 @@ PyGetSetDef outcome_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-std::vector<PyType_Slot> common_slots() {
+// Each class's own table holds only what refuses subclasses on PyPy.
+PyMethodDef measurement_result_methods[] = {
+    subclass_refusal<kMeasurementResultName>(),
+    {nullptr, nullptr, 0, nullptr},
+};
+PyMethodDef outcome_methods[] = {
+    subclass_refusal<kOutcomeName>(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+template <const char* name>
+std::vector<PyType_Slot> common_slots(PyMethodDef* methods) {
   std::vector<PyType_Slot> slots{{Py_tp_dealloc, reinterpret_cast<void*>(dealloc_plain)}};
   if constexpr (kDisallowInstantiation == 0) {
-    slots.push_back({Py_tp_new, reinterpret_cast<void*>(refuse_instantiation)});
+    slots.push_back({Py_tp_new, reinterpret_cast<void*>(refuse_instantiation<name>)});
+  }
+  if constexpr (kEnforceClassRules) {
+    slots.push_back({Py_tp_methods, methods});
+    for (const PyType_Slot& slot : attribute_rule_slots<name>()) slots.push_back(slot);
   }
   return slots;
 }
@@ -130,7 +153,7 @@ void add_members(PyTypeObject* type) {
 
 PyTypeObject* measurement_result_type() {
   if (measurement_result_class == nullptr) {
-    std::vector<PyType_Slot> slots = common_slots();
+    std::vector<PyType_Slot> slots = common_slots<kMeasurementResultName>(measurement_result_methods);
     slots.push_back({Py_tp_repr, reinterpret_cast<void*>(measurement_result_repr)});
     slots.push_back({Py_nb_int, reinterpret_cast<void*>(measurement_result_int)});
     // Recorded before the members are built: building them needs the class.
@@ -144,7 +167,7 @@ PyTypeObject* measurement_result_type() {
 
 PyTypeObject* outcome_type() {
   if (outcome_class == nullptr) {
-    std::vector<PyType_Slot> slots = common_slots();
+    std::vector<PyType_Slot> slots = common_slots<kOutcomeName>(outcome_methods);
     slots.push_back({Py_tp_getset, outcome_getset});
     outcome_class = create_type("ordavine.Outcome", "Outcome", sizeof(OutcomeObject),
                                 kDisallowInstantiation, std::move(slots));
@@ -156,6 +179,7 @@ PyObject* new_measurement_result(std::uint8_t bit) {
   PyObject* object = allocate_instance(measurement_result_type());
   auto* result = reinterpret_cast<MeasurementResultObject*>(object);
   result->value = bit & 1u;
+  result->made = true;
   new (&result->borrow) BorrowFlag(0);
   return object;
 }
@@ -165,6 +189,7 @@ PyObject* new_outcome(std::uint8_t result, std::uint8_t info) {
   auto* outcome = reinterpret_cast<OutcomeObject*>(object);
   outcome->result = result & 1u;
   outcome->info = info;
+  outcome->made = true;
   new (&outcome->borrow) BorrowFlag(0);
   return object;
 }

@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "binding/buffer_argument.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
 #include "register/serialise.hpp"
@@ -23,7 +24,7 @@ PyObject* copy_of(const Signature<N>& signature, PyObject* self, PyObject* const
                   Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::shared>(signature, self, args, nargs, kwnames,
                                      [](Register& reg, const auto&) {
-                                       return new_ordavine(ordavine_type(), Register(reg));
+                                       return new_ordavine([&] { return Register(reg); });
                                      });
 }
 
@@ -35,32 +36,17 @@ PyObject* saved_bytes(const Register& reg) {
   return bytes.release();
 }
 
-// A contiguous read-only view of any bytes-like object, released on exit.
-class ReadBuffer {
- public:
-  ReadBuffer(PyObject* object, const char* parameter) {
-    if (PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) < 0) {
-      // Only an object without a buffer is the cast error; an exporter's
-      // own error (a non-contiguous array's BufferError) passes on.
-      if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PythonError{};
-      PyErr_Clear();
-      try {
-        raise_cast_error(object, "bytes");
-      } catch (const PythonError&) {
-        raise_conversion_error(parameter);
-      }
-    }
+// The bytes of a saved state.  Those of a view that is not contiguous are
+// copied, after the header has been checked through the view: a view that
+// claims far more bytes than it has (a zero stride) repeats a run of bytes
+// from its start, and a run shorter than the header fails it, so such a
+// view is refused before anything is copied.
+std::span<const std::uint8_t> saved_state_bytes(BufferArgument& buffer) {
+  if (!buffer.contiguous()) {
+    check_saved_header(buffer.first_bytes(kSavedHeaderSize), static_cast<std::size_t>(buffer.view().len));
   }
-  ~ReadBuffer() { PyBuffer_Release(&view_); }
-  ReadBuffer(const ReadBuffer&) = delete;
-  ReadBuffer& operator=(const ReadBuffer&) = delete;
-  std::span<const std::uint8_t> bytes() const {
-    return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
-  }
-
- private:
-  Py_buffer view_{};
-};
+  return buffer.bytes();
+}
 
 }  // namespace
 
@@ -88,8 +74,8 @@ PyObject* from_bytes_method(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
   return entry_point([&]() -> PyObject* {
     const auto slots = match_arguments(kFromBytes, args, nargs, kwnames);
-    const ReadBuffer buffer(slots[0], kFromBytes.parameters[0]);
-    return new_ordavine(ordavine_type(), load_register(buffer.bytes()));
+    BufferArgument buffer(slots[0], "bytes", kFromBytes.parameters[0]);
+    return new_ordavine([&] { return load_register(saved_state_bytes(buffer)); });
   });
 }
 

@@ -37,11 +37,6 @@ void free_instance(PyObject* self) noexcept {
   if constexpr (kInstancesOwnTheirType) Py_DECREF(type);
 }
 
-PyObject* refuse_instantiation(PyTypeObject* type, PyObject*, PyObject*) {
-  PyErr_Format(PyExc_TypeError, "cannot create '%s' instances", type->tp_name);
-  return nullptr;
-}
-
 PyObject* allocate_instance(PyTypeObject* type) {
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   if (alloc == nullptr) alloc = PyType_GenericAlloc;

@@ -23,10 +23,6 @@ PyTypeObject* create_type(const char* qualified_name, const char* class_name, in
 // to their type).
 void free_instance(PyObject* self) noexcept;
 
-// Constructor slot for classes that cannot be instantiated from Python, for
-// interpreters without the flag that refuses instantiation.
-PyObject* refuse_instantiation(PyTypeObject* type, PyObject* args, PyObject* kwargs);
-
 // A new zero-filled instance of `type`.
 PyObject* allocate_instance(PyTypeObject* type);
 

@@ -99,6 +99,7 @@ bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
     if (hits_.size() < std::max(a.size(), b.size())) hits_.resize(std::max(a.size(), b.size()));
   } catch (...) {
     forget_b();
+    release_scratch();
     throw;
   }
   for (const Qubit v : a) in_a_.set(v);
@@ -154,10 +155,25 @@ bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
     }
     reserve_room(reg[a.front()].neighbors, a.size() - 1);
   } catch (...) {
+    // Nothing has changed: the room had so far goes back, b's own list
+    // last, since `b` reads it.
     forget_members(a, b);
+    for (const Qubit w : b) {
+      if (w != q) give_back_room(reg[w].neighbors);
+    }
+    for (std::size_t j = 1; j < a.size(); ++j) give_back_room(reg[a[j]].neighbors);
+    give_back_room(reg[a.front()].neighbors);
+    release_scratch();
     throw;
   }
   return true;
+}
+
+void DisjointXUpdate::release_scratch() noexcept {
+  held_ = {};
+  held_count_ = {};
+  holding_count_ = {};
+  hits_ = {};
 }
 
 void DisjointXUpdate::commit(Register& reg, Qubit q) noexcept {

@@ -38,7 +38,7 @@ class DisjointXUpdate {
   // vertex.  When they share none, reads what the update needs and makes
   // room in every list it lengthens; `commit` must then follow on the same
   // register before any list changes.  Throws std::bad_alloc having
-  // changed no list.  Every member of A and B must be below the register
+  // changed no list, with the room it had given back.  Every member of A and B must be below the register
   // size, and A must have at least one entry.  A and B are read from the
   // lists themselves, which keep their entries until commit rewrites b's
   // and empties q's, last.
@@ -55,6 +55,9 @@ class DisjointXUpdate {
     return (held_[j * words_ + k / 64] >> (k % 64)) & 1;
   }
   void forget_members(Entries a, Entries b) noexcept;
+  // Frees the tables sized by A and B, after a failure: those of a large
+  // update may be most of the memory there was.
+  void release_scratch() noexcept;
 
   std::size_t words_ = 0;  // words per member of A
   std::vector<std::uint64_t> held_;

@@ -167,9 +167,15 @@ void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a,
     count(v);
     count(w);
   });
-  for (std::size_t i = 0; i < used; ++i) {
-    NeighbourList& list = reg[counts[i].vertex].neighbors;
-    reserve_room(list, list.size() + counts[i].toggles);
+  std::size_t reserved = 0;
+  try {
+    for (; reserved < used; ++reserved) {
+      NeighbourList& list = reg[counts[reserved].vertex].neighbors;
+      reserve_room(list, list.size() + counts[reserved].toggles);
+    }
+  } catch (...) {
+    for (std::size_t i = 0; i < reserved; ++i) give_back_room(reg[counts[i].vertex].neighbors);
+    throw;
   }
 }
 
@@ -252,8 +258,13 @@ Measurement measure_graph_x(Register& reg, Qubit q, std::uint8_t sign, std::uint
     reserve_for_direct_toggles(reg, q_neighbours, b_neighbours, common, b, sets);
   } else {
     batch.clear();
-    x_measurement_toggles(q_neighbours, b_neighbours, common, b, sets,
-                          [&](Qubit v, Qubit w) { batch.toggle(v, w); });
+    try {
+      x_measurement_toggles(q_neighbours, b_neighbours, common, b, sets,
+                            [&](Qubit v, Qubit w) { batch.toggle(v, w); });
+    } catch (...) {
+      batch.release();  // the recorded toggles of a large update take much room
+      throw;
+    }
     batch.prepare(reg);
   }
 

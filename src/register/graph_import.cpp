@@ -33,9 +33,7 @@ bool is_qubit(Index value, std::size_t count) {
 }
 
 void check_vops(std::size_t count, std::span<const std::uint8_t> vops) {
-  if (vops.size() != count) {
-    refuse("vops has " + text_of(vops.size()) + " bytes for " + text_of(count) + " nodes");
-  }
+  check_vop_count(count, vops.size());
   for (std::size_t q = 0; q < vops.size(); ++q) {
     if (vops[q] >= kVopCount) refuse("VOP " + text_of(vops[q]) + " of qubit " + text_of(q) + " is not below 24");
   }
@@ -43,8 +41,8 @@ void check_vops(std::size_t count, std::span<const std::uint8_t> vops) {
 
 // Refuses the first edge that repeats an earlier one (in either
 // orientation), if there is one.  The ends are qubits of the register.
-template <class Index>
-void refuse_any_repeat(std::span<const Index> ends) {
+template <class Ends>
+void refuse_any_repeat(const Ends& ends) {
   std::unordered_map<std::uint64_t, std::size_t> first_seen;
   for (std::size_t i = 0; 2 * i < ends.size(); ++i) {
     const auto a = static_cast<std::uint64_t>(ends[2 * i]);
@@ -60,22 +58,43 @@ void refuse_any_repeat(std::span<const Index> ends) {
 }
 
 // Called once a list is known to hold a qubit twice.
-template <class Index>
-[[noreturn]] void refuse_first_repeat(std::span<const Index> ends) {
+template <class Ends>
+[[noreturn]] void refuse_first_repeat(const Ends& ends) {
   refuse_any_repeat(ends);
   fail("a neighbour list holds a qubit twice, but no edge is given twice");
 }
 
 // The first edge with an end that is not a qubit, or that is a self loop;
 // `edges` when there is none.
-template <class Index>
-std::size_t first_bad_edge(std::size_t count, std::span<const Index> ends) {
+template <class Index, class Ends>
+std::size_t first_bad_edge(std::size_t count, const Ends& ends) {
   const std::size_t edges = ends.size() / 2;
   for (std::size_t i = 0; i < edges; ++i) {
     const Index a = ends[2 * i], b = ends[2 * i + 1];
     if (!is_qubit(a, count) || !is_qubit(b, count) || a == b) return i;
   }
   return edges;
+}
+
+// Whether a layout reads every pair from the same place.
+template <class Index>
+bool every_pair_alike(std::span<const Index>) {
+  return false;
+}
+template <class Index>
+bool every_pair_alike(const StridedEnds<Index>& ends) {
+  return ends.every_pair_alike();
+}
+
+// Refuses edge 0 if it is bad, or else edge 1 as its repeat: the refusal
+// of every layout of two or more identical pairs, decided from the first
+// pair whatever number the layout claims.
+template <class Index>
+[[noreturn]] void refuse_identical_pairs(std::size_t count, Index a, Index b) {
+  if (!is_qubit(a, count) || !is_qubit(b, count)) refuse_edge_end(0, text_of_end(a), text_of_end(b), count);
+  if (a == b) refuse("edge 0 is (" + text_of_end(a) + ", " + text_of_end(b) + "), a self loop");
+  const Index two[] = {a, b, a, b};
+  refuse_first_repeat(std::span<const Index>(two));
 }
 
 // The refusals that the edges alone decide, made before the register is
@@ -87,10 +106,11 @@ std::size_t first_bad_edge(std::size_t count, std::span<const Index> ends) {
 // repeats are found after the pass: with no bad edge and fewer edges than
 // qubits the first repeat is the refusal.  Hashing the edges to find it is
 // done only when the register would cost far more.
-template <class Index>
-void check_before_building(std::size_t count, std::span<const Index> ends) {
+template <class Index, class Ends>
+void check_before_building(std::size_t count, const Ends& ends) {
   const std::size_t edges = ends.size() / 2;
-  const std::size_t bad = first_bad_edge(count, ends);
+  if (edges >= 2 && every_pair_alike(ends)) refuse_identical_pairs<Index>(count, ends[0], ends[1]);
+  const std::size_t bad = first_bad_edge<Index>(count, ends);
   if (bad < edges) {
     if (bad >= count) return;  // the pass decides: a repeat may be refused first
     const Index a = ends[2 * bad], b = ends[2 * bad + 1];
@@ -101,21 +121,12 @@ void check_before_building(std::size_t count, std::span<const Index> ends) {
   if (edges != 0 && edges <= count / kNodesPerHashedEdge) refuse_any_repeat(ends);
 }
 
-}  // namespace
-
-void refuse_edge_end(std::size_t edge, const std::string& a, const std::string& b, std::size_t count) {
-  refuse("edge " + text_of(edge) + " is (" + a + ", " + b + "), but " +
-         (count == 0 ? std::string("there are no qubits")
-                     : "qubits are numbered 0 to " + text_of(count - 1)));
-}
-
-template <class Index>
-Register graph_register(std::size_t count, std::span<const Index> ends,
-                        std::optional<std::span<const std::uint8_t>> vops) {
+template <class Index, class Ends>
+Register build_graph(std::size_t count, const Ends& ends, std::optional<std::span<const std::uint8_t>> vops) {
   if (ends.size() % 2 != 0) fail("an edge buffer with an odd number of ends");
   if (vops) check_vops(count, *vops);
   if (count > kMaxQubits) fail_capacity();  // before the edges, as the register would
-  check_before_building(count, ends);
+  check_before_building<Index>(count, ends);
   Register reg(count);
   for (Qubit q = 0; q < count; ++q) reg[q].vop = vops ? (*vops)[q] : vop::identity;
 
@@ -154,8 +165,34 @@ Register graph_register(std::size_t count, std::span<const Index> ends,
   return reg;
 }
 
-#define ORDAVINE_GRAPH_REGISTER(Index)                                                    \
-  template Register graph_register<Index>(std::size_t, std::span<const Index>, \
+}  // namespace
+
+void check_vop_count(std::size_t count, std::size_t given) {
+  if (given != count) refuse("vops has " + text_of(given) + " bytes for " + text_of(count) + " nodes");
+}
+
+void refuse_edge_end(std::size_t edge, const std::string& a, const std::string& b, std::size_t count) {
+  refuse("edge " + text_of(edge) + " is (" + a + ", " + b + "), but " +
+         (count == 0 ? std::string("there are no qubits")
+                     : "qubits are numbered 0 to " + text_of(count - 1)));
+}
+
+template <class Index>
+Register graph_register(std::size_t count, std::span<const Index> ends,
+                        std::optional<std::span<const std::uint8_t>> vops) {
+  return build_graph<Index>(count, ends, vops);
+}
+
+template <class Index>
+Register graph_register(std::size_t count, const StridedEnds<Index>& ends,
+                        std::optional<std::span<const std::uint8_t>> vops) {
+  return build_graph<Index>(count, ends, vops);
+}
+
+#define ORDAVINE_GRAPH_REGISTER(Index)                                                           \
+  template Register graph_register<Index>(std::size_t, std::span<const Index>,                   \
+                                          std::optional<std::span<const std::uint8_t>>);         \
+  template Register graph_register<Index>(std::size_t, const StridedEnds<Index>&,                \
                                           std::optional<std::span<const std::uint8_t>>);
 ORDAVINE_GRAPH_REGISTER(std::int8_t)
 ORDAVINE_GRAPH_REGISTER(std::uint8_t)

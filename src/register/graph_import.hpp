@@ -14,6 +14,7 @@
 #include <string>
 
 #include "register/register.hpp"
+#include "register/strided_ends.hpp"
 
 namespace ordavine {
 
@@ -27,14 +28,33 @@ template <class Index>
 Register graph_register(std::size_t count, std::span<const Index> ends,
                         std::optional<std::span<const std::uint8_t>> vops);
 
-extern template Register graph_register<std::int8_t>(std::size_t, std::span<const std::int8_t>, std::optional<std::span<const std::uint8_t>>);
-extern template Register graph_register<std::uint8_t>(std::size_t, std::span<const std::uint8_t>, std::optional<std::span<const std::uint8_t>>);
-extern template Register graph_register<std::int16_t>(std::size_t, std::span<const std::int16_t>, std::optional<std::span<const std::uint8_t>>);
-extern template Register graph_register<std::uint16_t>(std::size_t, std::span<const std::uint16_t>, std::optional<std::span<const std::uint8_t>>);
-extern template Register graph_register<std::int32_t>(std::size_t, std::span<const std::int32_t>, std::optional<std::span<const std::uint8_t>>);
-extern template Register graph_register<std::uint32_t>(std::size_t, std::span<const std::uint32_t>, std::optional<std::span<const std::uint8_t>>);
-extern template Register graph_register<std::int64_t>(std::size_t, std::span<const std::int64_t>, std::optional<std::span<const std::uint8_t>>);
-extern template Register graph_register<std::uint64_t>(std::size_t, std::span<const std::uint64_t>, std::optional<std::span<const std::uint8_t>>);
+// The same with the ends read in place through strides.  A layout that
+// reads every pair from one place (a zero stride between pairs) repeats
+// edge 0 at edge 1, and is refused there whatever number of edges it
+// claims.
+template <class Index>
+Register graph_register(std::size_t count, const StridedEnds<Index>& ends,
+                        std::optional<std::span<const std::uint8_t>> vops);
+
+#define ORDAVINE_DECLARE_GRAPH_REGISTER(Index)                                                              \
+  extern template Register graph_register<Index>(std::size_t, std::span<const Index>,                      \
+                                                 std::optional<std::span<const std::uint8_t>>);            \
+  extern template Register graph_register<Index>(std::size_t, const StridedEnds<Index>&,                   \
+                                                 std::optional<std::span<const std::uint8_t>>);
+ORDAVINE_DECLARE_GRAPH_REGISTER(std::int8_t)
+ORDAVINE_DECLARE_GRAPH_REGISTER(std::uint8_t)
+ORDAVINE_DECLARE_GRAPH_REGISTER(std::int16_t)
+ORDAVINE_DECLARE_GRAPH_REGISTER(std::uint16_t)
+ORDAVINE_DECLARE_GRAPH_REGISTER(std::int32_t)
+ORDAVINE_DECLARE_GRAPH_REGISTER(std::uint32_t)
+ORDAVINE_DECLARE_GRAPH_REGISTER(std::int64_t)
+ORDAVINE_DECLARE_GRAPH_REGISTER(std::uint64_t)
+#undef ORDAVINE_DECLARE_GRAPH_REGISTER
+
+// Refuses `given` VOP bytes for `count` nodes unless there is one per node,
+// as graph_register does, so that a caller can check the count before it
+// reads the bytes.
+void check_vop_count(std::size_t count, std::size_t given);
 
 // The refusal of edge number `edge`, (a, b) written as text, for an end
 // that is not a qubit of `count` (negative, or not below the count); the

@@ -18,10 +18,12 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
 #include "failure/failure.hpp"
+#include "register/list_bytes.hpp"
 
 namespace ordavine {
 
@@ -74,6 +76,8 @@ class NeighbourList {
   // Entries the list can hold without allocating, counted from data().
   std::size_t capacity() const noexcept { return on_heap() ? capacity_ - heap_.front : kInline; }
   static constexpr std::size_t max_size() noexcept { return kMaxLength; }
+  // The bytes of the list's block on the heap (none while it is inside).
+  std::size_t heap_bytes() const noexcept { return on_heap() ? capacity_ * sizeof(value_type) : 0; }
 
   value_type* data() noexcept { return on_heap() ? heap_.block + heap_.front : inline_; }
   const value_type* data() const noexcept {
@@ -175,6 +179,24 @@ class NeighbourList {
     std::memcpy(inline_, held, size_ * sizeof(value_type));
   }
 
+  // Gives back the room the list does not use: a list that fits inside
+  // its node moves back there; a longer one moves onto a block of its
+  // length when that can be had, and otherwise keeps its block.  For an
+  // update that reserved room and then failed.
+  void shrink_to_fit() noexcept {
+    if (!on_heap()) return;
+    if (size_ <= kInline) {
+      settle();
+      return;
+    }
+    if (capacity_ == size_) return;
+    try {
+      move_to_block(size_);
+    } catch (const std::bad_alloc&) {
+      // Too little memory even for less: the list keeps the block it has.
+    }
+  }
+
   // Removes the first `count` entries; the room they leave stays in front.
   void drop_front(std::size_t count) noexcept {
     if (on_heap()) {
@@ -201,6 +223,7 @@ class NeighbourList {
   void move_to_block(std::size_t count) {
     std::allocator<value_type> allocator;
     value_type* block = allocator.allocate(count);
+    list_block_bytes += static_cast<std::ptrdiff_t>(count * sizeof(value_type));
     std::memcpy(block, data(), size_ * sizeof(value_type));
     release();
     heap_.block = block;
@@ -209,7 +232,10 @@ class NeighbourList {
   }
 
   void release() noexcept {
-    if (on_heap()) std::allocator<value_type>().deallocate(heap_.block, capacity_);
+    if (on_heap()) {
+      std::allocator<value_type>().deallocate(heap_.block, capacity_);
+      list_block_bytes -= static_cast<std::ptrdiff_t>(capacity_ * sizeof(value_type));
+    }
     capacity_ = kInline;
   }
 

@@ -59,21 +59,30 @@ void complement_among_impl(Register& reg, std::span<const Entry> members, Qubit 
   if (!use_mask) joined.assign(members.size(), 0);
 
   // Every list that will grow gets its room first, so that running out of
-  // memory throws before any list has changed.  A member joined to j other
-  // members ends with (size - j - drop entries) + (m - 1 - j) entries.  The
-  // count is only needed when the list might not have the room already.
-  for (const Qubit member : members) {
-    NeighbourList& list = reg[member].neighbors;
-    if (list.size() + members.size() - 1 <= list.capacity()) continue;
-    std::size_t leaving = 0, joined_members = 0;
-    for (const Qubit entry : list) {
-      if (entry == drop) {
-        ++leaving;
-      } else if (index.find(entry) != MemberIndex<Entry>::kNone) {
-        ++joined_members;
+  // memory throws before any list has changed, and gives the room back
+  // then: a failed complementation holds no more memory than before (the
+  // lists of a large neighbourhood can ask for far more than there is).  A
+  // member joined to j other members ends with (size - j - drop entries) +
+  // (m - 1 - j) entries.  The count is only needed when the list might not
+  // have the room already.
+  std::size_t prepared = 0;
+  try {
+    for (; prepared < members.size(); ++prepared) {
+      NeighbourList& list = reg[members[prepared]].neighbors;
+      if (list.size() + members.size() - 1 <= list.capacity()) continue;
+      std::size_t leaving = 0, joined_members = 0;
+      for (const Qubit entry : list) {
+        if (entry == drop) {
+          ++leaving;
+        } else if (index.find(entry) != MemberIndex<Entry>::kNone) {
+          ++joined_members;
+        }
       }
+      reserve_room(list, list.size() + members.size() - 1 - leaving - 2 * joined_members);
     }
-    reserve_room(list, list.size() + members.size() - 1 - leaving - 2 * joined_members);
+  } catch (...) {
+    for (std::size_t k = 0; k < prepared; ++k) give_back_room(reg[members[k]].neighbors);
+    throw;
   }
 
   for (std::size_t k = 0; k < members.size(); ++k) {

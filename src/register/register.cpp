@@ -67,11 +67,22 @@ void Register::add_qubits(std::size_t count) {
   nodes_.resize(needed);  // within capacity: nothing left to fail
 }
 
+std::size_t heap_bytes(const Register& reg) noexcept {
+  std::size_t bytes = reg.nodes().capacity() * sizeof(Node);
+  for (const Node& node : reg.nodes()) bytes += node.neighbors.heap_bytes();
+  return bytes;
+}
+
 void append_edge(Register& reg, Qubit a, Qubit b) {
   NeighbourList& from_a = reg[a].neighbors;
   NeighbourList& from_b = reg[b].neighbors;
   reserve_room(from_a, from_a.size() + 1);
-  reserve_room(from_b, from_b.size() + 1);
+  try {
+    reserve_room(from_b, from_b.size() + 1);
+  } catch (...) {
+    give_back_room(from_a);
+    throw;
+  }
   from_a.push_back(b);
   from_b.push_back(a);
 }

@@ -106,6 +106,10 @@ class Register {
   Nodes nodes_;
 };
 
+// The bytes `reg` holds on the heap: its node array and every list block,
+// counted in O(n).
+std::size_t heap_bytes(const Register& reg) noexcept;
+
 // Makes room for `needed` entries in a list without moving it again for a
 // while (capacity at least doubles, as a growing vector's does).  Every
 // graph update calls this for each list it will lengthen before it changes
@@ -114,6 +118,10 @@ template <class List>
 void reserve_room(List& list, std::size_t needed) {
   if (needed > list.capacity()) list.reserve(std::max(needed, 2 * list.capacity()));
 }
+
+// Undoes reserve_room for the lists of an update that failed before it
+// changed any list: the room it had stays with nobody.
+inline void give_back_room(NeighbourList& list) noexcept { list.shrink_to_fit(); }
 
 // Empties the list of a qubit cut out of the graph.  A list inside its node
 // stays there; one on the heap gives its block back.

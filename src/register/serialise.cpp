@@ -1,5 +1,6 @@
 #include "register/serialise.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -14,6 +15,7 @@ constexpr std::array<std::uint8_t, 4> kMagic{'O', 'R', 'D', 'V'};
 constexpr std::uint8_t kVopCount = 24;
 static_assert(ADJOINT_TABLE.size() == kVopCount, "one byte per VOP, numbered 0..23");
 constexpr std::size_t kHeaderSize = kMagic.size() + 1 + 8;
+static_assert(kHeaderSize == kSavedHeaderSize);
 
 constexpr std::size_t index_width(std::uint64_t n) {
   return n <= (std::uint64_t{1} << 32) ? 4 : 8;
@@ -136,18 +138,24 @@ void save_register(const Register& reg, std::span<std::uint8_t> out) {
   }
 }
 
-Register load_register(std::span<const std::uint8_t> data) {
-  if (data.size() < kHeaderSize) refuse("truncated header (" + q(data.size()) + " bytes)");
+void check_saved_header(std::span<const std::uint8_t> head, std::size_t size) {
+  if (size < kHeaderSize) refuse("truncated header (" + q(size) + " bytes)");
+  if (head.size() < kHeaderSize) fail("saved-state header checked without its bytes");
   for (std::size_t i = 0; i < kMagic.size(); ++i) {
-    if (data[i] != kMagic[i]) refuse("bad magic, not a saved Ordavine register");
+    if (head[i] != kMagic[i]) refuse("bad magic, not a saved Ordavine register");
   }
-  const std::uint8_t version = data[kMagic.size()];
+  const std::uint8_t version = head[kMagic.size()];
   if (version != kSavedVersion) refuse("unsupported version " + q(version));
+  const std::uint64_t n = get(head.data() + kMagic.size() + 1, 8);
+  // Each qubit takes at least its VOP byte and its degree.
+  const std::uint64_t available = size - kHeaderSize;
+  if (n > available / (1 + index_width(n))) refuse("truncated: " + q(n) + " qubits cannot fit in " + q(size) + " bytes");
+}
+
+Register load_register(std::span<const std::uint8_t> data) {
+  check_saved_header(data.first(std::min(data.size(), kHeaderSize)), data.size());
   const std::uint64_t n = get(data.data() + kMagic.size() + 1, 8);
   const std::size_t width = index_width(n);
-  // Each qubit takes at least its VOP byte and its degree.
-  const std::uint64_t available = data.size() - kHeaderSize;
-  if (n > available / (1 + width)) refuse("truncated: " + q(n) + " qubits cannot fit in " + q(data.size()) + " bytes");
 
   const auto vops = data.subspan(kHeaderSize, static_cast<std::size_t>(n));
   for (std::size_t i = 0; i < vops.size(); ++i) {

@@ -20,6 +20,8 @@
 namespace ordavine {
 
 inline constexpr std::uint8_t kSavedVersion = 1;
+// Magic, version and size.
+inline constexpr std::size_t kSavedHeaderSize = 13;
 
 // The exact length of the saved form of `reg`.
 std::size_t saved_size(const Register& reg);
@@ -34,5 +36,12 @@ void save_register(const Register& reg, std::span<std::uint8_t> out);
 // InvalidInput naming it, and nothing is built.  A size the bytes cannot
 // hold is refused before anything is allocated for it.
 Register load_register(std::span<const std::uint8_t> data);
+
+// The checks load_register makes first, on the header alone: refuses data
+// of `size` bytes that begins with `head` (its first kSavedHeaderSize
+// bytes, or all of them when there are fewer) for a truncated header, bad
+// magic, an unknown version or a size the data cannot hold.  For a caller
+// that would have to copy the data before loading it.
+void check_saved_header(std::span<const std::uint8_t> head, std::size_t size);
 
 }  // namespace ordavine

@@ -7,6 +7,24 @@
 namespace ordavine {
 
 void ToggleBatch::prepare(Register& reg) {
+  // Everything that needs memory happens here, before any list changes:
+  // running out of it then leaves the graph as it was, and what was had
+  // so far (room in the lists, the batch's own tables) goes back.
+  std::size_t reserved = 0;
+  try {
+    plan(reg);
+    for (; reserved < touched_.size(); ++reserved) {
+      NeighbourList& list = reg[touched_[reserved]].neighbors;
+      reserve_room(list, list.size() + offsets_[reserved + 1] - offsets_[reserved]);
+    }
+  } catch (...) {
+    for (std::size_t slot = 0; slot < reserved; ++slot) give_back_room(reg[touched_[slot]].neighbors);
+    release();
+    throw;
+  }
+}
+
+void ToggleBatch::plan(Register& reg) {
   // Group the partners of every touched vertex, keeping the toggle order.
   // Recording counted each slot's toggles; they become group starts.
   if (!recording_) start_recording();
@@ -28,18 +46,26 @@ void ToggleBatch::prepare(Register& reg) {
   for (std::size_t i = offsets_.size() - 1; i > 0; --i) offsets_[i] = offsets_[i - 1];
   offsets_[0] = 0;
 
-  // Room for every toggle of a list to add an entry, had before any list
-  // changes: running out of memory then leaves the graph as it was.
+  // Room for every toggle of a list to add an entry is had by prepare;
+  // the scratch of the rewrites here.
   states_.begin(reg.size());
   is_partner_.reserve(reg.size());
   std::size_t largest_group = 0;
   for (std::size_t slot = 0; slot < touched_.size(); ++slot) {
-    NeighbourList& list = reg[touched_[slot]].neighbors;
-    const std::size_t group = offsets_[slot + 1] - offsets_[slot];
-    largest_group = std::max(largest_group, group);
-    reserve_room(list, list.size() + group);
+    largest_group = std::max(largest_group, offsets_[slot + 1] - offsets_[slot]);
   }
   if (hits_.size() < largest_group) hits_.resize(largest_group);
+}
+
+void ToggleBatch::release() noexcept {
+  clear();
+  pairs_ = {};
+  touched_ = {};
+  offsets_ = {};
+  partners_ = {};
+  mirror_ = {};
+  joined_ = {};
+  hits_ = {};
 }
 
 void ToggleBatch::rewrite(Register& reg, std::size_t slot) noexcept {

@@ -38,6 +38,9 @@ class ToggleBatch {
     pairs_.clear();
     recording_ = false;
   }
+  // Forgets them and frees the batch's storage, which a large run of
+  // toggles makes large: for an update that failed.
+  void release() noexcept;
 
   // Applies the recorded toggles in order and empties the batch.  When
   // memory runs out it throws std::bad_alloc before any list has changed.
@@ -48,7 +51,7 @@ class ToggleBatch {
 
   // The two halves of apply: `prepare` plans the rewrite and makes room in
   // every list it lengthens (it may throw std::bad_alloc, having changed
-  // nothing, and then the batch must be cleared before it records again);
+  // nothing and released the batch, room in the lists included);
   // `commit`, right after it on the same thread and register, rewrites the
   // lists and cannot fail.
   void prepare(Register& reg);
@@ -100,6 +103,9 @@ class ToggleBatch {
   static constexpr std::uint8_t kUnknown = 0, kNotJoined = 1, kJoined = 2;
   static constexpr std::size_t kFewToggles = 8;
 
+  // The first part of prepare: groups the partners of each slot and has
+  // the scratch of the rewrites.
+  void plan(Register& reg);
   // Rewrites the list of touched_[slot]; called once per slot by commit.
   void rewrite(Register& reg, std::size_t slot) noexcept;
   // Positions of the held partners a rewrite removes (close_up), room for

@@ -457,11 +457,13 @@ class Ordavine:
     def from_bytes(cls, data: bytes | bytearray | memoryview) -> Ordavine:
         """A register rebuilt from ``to_bytes()`` output: the same graph, list order and VOPs.
 
-        ``data`` is any bytes-like object (else ``TypeError``) and is
-        treated as untrusted: damaged or foreign data raises
-        ``ValueError("invalid saved state: ...")`` naming what is wrong, and
-        nothing is built from it.  A size the data cannot hold is refused
-        before any memory is reserved.
+        ``data`` is any object with the buffer protocol (else
+        ``TypeError``); a view that is not contiguous (a ``memoryview``
+        taken with a step, a strided array) is read as the bytes it shows,
+        in order.  The data is treated as untrusted: damaged or foreign data
+        raises ``ValueError("invalid saved state: ...")`` naming what is
+        wrong, and nothing is built from it.  A size the data cannot hold is
+        refused before any memory is reserved.
         """
     def __reduce__(self) -> tuple[Callable[[bytes], Ordavine], tuple[bytes]]:
         """Pickling (any protocol) through ``from_bytes`` and ``to_bytes``."""
@@ -601,7 +603,8 @@ class Ordavine:
         ``edges``: an iterable of pairs (any two-item sequences of
         integers), or a buffer of integers: an (m, 2) numpy array of any
         integer type, byte order or layout, a flat (2m,) buffer of pairs in
-        a row, or the memoryview that ``edges()`` returns.  Edge (a, b)
+        a row, or the memoryview that ``edges()`` returns.  Buffers are read
+        in place through their strides, as the items they show.  Edge (a, b)
         appends b to a's list and a to b's, so each list follows the order
         the edges are given.  ``vops``: any buffer of single bytes, one per
         qubit, each 0..23 (what ``vops()`` returns); by default every VOP is

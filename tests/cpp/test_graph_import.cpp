@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <optional>
 #include <random>
@@ -149,6 +150,32 @@ TEST(GraphImport, RefusesBadEdgesBeforeAllocatingTheRegister) {
   EXPECT_EQ(refusal(small(3, {0, 1, 0, 2, 0, 1, 2, 2})), "invalid graph: edge 2 is (0, 1), which repeats edge 0 (0, 1)");
   EXPECT_EQ(refusal(small(3, {0, 1, 0, 1, 2, 2})), "invalid graph: edge 2 is (2, 2), a self loop");
   EXPECT_EQ(refusal(small(2, {0, 1, 0, 1, 0, 7})), "invalid graph: edge 1 is (0, 1), which repeats edge 0 (0, 1)");
+}
+
+TEST(GraphImport, ReadsEndsThroughStridesInEitherByteOrder) {
+  // Pairs (0, 1), (1, 2), (3, 0) as big-endian 16-bit ends, each pair
+  // followed by a junk word, read with the ends of a pair swapped back:
+  // rows of 6 bytes, the second end first.
+  const std::vector<unsigned char> memory{0, 1, 0, 0, 0xff, 0xff, 0, 2, 0, 1, 0xff, 0xff, 0, 0, 0, 3, 0xff, 0xff};
+  const StridedEnds<std::uint16_t> ends(memory.data() + 2, 6, 6, -2, std::endian::native == std::endian::little);
+  const Register reg = graph_register<std::uint16_t>(4, ends, NoVops{});
+  EXPECT_EQ(reg[0].neighbors, (std::vector<Qubit>{1, 3}));
+  EXPECT_EQ(reg[1].neighbors, (std::vector<Qubit>{0, 2}));
+  EXPECT_EQ(reg[3].neighbors, (std::vector<Qubit>{0}));
+  // One pair read over and over (a zero stride between pairs): refused at
+  // edge 1 however many edges the layout claims, or at edge 0 when that
+  // one is bad already.
+  const std::vector<std::int64_t> pair{2, 0};
+  const auto claimed = [&](std::size_t n, std::ptrdiff_t end_stride) {
+    return [n, end_stride, &pair] {
+      const StridedEnds<std::int64_t> alike(reinterpret_cast<const unsigned char*>(pair.data()), std::size_t{1} << 40,
+                                            0, end_stride, false);
+      graph_register<std::int64_t>(n, alike, NoVops{});
+    };
+  };
+  EXPECT_EQ(refusal(claimed(1000000, 8)), "invalid graph: edge 1 is (2, 0), which repeats edge 0 (2, 0)");
+  EXPECT_EQ(refusal(claimed(1000000, 0)), "invalid graph: edge 0 is (2, 2), a self loop");
+  EXPECT_EQ(refusal(claimed(2, 8)), "invalid graph: edge 0 is (2, 0), but qubits are numbered 0 to 1");
 }
 
 }  // namespace

@@ -6,9 +6,9 @@ import pytest
 
 IS_PYPY = platform.python_implementation() == "PyPy"
 
-# PyPy's C-API layer lets any extension type be subclassed, take new
-# attributes and be weakly referenced whatever its flags say, and it drops
-# text signatures.  Checks of those rules run on CPython only.
+# PyPy's C-API layer lets any extension type be weakly referenced and be
+# tracked by its collector whatever its flags say, and it drops text
+# signatures.  Checks of those rules run on CPython only.
 cpython_only = pytest.mark.skipif(
     IS_PYPY,
     reason="PyPy's C-API layer ignores this type flag / drops text signatures",

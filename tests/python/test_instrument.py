@@ -377,6 +377,11 @@ def test_from_graph_reads_every_edge_layout():
                bytes([0, 1, 1, 2, 3, 0]), memoryview(bytes([0, 1, 1, 2, 3, 0]))]
     import array
     layouts.append(array.array("q", [0, 1, 1, 2, 3, 0]))
+    # Views read through their strides, never as the memory beneath them.
+    layouts += [memoryview(bytes([0, 9, 1, 9, 1, 9, 2, 9, 3, 9, 0, 9]))[::2], memoryview(bytes([0, 3, 2, 1, 1, 0]))[::-1],
+                memoryview(array.array("i", [0, 1, 1, 2, 3, 0])).cast("B").cast("i", (3, 2))]
+    strided_vops = memoryview(bytes([7, 99, 0, 99, 23, 99, 1]))[::2]
+    assert Ordavine.from_graph(4, [(0, 1)], strided_vops).vops() == bytes([7, 0, 23, 1])
     if not IS_PYPY:
         np = pytest.importorskip("numpy")
         base = np.array([[0, 1], [1, 2], [3, 0]])

@@ -74,21 +74,81 @@ def test_methods_are_declared_in_order():
     assert declared == present
 
 
-@cpython_only
 @pytest.mark.parametrize("name", CLASS_NAMES)
 def test_subclassing_is_refused(name):
     base = getattr(ordavine, name)
-    with pytest.raises(TypeError):
-        type("Derived", (base,), {})
+    for make in (lambda: type("Derived", (base,), {}), lambda: type("Derived", (int, base), {})):
+        with pytest.raises(TypeError, match=rf"^type 'ordavine\.{name}' is not an acceptable base type$"):
+            make()
 
 
-@cpython_only
 def test_instances_take_no_new_attributes():
     sim = ordavine.Ordavine(1)
-    with pytest.raises(AttributeError):
-        sim.label = "register"
-    with pytest.raises(AttributeError):
-        sim.__dict__
+    result = sim.measure_z(0)
+    outcome = sim.peek_measure_set({0})[0]
+    for instance, name, prop in ((sim, "Ordavine", "num_qubits"), (result, "MeasurementResult", None),
+                                 (outcome, "Outcome", "basis")):
+        owner = f"'ordavine.{name}' object"
+        with pytest.raises(AttributeError, match=f"^{owner} has no attribute 'label'$"):
+            instance.label = "register"
+        with pytest.raises(AttributeError, match=f"^{owner} has no attribute 'label'$"):
+            del instance.label
+        with pytest.raises(AttributeError, match=f"^{owner} attribute '__repr__' is read-only$"):
+            instance.__repr__ = repr
+        if prop is not None:
+            with pytest.raises(AttributeError, match=f"^attribute '{prop}' of {owner}s is not writable$"):
+                setattr(instance, prop, 0)
+        with pytest.raises(TypeError):
+            instance.__class__ = ordavine.Ordavine if name != "Ordavine" else ordavine.Outcome
+        instance.__class__ = type(instance)  # the class it has: allowed, as on CPython
+        assert not hasattr(instance, "label")
+    assert sim.num_qubits == 1 and int(result) == 0 and outcome.basis == "Z"
+    if not IS_PYPY:  # PyPy's C-API layer shows an (empty) dictionary on every instance
+        with pytest.raises(AttributeError):
+            sim.__dict__
+
+
+def test_constructor_builds_only_into_its_own_class(run_python):
+    """A register is built only into an Ordavine: another class, or an
+    object that is no class, is refused with CPython's text (PyPy hands the
+    constructor whatever it is given; building into another class's memory
+    corrupted the heap, so this runs in a child process)."""
+    result = run_python(
+        """
+        import ordavine
+        from ordavine import MeasurementResult, Ordavine, Outcome
+
+        class Plain:
+            pass
+
+        for given in (MeasurementResult, Outcome, Plain, int, 5):
+            try:
+                Ordavine.__new__(given, 5)
+            except TypeError as error:
+                print(error)
+        for cls in (Ordavine, MeasurementResult, Outcome):
+            try:
+                made = object.__new__(cls)  # CPython refuses here, PyPy when it is used
+                made.num_qubits if cls is Ordavine else int(made) if cls is MeasurementResult else made.basis
+            except TypeError as error:
+                print(error)
+        print(Ordavine.__new__(Ordavine, 3).num_qubits)
+        """
+    )
+    assert_ran(result)
+    subtype = "ordavine.Ordavine.__new__({0}): {0} is not a subtype of ordavine.Ordavine"
+    unsafe = "object.__new__(ordavine.{0}) is not safe, use ordavine.{0}.__new__()"
+    assert result.stdout.splitlines() == [
+        subtype.format("ordavine.MeasurementResult"),
+        subtype.format("ordavine.Outcome"),
+        subtype.format("Plain"),
+        subtype.format("int"),
+        "ordavine.Ordavine.__new__(X): X is not a type object (int)",
+        unsafe.format("Ordavine"),
+        unsafe.format("MeasurementResult"),
+        unsafe.format("Outcome"),
+        "3",
+    ]
 
 
 @cpython_only

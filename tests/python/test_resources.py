@@ -251,6 +251,95 @@ def test_circuit_calls_name_the_memory_they_could_not_have(run_python):
                        "0", "True", "True"]
 
 
+@no_rlimit
+def test_registers_dropped_in_a_loop_are_collected_as_their_lists_grow(run_python):
+    """Each star of 3000 qubits measured in Y holds 36 MB of lists behind a
+    small object; a loop that makes and drops 120 of them must stay within
+    a few of them (PyPy collects by the memory it is told of: told only of
+    the node arrays it let 4.3 GB pile up)."""
+    out = run_child(
+        run_python,
+        """
+        n = 3000
+        edges = [(0, leaf) for leaf in range(1, n)]
+        cap(320 << 20)
+        for _ in range(120):
+            sim = ordavine.Ordavine.from_graph(n, edges)
+            sim.measure_y(0)
+            assert len(sim.get_neighbors(1)) == n - 2
+        del sim
+        uncap()
+        print("alive")
+        """,
+    )
+    assert out == ["alive"]
+
+
+@no_rlimit
+@pytest.mark.parametrize("measure", ["measure_y(0)", "s(0); sim.measure_x(0)"])
+def test_a_measurement_that_runs_out_of_memory_gives_it_back(run_python, measure):
+    """Measuring the centre of a star with 10**5 leaves in Y needs the
+    complete graph on the leaves (40 GB): MemoryError, the state intact,
+    and the room reserved on the way given back, so that a large allocation
+    that fits under the cap still succeeds afterwards."""
+    out = run_child(
+        run_python,
+        f"""
+        leaves = 10**5
+        sim = ordavine.Ordavine.from_graph(leaves + 1, [(0, leaf) for leaf in range(1, leaves + 1)])
+        cap(768 << 20)
+        try:
+            sim.{measure}
+            print("measured")
+        except MemoryError:
+            print("MemoryError")
+        # A third of the cap fits only if the measurement gave its room back
+        # (PyPy may take twice that for a moment).
+        room = bytearray(256 << 20)
+        del room
+        assert len(sim.get_neighbors(0)) == leaves and sim.get_neighbors(1) == [0]
+        uncap()
+        print("alive")
+        """,
+    )
+    assert out == ["MemoryError", "alive"]
+
+
+@no_rlimit
+def test_views_claiming_more_than_they_hold_are_refused_before_any_copy(run_python):
+    """A zero stride lets 16 real bytes claim 2**27 edges (2 GiB) and one
+    byte claim 2**40 bytes.  What such a view shows is refused from what can
+    be checked at once, with no memory spent in proportion to the claim."""
+    pytest.importorskip("numpy")
+    out = run_child(
+        run_python,
+        """
+        import numpy
+        from numpy.lib.stride_tricks import as_strided
+
+        edge = numpy.array([[0, 1]], dtype=numpy.int64)
+        byte = numpy.zeros(1, dtype=numpy.uint8)
+        calls = [
+            lambda: ordavine.Ordavine.from_graph(10**5, as_strided(edge, shape=(2**27, 2), strides=(0, 8))),
+            lambda: ordavine.Ordavine.from_graph(3, [], as_strided(byte, shape=(2**40,), strides=(0,))),
+            lambda: ordavine.Ordavine.from_bytes(as_strided(byte, shape=(2**40,), strides=(0,))),
+        ]
+        cap(64 << 20)
+        for call in calls:
+            try:
+                call()
+            except (ValueError, MemoryError) as error:
+                print(type(error).__name__ + ":" + str(error).replace(" ", "_"))
+        uncap()
+        """,
+    )
+    assert out == [
+        "ValueError:invalid_graph:_edge_1_is_(0,_1),_which_repeats_edge_0_(0,_1)",
+        "ValueError:invalid_graph:_vops_has_1099511627776_bytes_for_3_nodes",
+        "ValueError:invalid_saved_state:_bad_magic,_not_a_saved_Ordavine_register",
+    ]
+
+
 LEAK_CALLS = int(os.environ.get("ORDAVINE_LEAK_CALLS", "1000000"))
 
 

@@ -401,6 +401,11 @@ class Fuzzer:
                 if r.random() < 0.8
                 else ([], {r.choice(["nodes", "n"]): 2})
             )
+            if r.random() < 0.3:
+                # The constructor handed a class of its own choosing, or none.
+                module = self.ordavine
+                target = module.Ordavine.__new__
+                args = [r.choice([module.Ordavine, module.MeasurementResult, module.Outcome, int, IndexRaises, 3])] + args
         else:
             method = r.choice(METHODS)
             target = getattr(self.sim, method)
