@@ -33,18 +33,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <numeric>
 #include <new>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "circuit/instructions.hpp"
+#include "failure/failure.hpp"
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
 #include "register/entangled_group.hpp"
 #include "register/export.hpp"
-#include "failure/failure.hpp"
 #include "register/gate_steps.hpp"
 #include "register/register.hpp"
 #include "register/single_qubit.hpp"
@@ -202,8 +202,7 @@ void check_invariants(const Register& reg, const char* after) {
   }
   for (Qubit a = 0; a < n; ++a)
     for (Qubit b = a + 1; b < n; ++b)
-      require(entries[a * n + b] == entries[b * n + a],
-              std::string("asymmetric adjacency after ") + after);
+      require(entries[a * n + b] == entries[b * n + a], std::string("asymmetric adjacency after ") + after);
 }
 
 // Connected components by union-find over the edge lists.
@@ -238,9 +237,8 @@ struct TwoQubitCase {
   int target_pauli;
 };
 const TwoQubitCase kTwoQubit[] = {
-    {"cz", cz, -1, -1},    {"cx", cx, 2, 0},      {"cy", cy, 2, 1},
-    {"xcx", xcx, 0, 0},    {"xcy", xcy, 0, 1},    {"xcz", xcz, 0, 2},
-    {"ycx", ycx, 1, 0},    {"ycy", ycy, 1, 1},    {"ycz", ycz, 1, 2},
+    {"cz", cz, -1, -1}, {"cx", cx, 2, 0},   {"cy", cy, 2, 1},   {"xcx", xcx, 0, 0}, {"xcy", xcy, 0, 1},
+    {"xcz", xcz, 0, 2}, {"ycx", ycx, 1, 0}, {"ycy", ycy, 1, 1}, {"ycz", ycz, 1, 2},
 };
 
 using SingleQubitGate = void (*)(Register&, Qubit);
@@ -250,8 +248,8 @@ struct SingleQubitCase {
   oracle::Matrix2 (*matrix)();
 };
 const SingleQubitCase kSingleQubit[] = {
-    {"x", x, gates::pauli_x}, {"y", y, gates::pauli_y}, {"z", z, gates::pauli_z},
-    {"h", h, gates::hadamard}, {"s", s, gates::s},      {"sdag", sdag, gates::s_dagger},
+    {"x", x, gates::pauli_x},  {"y", y, gates::pauli_y}, {"z", z, gates::pauli_z},
+    {"h", h, gates::hadamard}, {"s", s, gates::s},       {"sdag", sdag, gates::s_dagger},
 };
 
 // Probability of `result` on `axis` for qubit q, and the state projected onto
@@ -400,8 +398,7 @@ class Session {
     require(m.result <= 1, std::string(name) + " returned a result that is not a bit");
     if (!model_) return;
     const auto outcome = project(*model_, q, axis, m.result);
-    require(outcome.probability > kTolerance,
-            std::string(name) + " returned an outcome of probability 0");
+    require(outcome.probability > kTolerance, std::string(name) + " returned an outcome of probability 0");
     if (m.determined) {
       require(outcome.probability > 1 - 1e-7,
               std::string(name) + " claimed a determined outcome that is not certain");
@@ -424,8 +421,8 @@ class Session {
     RandomSource& random = source == 0 ? static_cast<RandomSource&>(words) : fixed;
     const Snapshot before = snapshot(reg_);
     const std::size_t held = heap_bytes(reg_);
-    const Result result = attempt("measure", !in_range(q),
-                                  [&] { m = measure(reg_, q, static_cast<Axis>(axis), random); });
+    const Result result =
+        attempt("measure", !in_range(q), [&] { m = measure(reg_, q, static_cast<Axis>(axis), random); });
     drawn = source == 0 ? words.drawn : fixed.drawn;
     if (result == Result::out_of_memory) {
       // A measurement has all its memory before it changes anything, and
@@ -462,8 +459,8 @@ class Session {
     InputWords words(input_);
     std::vector<PeekOutcome> outcomes;
     const Snapshot before = snapshot(reg_);
-    if (attempt("peek_measure_set", bad,
-                [&] { outcomes = peek_measure_set(reg_, qubits, words); }) != Result::done)
+    if (attempt("peek_measure_set", bad, [&] { outcomes = peek_measure_set(reg_, qubits, words); }) !=
+        Result::done)
       return;
     require(snapshot(reg_) == before, "peek_measure_set changed the register");
     std::vector<Qubit> expected = qubits;
@@ -489,8 +486,8 @@ class Session {
   void entangled_group_query() {
     const Qubit q = index();
     std::vector<Qubit> group;
-    if (attempt("get_entangled_group", !in_range(q),
-                [&] { group = entangled_group(reg_, q); }) != Result::done)
+    if (attempt("get_entangled_group", !in_range(q), [&] { group = entangled_group(reg_, q); }) !=
+        Result::done)
       return;
     require(!group.empty() && group.front() == q, "entangled group does not start with its qubit");
     std::sort(group.begin(), group.end());
@@ -500,8 +497,8 @@ class Session {
   void deterministic_query() {
     const Qubit q = index();
     Axis axis = Axis::none;
-    if (attempt("find_deterministic", !in_range(q),
-                [&] { axis = find_deterministic(reg_, q); }) != Result::done)
+    if (attempt("find_deterministic", !in_range(q), [&] { axis = find_deterministic(reg_, q); }) !=
+        Result::done)
       return;
     require((axis == Axis::none) == !reg_[q].neighbors.empty(),
             "find_deterministic disagrees with the qubit's degree");
@@ -510,8 +507,7 @@ class Session {
     for (int a = 0; a < 3; ++a) {
       const double p = project(*model_, q, a, 0).probability;
       const bool certain = p < kTolerance || p > 1 - 1e-7;
-      require(certain == (static_cast<int>(axis) == a),
-              "find_deterministic disagrees with the dense model");
+      require(certain == (static_cast<int>(axis) == a), "find_deterministic disagrees with the dense model");
     }
   }
 
@@ -582,8 +578,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Larger still adds little: gates on high-degree vertices cost the cube
   // of the degree, which would only slow the search down.
   const std::uint8_t b = input.byte();
-  const std::size_t n = (b & 0x80) ? ordavine::kOracleQubits + 1 + (b & 0x1f)
-                                   : b % (ordavine::kOracleQubits + 1);
+  const std::size_t n =
+      (b & 0x80) ? ordavine::kOracleQubits + 1 + (b & 0x1f) : b % (ordavine::kOracleQubits + 1);
   ordavine::Session(n, input).run();
   return 0;
 }

@@ -28,8 +28,8 @@ using circuit::kInstructions;
 // Gates whose methods the class already has under their own names (`sdag`
 // is kept as it is; `s_dag` is added as the format's name for it).  The
 // identity gets no method.
-constexpr std::array<std::string_view, 15> kWrittenByHand{
-    "I", "X", "Y", "Z", "H", "S", "CZ", "CX", "CY", "XCX", "XCY", "XCZ", "YCX", "YCY", "YCZ"};
+constexpr std::array<std::string_view, 15> kWrittenByHand{"I",  "X",   "Y",   "Z",   "H",   "S",   "CZ", "CX",
+                                                          "CY", "XCX", "XCY", "XCZ", "YCX", "YCY", "YCZ"};
 
 constexpr bool has_generated_method(const InstructionSpec& spec) {
   if (spec.kind != Kind::single_qubit && spec.kind != Kind::two_qubit) return false;

@@ -1,15 +1,14 @@
 #include "binding/methods.hpp"
 
+#include "binding/circuit_methods.hpp"
 #include "binding/export_methods.hpp"
 #include "binding/gate_methods.hpp"
-#include "binding/state_vector_method.hpp"
-#include "binding/circuit_methods.hpp"
 #include "binding/graph_import_methods.hpp"
 #include "binding/instrument_methods.hpp"
-
 #include "binding/ordavine_object.hpp"
 #include "binding/results.hpp"
 #include "binding/state_methods.hpp"
+#include "binding/state_vector_method.hpp"
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
 #include "random/thread_rng.hpp"
@@ -23,8 +22,7 @@ namespace {
 using GateOnOne = void (*)(Register&, Qubit);
 
 template <const Signature<1>& signature, GateOnOne gate>
-PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
+PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::exclusive, Lists::unchanged>(
       signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         gate(reg, to_index(slots[0], signature.parameters[0]));
@@ -35,20 +33,18 @@ PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t 
 using GateOnTwo = void (*)(Register&, Qubit, Qubit);
 
 template <const Signature<2>& signature, GateOnTwo gate>
-PyObject* two_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
-  return call_method<Access::exclusive>(
-      signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit control = to_index(slots[0], signature.parameters[0]);
-        const Qubit target = to_index(slots[1], signature.parameters[1]);
-        gate(reg, control, target);
-        Py_RETURN_NONE;
-      });
+PyObject* two_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_method<Access::exclusive>(signature, self, args, nargs, kwnames,
+                                        [](Register& reg, const auto& slots) {
+                                          const Qubit control = to_index(slots[0], signature.parameters[0]);
+                                          const Qubit target = to_index(slots[1], signature.parameters[1]);
+                                          gate(reg, control, target);
+                                          Py_RETURN_NONE;
+                                        });
 }
 
 template <const Signature<1>& signature, Axis axis>
-PyObject* measure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) {
+PyObject* measure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::exclusive>(
       signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         const Qubit qubit = to_index(slots[0], signature.parameters[0]);
@@ -60,46 +56,43 @@ constexpr Signature<1> kEntangledGroup{"get_entangled_group", {"qubit"}};
 
 PyObject* get_entangled_group_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kEntangledGroup, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit qubit = to_index(slots[0], kEntangledGroup.parameters[0]);
-        return new_index_set(entangled_group(reg, qubit));
-      });
+  return call_method<Access::shared>(kEntangledGroup, self, args, nargs, kwnames,
+                                     [](Register& reg, const auto& slots) {
+                                       const Qubit qubit = to_index(slots[0], kEntangledGroup.parameters[0]);
+                                       return new_index_set(entangled_group(reg, qubit));
+                                     });
 }
 
 constexpr Signature<1> kPeek{"peek_measure_set", {"qubits"}};
 
 PyObject* peek_measure_set_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kPeek, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        std::vector<Qubit> qubits = to_index_set(slots[0], kPeek.parameters[0]);
-        const std::vector<PeekOutcome> outcomes = peek_measure_set(reg, std::move(qubits), thread_rng());
-        return new_outcome_dict(outcomes);
-      });
+  return call_method<Access::shared>(kPeek, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+    std::vector<Qubit> qubits = to_index_set(slots[0], kPeek.parameters[0]);
+    const std::vector<PeekOutcome> outcomes = peek_measure_set(reg, std::move(qubits), thread_rng());
+    return new_outcome_dict(outcomes);
+  });
 }
 
 // Read-only views of the graph, for inspection and drawing.
 constexpr Signature<1> kGetVop{"get_vop", {"qubit"}};
 
-PyObject* get_vop_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kGetVop, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit qubit = to_index(slots[0], kGetVop.parameters[0]);
-        return check(PyLong_FromLong(reg.at(qubit).vop));
-      });
+PyObject* get_vop_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_method<Access::shared>(kGetVop, self, args, nargs, kwnames,
+                                     [](Register& reg, const auto& slots) {
+                                       const Qubit qubit = to_index(slots[0], kGetVop.parameters[0]);
+                                       return check(PyLong_FromLong(reg.at(qubit).vop));
+                                     });
 }
 
 constexpr Signature<1> kGetNeighbors{"get_neighbors", {"qubit"}};
 
-PyObject* get_neighbors_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kGetNeighbors, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit qubit = to_index(slots[0], kGetNeighbors.parameters[0]);
-        return new_index_list(reg.at(qubit).neighbors);
-      });
+PyObject* get_neighbors_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_method<Access::shared>(kGetNeighbors, self, args, nargs, kwnames,
+                                     [](Register& reg, const auto& slots) {
+                                       const Qubit qubit = to_index(slots[0], kGetNeighbors.parameters[0]);
+                                       return new_index_list(reg.at(qubit).neighbors);
+                                     });
 }
 
 constexpr Signature<1> kX{"x", {"node"}};
@@ -148,8 +141,7 @@ PyMethodDef listed_methods[] = {
     fast_method("measure_z", measure_method<kMeasureZ, Axis::z>, "measure_z($self, qubit)\n--\n\n"),
     fast_method("get_entangled_group", get_entangled_group_method,
                 "get_entangled_group($self, qubit)\n--\n\n"),
-    fast_method("peek_measure_set", peek_measure_set_method,
-                "peek_measure_set($self, qubits)\n--\n\n"),
+    fast_method("peek_measure_set", peek_measure_set_method, "peek_measure_set($self, qubits)\n--\n\n"),
     fast_method("get_vop", get_vop_method, "get_vop($self, qubit)\n--\n\n"),
     fast_method("get_neighbors", get_neighbors_method, "get_neighbors($self, qubit)\n--\n\n"),
     // Bulk export and entanglement (export_methods.cpp).

@@ -63,8 +63,8 @@ PyObject* state_vector_method(PyObject* self, PyObject* const* args, Py_ssize_t 
         }
         const PyRef numpy = import_numpy();
         const std::size_t count = std::size_t{1} << n;
-        PyRef array(check(PyObject_CallMethod(numpy.get(), "empty", "ns", static_cast<Py_ssize_t>(count),
-                                              "complex64")));
+        PyRef array(check(
+            PyObject_CallMethod(numpy.get(), "empty", "ns", static_cast<Py_ssize_t>(count), "complex64")));
         {
           const WritableView view(array.get());
           if (view.bytes() != count * sizeof(std::complex<float>)) {

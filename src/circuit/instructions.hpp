@@ -25,23 +25,23 @@ namespace ordavine::circuit {
 enum class Kind : std::uint8_t {
   single_qubit,
   two_qubit,
-  pair_identity,       // II: pairs checked, nothing run
+  pair_identity,  // II: pairs checked, nothing run
   measure,
   reset,
   measure_reset,
-  measure_pair,        // MXX, MYY, MZZ
-  measure_product,     // MPP
-  rotate_product,      // SPP, SPP_DAG
-  pad,                 // MPAD
+  measure_pair,     // MXX, MYY, MZZ
+  measure_product,  // MPP
+  rotate_product,   // SPP, SPP_DAG
+  pad,              // MPAD
   pauli_error,
   depolarize1,
   depolarize2,
   pauli_channel_1,
   pauli_channel_2,
-  correlated_error,    // E, ELSE_CORRELATED_ERROR
+  correlated_error,  // E, ELSE_CORRELATED_ERROR
   heralded_erase,
   heralded_pauli_channel_1,
-  identity_error,      // I_ERROR, II_ERROR: checked, nothing run
+  identity_error,  // I_ERROR, II_ERROR: checked, nothing run
   detector,
   observable_include,
   tick,
@@ -52,12 +52,12 @@ enum class Kind : std::uint8_t {
 
 // What the parens arguments are, and so how the reader checks them.
 enum class Meaning : std::uint8_t {
-  none,           // no arguments
-  probability,    // each a probability in [0, 1]
-  disjoint,       // probabilities of disjoint alternatives: their sum at most 1
-  index,          // OBSERVABLE_INCLUDE's observable index
-  coordinates,    // any numbers, ignored
-  repeat_count,   // REPEAT's count, read by the block reader
+  none,          // no arguments
+  probability,   // each a probability in [0, 1]
+  disjoint,      // probabilities of disjoint alternatives: their sum at most 1
+  index,         // OBSERVABLE_INCLUDE's observable index
+  coordinates,   // any numbers, ignored
+  repeat_count,  // REPEAT's count, read by the block reader
 };
 
 struct ArgumentRule {
@@ -68,16 +68,16 @@ inline constexpr std::uint8_t kAnyCount = 255;
 
 // The targets a line takes.
 enum class Targets : std::uint8_t {
-  none,              // TICK, SHIFT_COORDS, REPEAT
-  qubits,            // plain indices
-  inverted_qubits,   // indices, `!` allowed
-  pairs,             // indices in pairs of distinct qubits (records where a controlled gate reads Z)
-  inverted_pairs,    // the same, `!` allowed
-  products,          // Pauli targets joined by '*', `!` allowed
-  paulis,            // Pauli targets, `!` allowed
-  records,           // rec[-k] only
+  none,             // TICK, SHIFT_COORDS, REPEAT
+  qubits,           // plain indices
+  inverted_qubits,  // indices, `!` allowed
+  pairs,            // indices in pairs of distinct qubits (records where a controlled gate reads Z)
+  inverted_pairs,   // the same, `!` allowed
+  products,         // Pauli targets joined by '*', `!` allowed
+  paulis,           // Pauli targets, `!` allowed
+  records,          // rec[-k] only
   records_and_paulis,
-  bits,              // MPAD: the bits 0 and 1
+  bits,  // MPAD: the bits 0 and 1
 };
 
 struct InstructionSpec {
@@ -86,13 +86,13 @@ struct InstructionSpec {
   Kind kind;
   ArgumentRule arguments{};
   Targets targets = Targets::none;
-  Vop vop = kNoVop;                     // single-qubit gates
+  Vop vop = kNoVop;                      // single-qubit gates
   TwoQubitGate gate = TwoQubitGate::cz;  // two-qubit gates: their place in the program
-  GateSteps steps{};                    // two-qubit gates: what they do
-  Axis axis = Axis::none;               // measurements, resets, Pauli errors
-  bool dagger = false;                  // SPP_DAG
-  bool else_branch = false;             // ELSE_CORRELATED_ERROR
-  bool on_pairs = false;                // II_ERROR
+  GateSteps steps{};                     // two-qubit gates: what they do
+  Axis axis = Axis::none;                // measurements, resets, Pauli errors
+  bool dagger = false;                   // SPP_DAG
+  bool else_branch = false;              // ELSE_CORRELATED_ERROR
+  bool on_pairs = false;                 // II_ERROR
 };
 
 namespace spec {
@@ -112,14 +112,23 @@ constexpr ArgumentRule kCoordinates{0, kAnyCount, Meaning::coordinates};
 
 constexpr InstructionSpec clifford(std::string_view name, SignedPauli x, SignedPauli z,
                                    Aliases aliases = kNoAliases) {
-  return {.name = name, .aliases = aliases, .kind = Kind::single_qubit, .arguments = kNoArguments,
-          .targets = Targets::qubits, .vop = vop_with_images(x, z)};
+  return {.name = name,
+          .aliases = aliases,
+          .kind = Kind::single_qubit,
+          .arguments = kNoArguments,
+          .targets = Targets::qubits,
+          .vop = vop_with_images(x, z)};
 }
 
 constexpr InstructionSpec gate(std::string_view name, TwoQubitGate g, GateSteps steps,
                                Aliases aliases = kNoAliases) {
-  return {.name = name, .aliases = aliases, .kind = Kind::two_qubit, .arguments = kNoArguments,
-          .targets = Targets::pairs, .gate = g, .steps = steps};
+  return {.name = name,
+          .aliases = aliases,
+          .kind = Kind::two_qubit,
+          .arguments = kNoArguments,
+          .targets = Targets::pairs,
+          .gate = g,
+          .steps = steps};
 }
 
 constexpr InstructionSpec controlled(std::string_view name, TwoQubitGate g, Axis p, Axis q,
@@ -141,7 +150,11 @@ constexpr GateSteps iswap(bool dagger) {
 
 constexpr InstructionSpec on_axis(std::string_view name, Kind kind, Axis axis, ArgumentRule arguments,
                                   Targets targets, Aliases aliases = kNoAliases) {
-  return {.name = name, .aliases = aliases, .kind = kind, .arguments = arguments, .targets = targets,
+  return {.name = name,
+          .aliases = aliases,
+          .kind = kind,
+          .arguments = arguments,
+          .targets = targets,
           .axis = axis};
 }
 
@@ -286,7 +299,8 @@ constexpr auto sorted_names() {
       if (kInstructions[i].aliases[a].size() != 0) add(kInstructions[i].aliases[a], i);
     }
   }
-  std::sort(names.begin(), names.end(), [](const NamedEntry& a, const NamedEntry& b) { return a.name < b.name; });
+  std::sort(names.begin(), names.end(),
+            [](const NamedEntry& a, const NamedEntry& b) { return a.name < b.name; });
   return names;
 }
 
@@ -340,16 +354,17 @@ struct NamedInstruction {
 // The entry for an upper-case name, if there is one.
 constexpr std::optional<NamedInstruction> find_instruction(std::string_view upper_name) {
   const auto& names = spec::kNames;
-  const auto* found = std::lower_bound(names.begin(), names.end(), upper_name,
-                                       [](const spec::NamedEntry& entry, std::string_view name) {
-                                         return entry.name < name;
-                                       });
+  const auto* found = std::lower_bound(
+      names.begin(), names.end(), upper_name,
+      [](const spec::NamedEntry& entry, std::string_view name) { return entry.name < name; });
   if (found == names.end() || found->name != upper_name) return std::nullopt;
   return NamedInstruction{found->name, &kInstructions[found->instruction]};
 }
 
 // The register steps of a two-qubit gate of the program.
-constexpr const GateSteps& gate_steps(TwoQubitGate gate) { return spec::kStepsByGate[static_cast<unsigned>(gate)]; }
+constexpr const GateSteps& gate_steps(TwoQubitGate gate) {
+  return spec::kStepsByGate[static_cast<unsigned>(gate)];
+}
 
 static_assert(find_instruction("H")->spec->vop == vop::hadamard);
 static_assert(find_instruction("SQRT_Z_DAG")->spec->vop == vop::s_dagger);

@@ -89,8 +89,7 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 
 std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
   std::uint64_t product;
-  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max()
-                                                : product;
+  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
 }
 
 class Reader {
@@ -113,15 +112,15 @@ class Reader {
   SourcePosition here() const { return {line_, position_ - line_start_ + 1}; }
 
   [[noreturn]] static void error(SourcePosition at, const std::string& problem) {
-    throw InvalidInput("line " + std::to_string(at.line) + ", column " +
-                       std::to_string(at.column) + ": " + problem);
+    throw InvalidInput("line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + ": " +
+                       problem);
   }
   [[noreturn]] void error_here(const std::string& problem) const { error(here(), problem); }
 
   [[noreturn]] static void too_large(SourcePosition at, const char* what) {
-    throw RecordTooLarge("line " + std::to_string(at.line) + ", column " +
-                         std::to_string(at.column) + ": the " + what + " would hold more than " +
-                         std::to_string(kMaxRecordEntries) + " entries");
+    throw RecordTooLarge("line " + std::to_string(at.line) + ", column " + std::to_string(at.column) +
+                         ": the " + what + " would hold more than " + std::to_string(kMaxRecordEntries) +
+                         " entries");
   }
 
   // ---- characters ------------------------------------------------------------
@@ -140,8 +139,8 @@ class Reader {
     skip_blanks();
     if (!at_end() && text_[position_] == '#') {
       const void* newline = std::memchr(text_.data() + position_, '\n', text_.size() - position_);
-      position_ = newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data())
-                          : text_.size();
+      position_ =
+          newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data()) : text_.size();
     }
     if (at_end()) return;
     if (text_[position_] != '\n') error_here("unexpected " + describe_byte(text_[position_]));
@@ -161,7 +160,8 @@ class Reader {
     std::uint64_t value = 0;
     while (!at_end() && is_digit(text_[position_])) {
       const std::uint64_t digit = static_cast<std::uint64_t>(text_[position_] - '0');
-      if (value >= safe && value > (limit - digit) / 10) error(start, std::string(what) + " is too large" + beyond);
+      if (value >= safe && value > (limit - digit) / 10)
+        error(start, std::string(what) + " is too large" + beyond);
       value = value * 10 + digit;
       ++position_;
     }
@@ -248,8 +248,8 @@ class Reader {
     }
     if (code == std::errc::result_out_of_range) {
       if (magnitude_is_large(digits, stop)) {
-        error(at, "the number " + std::string(begin, std::min<std::size_t>(stop - begin, 40)) +
-                      " is too large");
+        error(at,
+              "the number " + std::string(begin, std::min<std::size_t>(stop - begin, 40)) + " is too large");
       }
       value = 0.0;
     }
@@ -505,8 +505,8 @@ class Reader {
       const Axis axis = axis_of_letter(peek());
       ++position_;
       if (!is_digit(peek())) {
-        error_here(std::string("expected a qubit index right after the Pauli ") + letter_of(axis) + ", found " +
-                   (at_line_end() ? std::string("the end of the line") : describe_byte(peek())));
+        error_here(std::string("expected a qubit index right after the Pauli ") + letter_of(axis) +
+                   ", found " + (at_line_end() ? std::string("the end of the line") : describe_byte(peek())));
       }
       value = pauli_target(read_qubit_index(), axis);
     } else if (inverted == 0 && text_.substr(position_, 5) == "rec[-") {
@@ -548,7 +548,8 @@ class Reader {
   SourcePosition target_at(std::size_t index) const {
     std::size_t at = line_targets_text_;
     const auto ends_token = [&](std::size_t i) {
-      return i >= text_.size() || is_blank(text_[i]) || text_[i] == '\n' || text_[i] == '#' || text_[i] == '*';
+      return i >= text_.size() || is_blank(text_[i]) || text_[i] == '\n' || text_[i] == '#' ||
+             text_[i] == '*';
     };
     for (std::size_t seen = 0;; ++seen) {
       while (at < text_.size() && is_blank(text_[at])) ++at;
@@ -571,8 +572,7 @@ class Reader {
     if (frames_.size() >= kMaxNesting) {
       error(start, "REPEAT blocks nested deeper than " + std::to_string(kMaxNesting));
     }
-    const std::uint64_t count =
-        read_integer(std::numeric_limits<std::int64_t>::max(), "repeat count");
+    const std::uint64_t count = read_integer(std::numeric_limits<std::int64_t>::max(), "repeat count");
     if (count == 0) error(start, "REPEAT 0 is not allowed: a block runs at least once");
     skip_blanks();
     if (peek() != '{') error_here("expected '{' after the repeat count, found " + describe_byte(peek()));
@@ -593,8 +593,7 @@ class Reader {
       return;
     }
     program_.instructions[frame.instruction].body = body;
-    measurements_ = repeated(frame.measurements, measurements_, frame.count, frame.at,
-                             "measurement record");
+    measurements_ = repeated(frame.measurements, measurements_, frame.count, frame.at, "measurement record");
     detectors_ = repeated(frame.detectors, detectors_, frame.count, frame.at, "detector record");
     if (detectors_ + observables_ > kMaxRecordEntries) too_large(frame.at, "detector record");
     work_ = saturating_add(frame.work, saturating_mul(work_ - frame.work, frame.count));
@@ -614,11 +613,10 @@ class Reader {
                         std::size_t high) const {
     const std::size_t n = arguments_.size();
     if (n >= low && n <= high) return;
-    std::string wanted = low == high ? std::to_string(low)
-                                     : std::to_string(low) + " or " + std::to_string(high);
-    error(n > 0 ? arguments_.front().at : start,
-          std::string(entry.name) + " takes " + wanted + " argument" + (high == 1 ? "" : "s") +
-              ", found " + std::to_string(n));
+    std::string wanted =
+        low == high ? std::to_string(low) : std::to_string(low) + " or " + std::to_string(high);
+    error(n > 0 ? arguments_.front().at : start, std::string(entry.name) + " takes " + wanted + " argument" +
+                                                     (high == 1 ? "" : "s") + ", found " + std::to_string(n));
   }
 
   void check_probabilities() const {
@@ -636,7 +634,8 @@ class Reader {
     double sum = 0.0;
     for (const Argument& argument : arguments_) sum += argument.value;
     if (sum > 1.0 + kSumTolerance) {
-      error(arguments_.front().at, "the probabilities of " + std::string(entry.name) + " add up to more than 1");
+      error(arguments_.front().at,
+            "the probabilities of " + std::string(entry.name) + " add up to more than 1");
     }
     return sum;
   }
@@ -670,22 +669,26 @@ class Reader {
     for (std::size_t i = 0; i < targets.size(); ++i) {
       const Target t = targets[i];
       if (t == kCombinerMark) {
-        if (!accepts.combiners) error(target_at(i), name + " takes no '*': it joins the Pauli targets of a product");
+        if (!accepts.combiners)
+          error(target_at(i), name + " takes no '*': it joins the Pauli targets of a product");
         continue;
       }
       if ((t & kSweepMark) != 0) error(target_at(i), name + " takes no sweep[k] targets");
       if (is_record(t)) {
         if (!accepts.records) {
-          error(target_at(i), name + (accepts.paulis ? " takes Pauli targets such as X0, not measurement records"
-                                                     : " takes qubit targets, not measurement records"));
+          error(target_at(i),
+                name + (accepts.paulis ? " takes Pauli targets such as X0, not measurement records"
+                                       : " takes qubit targets, not measurement records"));
         }
         continue;
       }
       if (is_pauli(t)) {
         if (!accepts.paulis) error(target_at(i), name + " takes qubit targets, not Pauli targets such as X0");
       } else if (!accepts.qubits) {
-        error(target_at(i), name + (accepts.records ? " takes measurement records rec[-k] and Pauli targets such as X0, not bare qubit indices"
-                                                    : " takes Pauli targets such as X0, not bare qubit indices"));
+        error(target_at(i),
+              name + (accepts.records ? " takes measurement records rec[-k] and Pauli targets such as X0, "
+                                        "not bare qubit indices"
+                                      : " takes Pauli targets such as X0, not bare qubit indices"));
       }
       if (is_inverted(t) && !accepts.inverted) error(target_at(i), name + " takes no inverted (!) targets");
     }
@@ -731,7 +734,8 @@ class Reader {
     if (line_flags_ != 0) {
       for (std::size_t k = 0; k < targets.size(); ++k) {
         const Target t = targets[k];
-        if (t == kCombinerMark) error(target_at(k), name + " takes no '*': it joins the Pauli targets of a product");
+        if (t == kCombinerMark)
+          error(target_at(k), name + " takes no '*': it joins the Pauli targets of a product");
         if (is_pauli(t)) error(target_at(k), name + " takes qubit targets, not Pauli targets such as X0");
         if (is_inverted(t) && !inverted_allowed) error(target_at(k), name + " takes no inverted (!) targets");
         if (!is_classical(t)) continue;
@@ -743,7 +747,8 @@ class Reader {
         const ControlLetters letters = entry.spec->steps.letters();
         if ((k % 2 == 0 ? letters.first : letters.second) != Axis::z) {
           error(target_at(k), std::string(record ? "a measurement record" : "a sweep bit") +
-                                  " can only stand where " + name + " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
+                                  " can only stand where " + name +
+                                  " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
         }
         if (record) check_look_back(t, k);
       }
@@ -751,7 +756,8 @@ class Reader {
     for (std::size_t i = 0; i < targets.size(); i += 2) {
       const Target a = targets[i], b = targets[i + 1];
       if (!is_classical(a) && !is_classical(b) && value_of(a) == value_of(b)) {
-        error(target_at(i + 1), name + " acts on qubit " + std::to_string(value_of(a)) + " twice in one pair");
+        error(target_at(i + 1),
+              name + " acts on qubit " + std::to_string(value_of(a)) + " twice in one pair");
       }
     }
     note_line_qubits();
@@ -822,8 +828,9 @@ class Reader {
         if (++i == raw.size()) misplaced(i - 1);
       }
       if (!reduce_product(written, negative, reduced)) {
-        error(target_at(first), "this product in " + std::string(entry.name) +
-                                    " is anti-Hermitian (as X0*Z0 = -iY0 is): it has no eigenvalues +1 and -1");
+        error(target_at(first),
+              "this product in " + std::string(entry.name) +
+                  " is anti-Hermitian (as X0*Z0 = -iY0 is): it has no eigenvalues +1 and -1");
       }
       program_.targets.push_back(reduced.size() | (negative ? kInvertedFlag : 0));
       for (const PauliFactor& f : reduced) program_.targets.push_back(pauli_target(f.qubit, f.axis));
@@ -1041,10 +1048,8 @@ class Reader {
       case Kind::identity_error:
       case Kind::tick:
       case Kind::qubit_coords:
-      case Kind::shift_coords:
-        return;  // checked; nothing runs
-      case Kind::repeat:
-        break;
+      case Kind::shift_coords: return;  // checked; nothing runs
+      case Kind::repeat: break;
     }
     fail("instruction kind without a compilation");
   }

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "circuit/instructions.hpp"
+#include "failure/failure.hpp"
 #include "measure/measure.hpp"
 #include "measure/pauli_noise.hpp"
 #include "measure/product_measurement.hpp"
 #include "measure/reset.hpp"
-#include "failure/failure.hpp"
-#include "register/out_of_memory.hpp"
 #include "register/gate_steps.hpp"
+#include "register/out_of_memory.hpp"
 #include "register/pauli_product.hpp"
 #include "register/single_qubit.hpp"
 
@@ -42,7 +42,12 @@ class Run {
  public:
   Run(const Program& program, Register& reg, RandomSource& random, RunRecord record, bool reference,
       CancelCheck* cancel)
-      : program_(program), reg_(reg), random_(random), record_(record), reference_(reference), meter_(cancel) {}
+      : program_(program),
+        reg_(reg),
+        random_(random),
+        record_(record),
+        reference_(reference),
+        meter_(cancel) {}
 
   void block(std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
@@ -76,9 +81,7 @@ class Run {
     return program_.targets_of(instruction);
   }
 
-  std::uint8_t looked_back(Target target) const {
-    return record_.measurements[written_ - value_of(target)];
-  }
+  std::uint8_t looked_back(Target target) const { return record_.measurements[written_ - value_of(target)]; }
 
   void pauli(Qubit q, Vop p) { apply_to_vop(reg_[q], p); }
 
@@ -87,14 +90,16 @@ class Run {
   // which keeps the common gate on a sparse graph free of the meter.
   void touch(Qubit q) {
     const std::uint64_t length = reg_[q].neighbors.size();
-    if (length > kShortList) [[unlikely]] meter_.count(length * length);
+    if (length > kShortList) [[unlikely]]
+      meter_.count(length * length);
   }
   // The same for the two qubits of a gate, with one test for both (their
   // bitwise or exceeds the bound whenever either does, and now and then
   // when neither does: counting more only polls a little sooner).
   void touch(Qubit a, Qubit b) {
     const std::uint64_t la = reg_[a].neighbors.size(), lb = reg_[b].neighbors.size();
-    if ((la | lb) > kShortList) [[unlikely]] meter_.count(la * la + lb * lb);
+    if ((la | lb) > kShortList) [[unlikely]]
+      meter_.count(la * la + lb * lb);
   }
   static constexpr std::uint64_t kShortList = 16;
 
@@ -256,8 +261,7 @@ class Run {
       case Opcode::single_qubit:
         for (const Target q : targets(instruction)) pauli(q, instruction.detail);
         return;
-      case Opcode::two_qubit:
-        return two_qubit(instruction);
+      case Opcode::two_qubit: return two_qubit(instruction);
       case Opcode::measure: {
         const Threshold flip = program_.flip_of(instruction);
         for (const Target t : targets(instruction)) {
@@ -278,10 +282,8 @@ class Run {
       case Opcode::reset:
         for (const Target q : targets(instruction)) correct_to_plus(reg_, q, axis, measured(q, axis));
         return;
-      case Opcode::measure_product:
-        return measure_products(instruction);
-      case Opcode::rotate_product:
-        return rotate_products(instruction);
+      case Opcode::measure_product: return measure_products(instruction);
+      case Opcode::rotate_product: return rotate_products(instruction);
       case Opcode::pad: {
         const Threshold flip = program_.flip_of(instruction);
         for (const Target bit : targets(instruction)) record(static_cast<std::uint8_t>(bit), flip);
@@ -328,11 +330,9 @@ class Run {
         }
         return;
       }
-      case Opcode::correlated_error:
-        return correlated_error(instruction);
+      case Opcode::correlated_error: return correlated_error(instruction);
       case Opcode::heralded_erase:
-      case Opcode::heralded_pauli_channel_1:
-        return heralded(instruction);
+      case Opcode::heralded_pauli_channel_1: return heralded(instruction);
       case Opcode::detector:
         if (!record_.detectors.empty()) record_.detectors[detectors_written_] = parity(instruction);
         ++detectors_written_;
@@ -342,8 +342,7 @@ class Run {
           record_.observables[instruction.count] ^= parity(instruction) ^ pauli_value(instruction);
         }
         return;
-      case Opcode::repeat:
-        break;
+      case Opcode::repeat: break;
     }
     fail("unknown opcode in a program");
   }

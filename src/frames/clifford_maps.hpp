@@ -64,12 +64,8 @@ constexpr Map1 vop_map(Vop v) {
 }
 
 // A single-qubit map acting on the first or the second qubit of a pair.
-constexpr Map2 on_first(Map1 m) {
-  return make_map2(column(m, 0), column(m, 1), 0b0100, 0b1000);
-}
-constexpr Map2 on_second(Map1 m) {
-  return make_map2(0b0001, 0b0010, column(m, 0) << 2, column(m, 1) << 2);
-}
+constexpr Map2 on_first(Map1 m) { return make_map2(column(m, 0), column(m, 1), 0b0100, 0b1000); }
+constexpr Map2 on_second(Map1 m) { return make_map2(0b0001, 0b0010, column(m, 0) << 2, column(m, 1) << 2); }
 
 // <p>C<q>: |+p><+p| (x) I + |-p><-p| (x) q.  A Pauli on the first qubit
 // that anticommutes with p picks up q on the second; one on the second

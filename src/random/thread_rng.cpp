@@ -24,9 +24,7 @@ void watch_forks_once() {
 
 }  // namespace
 
-ThreadRng::ThreadRng(EntropyFunction entropy) : entropy_(std::move(entropy)) {
-  watch_forks_once();
-}
+ThreadRng::ThreadRng(EntropyFunction entropy) : entropy_(std::move(entropy)) { watch_forks_once(); }
 
 std::uint32_t ThreadRng::next_word() {
   if (seeded_stream_) {

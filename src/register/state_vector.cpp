@@ -104,7 +104,8 @@ void write_state_vector(const Register& reg, std::span<std::complex<float>> out)
   const float magnitude = 1.0f / std::sqrt(static_cast<float>(non_zero));
   const Amplitude unphase = std::conj(first);
   for (Amplitude& a : out) {
-    a = std::abs(a) < largest / 2 ? Amplitude{0, 0} : magnitude * nearest_power_of_i(a / std::abs(a) * unphase);
+    a = std::abs(a) < largest / 2 ? Amplitude{0, 0}
+                                  : magnitude * nearest_power_of_i(a / std::abs(a) * unphase);
   }
 }
 
