@@ -57,7 +57,9 @@ const char* width_name(frames::VectorWidth w) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s circuit-file [--shots N] [--detectors] [--packed] [--batch B] [--reps R]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s circuit-file [--shots N] [--detectors] [--packed] [--batch B] [--reps R]\n",
+                 argv[0]);
     return 2;
   }
   std::uint64_t shots = 10000;
@@ -66,11 +68,16 @@ int main(int argc, char** argv) {
   int reps = 5;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--shots" && i + 1 < argc) shots = std::strtoull(argv[++i], nullptr, 10);
-    else if (a == "--detectors") detectors = true;
-    else if (a == "--packed") packed = true;
-    else if (a == "--batch" && i + 1 < argc) batch = std::strtoull(argv[++i], nullptr, 10);
-    else if (a == "--reps" && i + 1 < argc) reps = std::atoi(argv[++i]);
+    if (a == "--shots" && i + 1 < argc)
+      shots = std::strtoull(argv[++i], nullptr, 10);
+    else if (a == "--detectors")
+      detectors = true;
+    else if (a == "--packed")
+      packed = true;
+    else if (a == "--batch" && i + 1 < argc)
+      batch = std::strtoull(argv[++i], nullptr, 10);
+    else if (a == "--reps" && i + 1 < argc)
+      reps = std::atoi(argv[++i]);
   }
   std::ifstream file(argv[1]);
   std::stringstream buffer;
@@ -91,15 +98,19 @@ int main(int argc, char** argv) {
     });
     std::printf("reference run: %.6f s\n", reference);
   }
-  for (const auto width : {frames::VectorWidth::portable, frames::VectorWidth::avx2, frames::VectorWidth::avx512}) {
+  for (const auto width :
+       {frames::VectorWidth::portable, frames::VectorWidth::avx2, frames::VectorWidth::avx512}) {
     if (!frames::width_supported(width)) continue;
     frames::FrameSampler sampler(program, detectors, packed, {width, batch});
-    std::vector<std::uint8_t> m(shots * sampler.measurement_row_bytes()), d(shots * sampler.detector_row_bytes()),
-        o(shots * sampler.observable_row_bytes());
-    sampler.run_shots(ChaChaKey{1}, 0, 1, {std::span(m).first(sampler.measurement_row_bytes()),
-                             std::span(d).first(sampler.detector_row_bytes()),
-                             std::span(o).first(sampler.observable_row_bytes())});  // makes the reference
-    const double seconds = median_seconds(reps, [&] { sampler.run_shots(ChaChaKey{1}, 0, shots, {m, d, o}); });
+    std::vector<std::uint8_t> m(shots * sampler.measurement_row_bytes()),
+        d(shots * sampler.detector_row_bytes()), o(shots * sampler.observable_row_bytes());
+    sampler.run_shots(ChaChaKey{1}, 0, 1,
+                      {std::span(m).first(sampler.measurement_row_bytes()),
+                       std::span(d).first(sampler.detector_row_bytes()),
+                       std::span(o).first(sampler.observable_row_bytes())});  // makes the reference
+    const double seconds = median_seconds(reps, [&] {
+      sampler.run_shots(ChaChaKey{1}, 0, shots, {m, d, o});
+    });
     std::printf("frames (%s): %.6f s for %llu shots, %.0f shots/s\n", width_name(width), seconds,
                 static_cast<unsigned long long>(shots), static_cast<double>(shots) / seconds);
   }

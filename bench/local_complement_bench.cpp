@@ -121,8 +121,7 @@ struct Rate {
 // Complementing twice about the same vertex restores the edge set (not the
 // list order), so calls are timed in pairs and the density stays p and 1-p
 // alternately; the median is taken over pairs.
-Rate time_complementation(Register& reg, const std::function<void(Register&, Qubit)>& lc,
-                          double min_time) {
+Rate time_complementation(Register& reg, const std::function<void(Register&, Qubit)>& lc, double min_time) {
   const std::size_t d = reg[0].neighbors.size();
   const double pairs = static_cast<double>(d) * static_cast<double>(d - 1) / 2.0;
   std::vector<double> per_call;
@@ -141,10 +140,11 @@ Rate time_complementation(Register& reg, const std::function<void(Register&, Qub
 
 void bench_local_complement(const Options& o) {
   std::printf("## Local complementation about a vertex of degree %zu\n\n", o.degree);
-  std::printf("Neighbours joined among themselves with density p (alternating with 1-p, "
-              "since calls are timed in pairs); %zu toggled pairs per call. Median over "
-              "pairs of calls, at least %.1f s per row.\n\n",
-              o.degree * (o.degree - 1) / 2, o.min_time);
+  std::printf(
+      "Neighbours joined among themselves with density p (alternating with 1-p, "
+      "since calls are timed in pairs); %zu toggled pairs per call. Median over "
+      "pairs of calls, at least %.1f s per row.\n\n",
+      o.degree * (o.degree - 1) / 2, o.min_time);
   std::printf("| algorithm | p | time per call | toggled pairs per second | calls |\n");
   std::printf("|---|---:|---:|---:|---:|\n");
   for (double p : o.densities) {
@@ -163,8 +163,8 @@ void bench_local_complement(const Options& o) {
       std::mt19937_64 rng(o.seed);
       Register reg = neighbourhood_graph(o.degree, p, rng);
       const Rate rate = time_complementation(reg, v.lc, o.min_time);
-      std::printf("| %s | %.2f | %.3g ms | %.3g | %zu |\n", v.name, p,
-                  rate.seconds_per_call * 1e3, rate.pairs_per_second, rate.calls);
+      std::printf("| %s | %.2f | %.3g ms | %.3g | %zu |\n", v.name, p, rate.seconds_per_call * 1e3,
+                  rate.pairs_per_second, rate.calls);
       std::fflush(stdout);
     }
   }
@@ -191,8 +191,7 @@ double ghz(std::size_t n, double budget, Cx cx, std::size_t& done) {
 
 void bench_ghz(const Options& o) {
   std::printf("## GHZ state: h(0), then cx(0, i)\n\n");
-  std::printf("One run per size; a run over %.0f s is stopped and larger sizes skipped.\n\n",
-              o.budget);
+  std::printf("One run per size; a run over %.0f s is stopped and larger sizes skipped.\n\n", o.budget);
   std::printf("| algorithm | qubits | time | time / previous (n doubled) |\n");
   std::printf("|---|---:|---:|---:|\n");
   struct Variant {
@@ -215,8 +214,8 @@ void bench_ghz(const Options& o) {
       std::size_t done = 0;
       const double t = ghz(n, o.budget, v.cx, done);
       if (t < 0) {
-        std::printf("| %s | %zu | stopped at budget (> %.0f s, %zu of %zu cx) | |\n", v.name, n,
-                    o.budget, done, n - 1);
+        std::printf("| %s | %zu | stopped at budget (> %.0f s, %zu of %zu cx) | |\n", v.name, n, o.budget,
+                    done, n - 1);
         std::fflush(stdout);
         break;
       }

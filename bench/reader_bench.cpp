@@ -22,7 +22,7 @@
 
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
-#include "measure/seeded_stream.hpp"
+#include "random/seeded_stream.hpp"
 #include "register/register.hpp"
 
 namespace {
@@ -36,7 +36,8 @@ double now_ns() {
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
 #else
-  return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 #endif
 }
 using namespace ordavine::circuit;

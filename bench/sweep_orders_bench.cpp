@@ -76,10 +76,8 @@ Work work_of_x_measurement(const Register& reg, Qubit q, std::vector<char>& in_b
   const NeighbourList& a = reg[q].neighbors;
   const std::uint64_t d = a.size();
   switch (conj_axis(ADJOINT_TABLE[reg[q].vop], Axis::x)) {
-    case Axis::z:
-      return {0, d};
-    case Axis::y:
-      return {d * (d - 1) / 2 + d, 0};
+    case Axis::z: return {0, d};
+    case Axis::y: return {d * (d - 1) / 2 + d, 0};
     default: {
       if (d == 0) return {};
       const NeighbourList& b = reg[a.front()].neighbors;
@@ -191,11 +189,9 @@ Run sweep(const std::string& order, std::size_t side, bool count_work) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  static const std::vector<std::string> kOrders{"tailored", "rows", "columns", "diagonal",
-                                                "interleaved"};
+  static const std::vector<std::string> kOrders{"tailored", "rows", "columns", "diagonal", "interleaved"};
   if (argc < 3 || std::find(kOrders.begin(), kOrders.end(), argv[1]) == kOrders.end()) {
-    std::fprintf(stderr, "usage: %s tailored|rows|columns|diagonal|interleaved SIDE [REPS]\n",
-                 argv[0]);
+    std::fprintf(stderr, "usage: %s tailored|rows|columns|diagonal|interleaved SIDE [REPS]\n", argv[0]);
     return 2;
   }
   const std::string order = argv[1];
@@ -216,12 +212,9 @@ int main(int argc, char** argv) {
       "%s L=%zu median %.3f s of %d, measuring %.3f s, toggled pairs %llu, cut edges %llu,"
       " %.1f ns per toggled pair  outcomes %016llx  halfway %016llx  end %016llx\n",
       order.c_str(), side, times[times.size() / 2], repetitions, measuring_median,
-      static_cast<unsigned long long>(work.toggled_pairs),
-      static_cast<unsigned long long>(work.cut_edges),
-      work.toggled_pairs == 0 ? 0.0
-                              : 1e9 * measuring_median / static_cast<double>(work.toggled_pairs),
-      static_cast<unsigned long long>(run.outcomes),
-              static_cast<unsigned long long>(run.halfway),
-              static_cast<unsigned long long>(run.end));
+      static_cast<unsigned long long>(work.toggled_pairs), static_cast<unsigned long long>(work.cut_edges),
+      work.toggled_pairs == 0 ? 0.0 : 1e9 * measuring_median / static_cast<double>(work.toggled_pairs),
+      static_cast<unsigned long long>(run.outcomes), static_cast<unsigned long long>(run.halfway),
+      static_cast<unsigned long long>(run.end));
   return 0;
 }

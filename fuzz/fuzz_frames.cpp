@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "circuit/reader.hpp"
+#include "failure/failure.hpp"
 #include "frames/frame_sampler.hpp"
-#include "register/failure.hpp"
 
 namespace {
 
@@ -105,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const RecordTooLarge&) {
     return 0;
   }
-  if (program.qubit_count > kMaxRunQubits || program.work > kMaxWork || program.measurement_count > kMaxWork ||
-      program.detector_count + program.observable_count > kMaxWork) {
+  if (program.qubit_count > kMaxRunQubits || program.work > kMaxWork ||
+      program.measurement_count > kMaxWork || program.detector_count + program.observable_count > kMaxWork) {
     return 0;
   }
   run_and_check(program);

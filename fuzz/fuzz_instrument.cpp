@@ -32,9 +32,9 @@
 #include <string_view>
 #include <vector>
 
+#include "failure/failure.hpp"
 #include "measure/fidelity.hpp"
 #include "measure/product_measurement.hpp"
-#include "register/failure.hpp"
 #include "register/graph_import.hpp"
 #include "register/pauli_text.hpp"
 #include "register/stabilizer_import.hpp"
@@ -89,7 +89,8 @@ double dense_expectation(const Register& reg, std::span<const PauliFactor> facto
   oracle::DenseState image = psi;
   for (const PauliFactor& f : factors) image.apply(f.qubit, oracle::gates::pauli(f.axis));
   std::complex<double> value{0.0};
-  for (std::size_t i = 0; i < psi.amplitudes().size(); ++i) value += std::conj(psi.amplitudes()[i]) * image.amplitudes()[i];
+  for (std::size_t i = 0; i < psi.amplitudes().size(); ++i)
+    value += std::conj(psi.amplitudes()[i]) * image.amplitudes()[i];
   return negative ? -value.real() : value.real();
 }
 
@@ -106,7 +107,8 @@ void fuzz_product_text(std::span<const std::uint8_t> input) {
     return;
   }
   for (std::size_t i = 0; i < factors.size(); ++i) {
-    if (factors[i].qubit >= size || factors[i].axis == Axis::none) check_failed("a factor outside the register");
+    if (factors[i].qubit >= size || factors[i].axis == Axis::none)
+      check_failed("a factor outside the register");
     for (std::size_t j = 0; j < i; ++j) {
       if (factors[j].qubit == factors[i].qubit) check_failed("a qubit named twice after reduction");
     }
@@ -114,11 +116,13 @@ void fuzz_product_text(std::span<const std::uint8_t> input) {
   bool back_negative = !negative;
   std::vector<PauliFactor> back;
   read_pauli_product(product_text(factors, negative), size, back_negative, back);
-  if (back_negative != negative || back.size() != factors.size()) check_failed("canonical text reads back otherwise");
+  if (back_negative != negative || back.size() != factors.size())
+    check_failed("canonical text reads back otherwise");
   if (size > 6) return;
   const Register reg = register_from(size, input.subspan(1));
   const int value = expectation(reg, factors, negative);
-  if (std::abs(dense_expectation(reg, factors, negative) - value) > 1e-9) check_failed("expectation disagrees");
+  if (std::abs(dense_expectation(reg, factors, negative) - value) > 1e-9)
+    check_failed("expectation disagrees");
 }
 
 void fuzz_stabilizers(std::span<const std::uint8_t> input) {
@@ -156,7 +160,8 @@ void fuzz_graph(std::span<const std::uint8_t> input) {
   std::size_t at = 1;
   for (; at < input.size() && input[at] != 0x7f; ++at) ends.push_back(static_cast<std::int8_t>(input[at]));
   if (ends.size() % 2 != 0) ends.pop_back();
-  const std::span<const std::uint8_t> rest = at < input.size() ? input.subspan(at + 1) : std::span<const std::uint8_t>();
+  const std::span<const std::uint8_t> rest =
+      at < input.size() ? input.subspan(at + 1) : std::span<const std::uint8_t>();
   std::optional<std::span<const std::uint8_t>> vops;
   if (!rest.empty() && rest[0] % 2 == 1) {
     // n - 1, n or n + 1 bytes, as far as the input reaches.

@@ -25,9 +25,9 @@
 
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
-#include "circuit/shot_sampler.hpp"
-#include "measure/seeded_stream.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
+#include "random/seeded_stream.hpp"
+#include "support/shot_sampler.hpp"
 
 namespace {
 
@@ -65,8 +65,8 @@ void check_graph(const Register& reg) {
 void check_refusal(const char* message) {
   unsigned long long line = 0, column = 0;
   int consumed = 0;
-  if (std::sscanf(message, "line %llu, column %llu: %n", &line, &column, &consumed) != 2 ||
-      consumed == 0 || line == 0 || column == 0 || message[consumed] == '\0') {
+  if (std::sscanf(message, "line %llu, column %llu: %n", &line, &column, &consumed) != 2 || consumed == 0 ||
+      line == 0 || column == 0 || message[consumed] == '\0') {
     std::fprintf(stderr, "message: %s\n", message);
     fuzz_fail("a refusal without line, column and problem");
   }

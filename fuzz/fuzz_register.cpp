@@ -33,21 +33,24 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <numeric>
 #include <new>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "circuit/instructions.hpp"
+#include "failure/failure.hpp"
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
 #include "register/entangled_group.hpp"
 #include "register/export.hpp"
-#include "register/failure.hpp"
+#include "register/gate_steps.hpp"
 #include "register/register.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
+#include "support/gate_matrices.hpp"
 
 // Allocation failure injection: while armed, the countdown-th allocation
 // made through operator new throws std::bad_alloc.  Only the operation under
@@ -199,8 +202,7 @@ void check_invariants(const Register& reg, const char* after) {
   }
   for (Qubit a = 0; a < n; ++a)
     for (Qubit b = a + 1; b < n; ++b)
-      require(entries[a * n + b] == entries[b * n + a],
-              std::string("asymmetric adjacency after ") + after);
+      require(entries[a * n + b] == entries[b * n + a], std::string("asymmetric adjacency after ") + after);
 }
 
 // Connected components by union-find over the edge lists.
@@ -235,9 +237,8 @@ struct TwoQubitCase {
   int target_pauli;
 };
 const TwoQubitCase kTwoQubit[] = {
-    {"cz", cz, -1, -1},    {"cx", cx, 2, 0},      {"cy", cy, 2, 1},
-    {"xcx", xcx, 0, 0},    {"xcy", xcy, 0, 1},    {"xcz", xcz, 0, 2},
-    {"ycx", ycx, 1, 0},    {"ycy", ycy, 1, 1},    {"ycz", ycz, 1, 2},
+    {"cz", cz, -1, -1}, {"cx", cx, 2, 0},   {"cy", cy, 2, 1},   {"xcx", xcx, 0, 0}, {"xcy", xcy, 0, 1},
+    {"xcz", xcz, 0, 2}, {"ycx", ycx, 1, 0}, {"ycy", ycy, 1, 1}, {"ycz", ycz, 1, 2},
 };
 
 using SingleQubitGate = void (*)(Register&, Qubit);
@@ -247,8 +248,8 @@ struct SingleQubitCase {
   oracle::Matrix2 (*matrix)();
 };
 const SingleQubitCase kSingleQubit[] = {
-    {"x", x, gates::pauli_x}, {"y", y, gates::pauli_y}, {"z", z, gates::pauli_z},
-    {"h", h, gates::hadamard}, {"s", s, gates::s},      {"sdag", sdag, gates::s_dagger},
+    {"x", x, gates::pauli_x},  {"y", y, gates::pauli_y}, {"z", z, gates::pauli_z},
+    {"h", h, gates::hadamard}, {"s", s, gates::s},       {"sdag", sdag, gates::s_dagger},
 };
 
 // Probability of `result` on `axis` for qubit q, and the state projected onto
@@ -357,13 +358,47 @@ class Session {
     }
   }
 
+  // A gate of the circuit format by its instruction record: a VOP, or the
+  // register steps of a two-qubit gate, whose undoing after an allocation
+  // failure the attempt checks.
+  void record_gate() {
+    static constexpr auto gates = [] {
+      std::array<std::uint8_t, circuit::kInstructions.size()> list{};
+      std::size_t n = 0;
+      for (std::size_t i = 0; i < circuit::kInstructions.size(); ++i) {
+        const auto kind = circuit::kInstructions[i].kind;
+        if (kind == circuit::Kind::single_qubit || kind == circuit::Kind::two_qubit) {
+          list[n++] = static_cast<std::uint8_t>(i);
+        }
+      }
+      return std::pair{list, n};
+    }();
+    const circuit::InstructionSpec& spec = circuit::kInstructions[gates.first[input_.byte() % gates.second]];
+    const std::string name(spec.name);
+    if (spec.kind == circuit::Kind::single_qubit) {
+      const Qubit q = index();
+      if (attempt(name.c_str(), !in_range(q), [&] { apply_single_qubit_gate(reg_, q, spec.vop); }) ==
+          Result::done) {
+        if (model_) model_->apply(q, oracle::vop_matrix(spec.vop));
+        compare_with_model(name.c_str());
+      }
+      return;
+    }
+    const Qubit a = index();
+    const Qubit b = index();
+    const bool bad = !in_range(a) || !in_range(b) || a == b;
+    if (attempt(name.c_str(), bad, [&] { apply_gate_steps(reg_, spec.steps, a, b); }) == Result::done) {
+      if (model_) model_->apply(a, b, oracle::gate_matrix(spec.gate));
+      compare_with_model(name.c_str());
+    }
+  }
+
   // Checks a measurement's outcome against the model and projects onto it.
   void record_outcome(Qubit q, int axis, const Measurement& m, const char* name) {
     require(m.result <= 1, std::string(name) + " returned a result that is not a bit");
     if (!model_) return;
     const auto outcome = project(*model_, q, axis, m.result);
-    require(outcome.probability > kTolerance,
-            std::string(name) + " returned an outcome of probability 0");
+    require(outcome.probability > kTolerance, std::string(name) + " returned an outcome of probability 0");
     if (m.determined) {
       require(outcome.probability > 1 - 1e-7,
               std::string(name) + " claimed a determined outcome that is not certain");
@@ -386,8 +421,8 @@ class Session {
     RandomSource& random = source == 0 ? static_cast<RandomSource&>(words) : fixed;
     const Snapshot before = snapshot(reg_);
     const std::size_t held = heap_bytes(reg_);
-    const Result result = attempt("measure", !in_range(q),
-                                  [&] { m = measure(reg_, q, static_cast<Axis>(axis), random); });
+    const Result result =
+        attempt("measure", !in_range(q), [&] { m = measure(reg_, q, static_cast<Axis>(axis), random); });
     drawn = source == 0 ? words.drawn : fixed.drawn;
     if (result == Result::out_of_memory) {
       // A measurement has all its memory before it changes anything, and
@@ -424,8 +459,8 @@ class Session {
     InputWords words(input_);
     std::vector<PeekOutcome> outcomes;
     const Snapshot before = snapshot(reg_);
-    if (attempt("peek_measure_set", bad,
-                [&] { outcomes = peek_measure_set(reg_, qubits, words); }) != Result::done)
+    if (attempt("peek_measure_set", bad, [&] { outcomes = peek_measure_set(reg_, qubits, words); }) !=
+        Result::done)
       return;
     require(snapshot(reg_) == before, "peek_measure_set changed the register");
     std::vector<Qubit> expected = qubits;
@@ -451,8 +486,8 @@ class Session {
   void entangled_group_query() {
     const Qubit q = index();
     std::vector<Qubit> group;
-    if (attempt("get_entangled_group", !in_range(q),
-                [&] { group = entangled_group(reg_, q); }) != Result::done)
+    if (attempt("get_entangled_group", !in_range(q), [&] { group = entangled_group(reg_, q); }) !=
+        Result::done)
       return;
     require(!group.empty() && group.front() == q, "entangled group does not start with its qubit");
     std::sort(group.begin(), group.end());
@@ -462,8 +497,8 @@ class Session {
   void deterministic_query() {
     const Qubit q = index();
     Axis axis = Axis::none;
-    if (attempt("find_deterministic", !in_range(q),
-                [&] { axis = find_deterministic(reg_, q); }) != Result::done)
+    if (attempt("find_deterministic", !in_range(q), [&] { axis = find_deterministic(reg_, q); }) !=
+        Result::done)
       return;
     require((axis == Axis::none) == !reg_[q].neighbors.empty(),
             "find_deterministic disagrees with the qubit's degree");
@@ -472,12 +507,11 @@ class Session {
     for (int a = 0; a < 3; ++a) {
       const double p = project(*model_, q, a, 0).probability;
       const bool certain = p < kTolerance || p > 1 - 1e-7;
-      require(certain == (static_cast<int>(axis) == a),
-              "find_deterministic disagrees with the dense model");
+      require(certain == (static_cast<int>(axis) == a), "find_deterministic disagrees with the dense model");
     }
   }
 
-  // Opcodes (byte % 20) and their operand bytes:
+  // Opcodes (byte % 21) and their operand bytes:
   //   0-5   x y z h s sdag            qubit
   //   6-14  cz cx cy xcx xcy xcz ycx ycy ycz   control, target
   //   15    measure                   mode (axis = mode % 3; word source =
@@ -487,10 +521,12 @@ class Session {
   //   17    entangled group           qubit
   //   18    find_deterministic        qubit
   //   19    arm allocation failure    k % 16 (only with ORDAVINE_FUZZ_OOM)
+  //   20    a gate of the circuit format, by its record: which, then its
+  //         qubit or its two qubits
   // A qubit byte below 0xF0 is taken modulo the size; 0xF0-0xF5 give the
   // size, size + 1 and huge values; 0xF6-0xFF are used as they are.
   void step_once() {
-    const std::uint8_t op = input_.byte() % 20;
+    const std::uint8_t op = input_.byte() % 21;
     if (op == 19) {
       // The next operation's allocation number k (0-based) fails.
       const long k = input_.byte() % 16;
@@ -503,7 +539,8 @@ class Session {
       case 15: return measurement();
       case 16: return peek();
       case 17: return entangled_group_query();
-      default: return deterministic_query();
+      case 18: return deterministic_query();
+      default: return record_gate();
     }
   }
 
@@ -541,8 +578,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Larger still adds little: gates on high-degree vertices cost the cube
   // of the degree, which would only slow the search down.
   const std::uint8_t b = input.byte();
-  const std::size_t n = (b & 0x80) ? ordavine::kOracleQubits + 1 + (b & 0x1f)
-                                   : b % (ordavine::kOracleQubits + 1);
+  const std::size_t n =
+      (b & 0x80) ? ordavine::kOracleQubits + 1 + (b & 0x1f) : b % (ordavine::kOracleQubits + 1);
   ordavine::Session(n, input).run();
   return 0;
 }

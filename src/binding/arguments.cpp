@@ -41,8 +41,8 @@ std::string name_list(const std::vector<const char*>& names) {
   return text;
 }
 
-void put_keyword(const char* method, std::span<const char* const> parameters, PyObject* name,
-                 PyObject* value, std::span<PyObject*> slots) {
+void put_keyword(const char* method, std::span<const char* const> parameters, PyObject* name, PyObject* value,
+                 std::span<PyObject*> slots) {
   Py_ssize_t length = 0;
   const char* utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &length) : nullptr;
   if (utf8 == nullptr && PyErr_Occurred()) {
@@ -50,13 +50,13 @@ void put_keyword(const char* method, std::span<const char* const> parameters, Py
     if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonError{};
     PyErr_Clear();
   }
-  const std::string_view text = utf8 ? std::string_view(utf8, static_cast<std::size_t>(length))
-                                     : std::string_view();
+  const std::string_view text =
+      utf8 ? std::string_view(utf8, static_cast<std::size_t>(length)) : std::string_view();
   for (std::size_t i = 0; utf8 != nullptr && i < parameters.size(); ++i) {
     if (text == parameters[i]) {
       if (slots[i] != nullptr) {
-        raise(PyExc_TypeError, function_name(method) + " got multiple values for argument '" +
-                                   parameters[i] + "'");
+        raise(PyExc_TypeError,
+              function_name(method) + " got multiple values for argument '" + parameters[i] + "'");
       }
       slots[i] = value;
       return;
@@ -65,23 +65,22 @@ void put_keyword(const char* method, std::span<const char* const> parameters, Py
   raise_unexpected_keyword(method, name);
 }
 
-void check_missing(const char* method, std::span<const char* const> parameters,
-                   std::span<PyObject*> slots) {
+void check_missing(const char* method, std::span<const char* const> parameters, std::span<PyObject*> slots) {
   std::vector<const char*> missing;
   for (std::size_t i = 0; i < parameters.size(); ++i) {
     if (slots[i] == nullptr) missing.push_back(parameters[i]);
   }
   if (missing.empty()) return;
   if (missing.size() == 1) {
-    raise(PyExc_TypeError, function_name(method) + " missing 1 required positional argument: '" +
-                               missing[0] + "'");
+    raise(PyExc_TypeError,
+          function_name(method) + " missing 1 required positional argument: '" + missing[0] + "'");
   }
   raise(PyExc_TypeError, function_name(method) + " missing " + std::to_string(missing.size()) +
                              " required positional arguments: " + name_list(missing));
 }
 
-void take_positional(const char* method, std::span<const char* const> parameters,
-                     PyObject* const* args, Py_ssize_t nargs, std::span<PyObject*> slots) {
+void take_positional(const char* method, std::span<const char* const> parameters, PyObject* const* args,
+                     Py_ssize_t nargs, std::span<PyObject*> slots) {
   if (nargs > static_cast<Py_ssize_t>(parameters.size())) {
     raise_too_many(method, parameters.size(), nargs);
   }
@@ -122,7 +121,7 @@ bool type_has(PyObject* object, const char* name) {
   PyRef text(check(PyObject_Str(value)));
   PyRef message(check(PyUnicode_FromFormat("argument '%s': %U", parameter, text.get())));
   PyRef replacement(check(PyObject_CallOneArg(PyExc_TypeError, message.get())));
-  PyObject* cause = PyException_GetCause(value);  // new reference or null
+  PyObject* cause = PyException_GetCause(value);                         // new reference or null
   if (cause != nullptr) PyException_SetCause(replacement.get(), cause);  // steals `cause`
   PyErr_SetObject(PyExc_TypeError, replacement.get());
   throw PythonError{};
@@ -148,24 +147,23 @@ void resume_panic_if_raised() {
     if (utf8 != nullptr) message = utf8;
     PyErr_Clear();
   }
-  std::fputs("ordavine: a PanicException raised in Python code is resumed as an internal failure\n"
-             "Python stack trace below:\n",
-             stderr);
+  std::fputs(
+      "ordavine: a PanicException raised in Python code is resumed as an internal failure\n"
+      "Python stack trace below:\n",
+      stderr);
   std::fflush(stderr);
   PyErr_Restore(type, value, traceback);
   PyErr_PrintEx(0);
   resume_failure(std::move(message));
 }
 
-void match_fast_call(const char* method, std::span<const char* const> parameters,
-                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                     std::span<PyObject*> slots) {
+void match_fast_call(const char* method, std::span<const char* const> parameters, PyObject* const* args,
+                     Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots) {
   match_fast_call(method, parameters, parameters.size(), args, nargs, kwnames, slots);
 }
 
 void match_fast_call(const char* method, std::span<const char* const> parameters, std::size_t required,
-                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                     std::span<PyObject*> slots) {
+                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots) {
   take_positional(method, parameters, args, nargs, slots);
   const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
   for (Py_ssize_t i = 0; i < keywords; ++i) {
@@ -176,8 +174,8 @@ void match_fast_call(const char* method, std::span<const char* const> parameters
   }
 }
 
-void match_classic_call(const char* method, std::span<const char* const> parameters,
-                        PyObject* args, PyObject* kwargs, std::span<PyObject*> slots) {
+void match_classic_call(const char* method, std::span<const char* const> parameters, PyObject* args,
+                        PyObject* kwargs, std::span<PyObject*> slots) {
   const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
   if (nargs > static_cast<Py_ssize_t>(parameters.size())) {
     raise_too_many(method, parameters.size(), nargs);
@@ -247,13 +245,15 @@ double to_real(PyObject* object, const char* parameter) {
   } else if (type_has(object, "__index__")) {
     number = PyRef(PyNumber_Index(object));
   } else {
-    raise_argument_error(PyExc_TypeError, parameter, std::string("must be real number, not ") + Py_TYPE(object)->tp_name);
+    raise_argument_error(PyExc_TypeError, parameter,
+                         std::string("must be real number, not ") + Py_TYPE(object)->tp_name);
   }
   if (!number) {
     resume_panic_if_raised();
     raise_conversion_error(parameter);
   }
-  const double value = PyFloat_Check(number.get()) ? PyFloat_AS_DOUBLE(number.get()) : PyLong_AsDouble(number.get());
+  const double value =
+      PyFloat_Check(number.get()) ? PyFloat_AS_DOUBLE(number.get()) : PyLong_AsDouble(number.get());
   if (value == -1.0 && PyErr_Occurred()) throw PythonError{};  // an int beyond every double
   return value;
 }

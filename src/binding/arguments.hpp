@@ -23,19 +23,17 @@ struct Signature {
 
 // Fills `slots` from a fast call (positional values, then the values of the
 // keyword names in `kwnames`); raises the first mismatch as TypeError.
-void match_fast_call(const char* method, std::span<const char* const> parameters,
-                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                     std::span<PyObject*> slots);
+void match_fast_call(const char* method, std::span<const char* const> parameters, PyObject* const* args,
+                     Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
 
 // The same where only the first `required` parameters must be given; the
 // slots of optional ones left out stay null.
 void match_fast_call(const char* method, std::span<const char* const> parameters, std::size_t required,
-                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                     std::span<PyObject*> slots);
+                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
 
 // The same for a classic call with an argument tuple and keyword dictionary.
-void match_classic_call(const char* method, std::span<const char* const> parameters,
-                        PyObject* args, PyObject* kwargs, std::span<PyObject*> slots);
+void match_classic_call(const char* method, std::span<const char* const> parameters, PyObject* args,
+                        PyObject* kwargs, std::span<PyObject*> slots);
 
 template <std::size_t N>
 std::array<PyObject*, N> match_arguments(const Signature<N>& signature, PyObject* const* args,

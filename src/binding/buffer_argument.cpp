@@ -27,7 +27,8 @@ BufferArgument::BufferArgument(PyObject* object, const char* target, const char*
   if (!described || view_.suboffsets != nullptr) {
     PyBuffer_Release(&view_);
     if (!described) raise_argument_cast_error(object, target, parameter);
-    raise_argument_error(PyExc_TypeError, parameter, "a buffer with an indirect layout (suboffsets) is not supported");
+    raise_argument_error(PyExc_TypeError, parameter,
+                         "a buffer with an indirect layout (suboffsets) is not supported");
   }
 }
 

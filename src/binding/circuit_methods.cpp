@@ -14,8 +14,8 @@
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
-#include "measure/seeded_stream.hpp"
-#include "measure/thread_rng.hpp"
+#include "random/seeded_stream.hpp"
+#include "random/thread_rng.hpp"
 #include "register/out_of_memory.hpp"
 
 namespace ordavine::binding {
@@ -66,16 +66,17 @@ constexpr Signature<1> kRun{"run", {"circuit"}};
 
 // The parameters of both functions: two positional-or-keyword, then three
 // keyword-only with defaults.
-constexpr std::array<const char*, 5> kSampleParameters{"circuit", "shots", "seed", "first_shot", "bit_packed"};
+constexpr std::array<const char*, 5> kSampleParameters{"circuit", "shots", "seed", "first_shot",
+                                                       "bit_packed"};
 constexpr std::size_t kPositional = 2;
 
-std::array<PyObject*, 5> match_sample_call(const char* function, PyObject* const* args,
-                                           Py_ssize_t nargs, PyObject* kwnames) {
+std::array<PyObject*, 5> match_sample_call(const char* function, PyObject* const* args, Py_ssize_t nargs,
+                                           PyObject* kwnames) {
   std::array<PyObject*, 5> slots{};
   const std::string name = std::string(function) + "()";
   if (nargs > static_cast<Py_ssize_t>(kPositional)) {
-    raise(PyExc_TypeError, name + " takes 2 positional arguments but " + std::to_string(nargs) +
-                               " were given");
+    raise(PyExc_TypeError,
+          name + " takes 2 positional arguments but " + std::to_string(nargs) + " were given");
   }
   for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
   const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
@@ -129,16 +130,16 @@ ChaChaKey key_from_thread_generator() {
 
 [[noreturn]] void raise_batch_too_large(std::uint64_t shots, std::uint64_t width) {
   raise(PyExc_MemoryError, std::to_string(shots) + " shots of " + std::to_string(width) +
-                               " bytes would hold more than " +
-                               std::to_string(circuit::kMaxRecordEntries) + " entries");
+                               " bytes would hold more than " + std::to_string(circuit::kMaxRecordEntries) +
+                               " entries");
 }
 
 // Everything that can be refused (arguments, text, sizes, memory) is met
 // before the key is drawn, so that a refused call leaves the thread's
 // generator as it was.  The shots, and the reference run before them, run
 // without the interpreter lock, polling for signals as they go.
-PyObject* sample_body(const char* function, bool detectors, PyObject* const* args,
-                      Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* sample_body(const char* function, bool detectors, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) {
   const auto slots = match_sample_call(function, args, nargs, kwnames);
   const std::string_view text = to_text(slots[0], "circuit");
   const std::uint64_t shots = to_index(slots[1], "shots");
@@ -157,7 +158,8 @@ PyObject* sample_body(const char* function, bool detectors, PyObject* const* arg
     if (width != 0 && shots > circuit::kMaxRecordEntries / width) raise_batch_too_large(shots, width);
   }
   const auto rows_of = [shots](const char* kind) {
-    return [shots, kind] { return std::string("the ") + kind + " rows of " + std::to_string(shots) + " shots"; };
+    return
+        [shots, kind] { return std::string("the ") + kind + " rows of " + std::to_string(shots) + " shots"; };
   };
   PyRef measurements = new_buffer(shots * widths[0], rows_of("measurement"));
   PyRef detector_rows = new_buffer(shots * widths[1], rows_of("detector"));
@@ -181,8 +183,7 @@ PyObject* sample_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   return entry_point([&] { return sample_body("sample", false, args, nargs, kwnames); });
 }
 
-PyObject* sample_detectors_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kwnames) {
+PyObject* sample_detectors_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return entry_point([&] { return sample_body("sample_detectors", true, args, nargs, kwnames); });
 }
 
@@ -199,13 +200,13 @@ PyMethodDef functions[] = {
 
 }  // namespace
 
-PyObject* run_circuit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) {
+PyObject* run_circuit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::exclusive>(
       kRun, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         const Program program = read_program(to_text(slots[0], kRun.parameters[0]));
         circuit::check_fits(program, reg);  // before any change or draw
-        PyRef record = new_buffer(program.measurement_count, [] { return std::string("the measurement record"); });
+        PyRef record =
+            new_buffer(program.measurement_count, [] { return std::string("the measurement record"); });
         SignalCheck signals;
         circuit::run_program(program, reg, thread_rng(), {bytes_of(record)}, &signals);
         return record.release();

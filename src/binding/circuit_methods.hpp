@@ -7,8 +7,7 @@
 namespace ordavine::binding {
 
 // Ordavine.run(circuit), a fast-call method.
-PyObject* run_circuit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames);
+PyObject* run_circuit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 // The module-level functions, ending in a null entry.
 PyMethodDef* circuit_functions();

@@ -34,8 +34,8 @@ std::string shown_name(PyTypeObject* type) {
 void set_class(PyObject* self, PyObject* value, const char* own_name) {
   if (value == nullptr) raise(PyExc_TypeError, "can't delete __class__ attribute");
   if (!PyType_Check(value)) {
-    raise(PyExc_TypeError, std::string("__class__ must be set to a class, not '") + Py_TYPE(value)->tp_name +
-                               "' object");
+    raise(PyExc_TypeError,
+          std::string("__class__ must be set to a class, not '") + Py_TYPE(value)->tp_name + "' object");
   }
   if (value == reinterpret_cast<PyObject*>(Py_TYPE(self))) return;
   raise(PyExc_TypeError, "__class__ assignment: '" + shown_name(reinterpret_cast<PyTypeObject*>(value)) +
@@ -74,7 +74,8 @@ PyObject* refuse_subclass(const char* own_name) {
 int refuse_new_attribute(PyObject* self, PyObject* name, PyObject* value, const char* own_name) {
   return status_entry_point([&] {
     if (!PyUnicode_Check(name)) {
-      raise(PyExc_TypeError, std::string("attribute name must be string, not '") + Py_TYPE(name)->tp_name + "'");
+      raise(PyExc_TypeError,
+            std::string("attribute name must be string, not '") + Py_TYPE(name)->tp_name + "'");
     }
     const std::string text = check(PyUnicode_AsUTF8(name));
     if (text == "__class__") {
@@ -87,7 +88,8 @@ int refuse_new_attribute(PyObject* self, PyObject* name, PyObject* value, const 
     if (is_property(Py_TYPE(self), text)) {
       raise(PyExc_AttributeError, "attribute '" + text + "' of " + owner + "s is not writable");
     }
-    if (PyObject_HasAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name) == 1) raise(PyExc_AttributeError, owner + " attribute '" + text + "' is read-only");
+    if (PyObject_HasAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name) == 1)
+      raise(PyExc_AttributeError, owner + " attribute '" + text + "' is read-only");
     raise(PyExc_AttributeError, owner + " has no attribute '" + text + "'");
   });
 }

@@ -75,7 +75,8 @@ std::string cast_type_name(PyObject* object, const char* target) {
   if (text == nullptr) {
     // No module to name: the plain name stands; another error stands too.
     if (PyErr_Occurred()) {
-      if (!PyErr_ExceptionMatches(PyExc_AttributeError) && !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError) &&
+          !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
         throw PythonError{};
       }
       PyErr_Clear();

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "binding/python.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/out_of_memory.hpp"
 #include "register/work_meter.hpp"
 

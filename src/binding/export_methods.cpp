@@ -49,26 +49,23 @@ constexpr Signature<1> kEntanglementEntropy{"entanglement_entropy", {"qubits"}};
 }  // namespace
 
 PyObject* vops_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kVops, self, args, nargs, kwnames, [](Register& reg, const auto&) {
-        PyRef bytes = new_uninitialised_bytes(reg.size());
-        auto* data = reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get()));
-        write_vops(reg, std::span<std::uint8_t>(data, reg.size()));
-        return bytes.release();
-      });
+  return call_method<Access::shared>(kVops, self, args, nargs, kwnames, [](Register& reg, const auto&) {
+    PyRef bytes = new_uninitialised_bytes(reg.size());
+    auto* data = reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get()));
+    write_vops(reg, std::span<std::uint8_t>(data, reg.size()));
+    return bytes.release();
+  });
 }
 
 PyObject* edges_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kEdges, self, args, nargs, kwnames, [](Register& reg, const auto&) {
-        static_assert(sizeof(unsigned int) == 4 && sizeof(unsigned long long) == 8);
-        if (edges_need_64_bits(reg.size())) return new_edge_view<std::uint64_t>(reg, "Q");
-        return new_edge_view<std::uint32_t>(reg, "I");
-      });
+  return call_method<Access::shared>(kEdges, self, args, nargs, kwnames, [](Register& reg, const auto&) {
+    static_assert(sizeof(unsigned int) == 4 && sizeof(unsigned long long) == 8);
+    if (edges_need_64_bits(reg.size())) return new_edge_view<std::uint64_t>(reg, "Q");
+    return new_edge_view<std::uint32_t>(reg, "I");
+  });
 }
 
-PyObject* stabilizers_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) {
+PyObject* stabilizers_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::shared>(
       kStabilizers, self, args, nargs, kwnames, [](Register& reg, const auto&) {
         check_stabilizer_table_size(reg);
@@ -85,29 +82,27 @@ PyObject* stabilizers_method(PyObject* self, PyObject* const* args, Py_ssize_t n
       });
 }
 
-PyObject* stabilizer_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kStabilizer, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit qubit = to_index(slots[0], kStabilizer.parameters[0]);
-        const SparseStabilizer generator = stabilizer_of(reg, qubit);
-        PyRef paulis(check(PyDict_New()));
-        for (const PauliFactor& factor : generator.factors) {
-          PyRef key(check(PyLong_FromSize_t(factor.qubit)));
-          PyRef letter(new_pauli_letter(factor.axis));
-          check_status(PyDict_SetItem(paulis.get(), key.get(), letter.get()));
-        }
-        PyRef sign(check(PyLong_FromLong(generator.negative ? -1 : 1)));
-        return check(PyTuple_Pack(2, sign.get(), paulis.get()));
-      });
+PyObject* stabilizer_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_method<Access::shared>(kStabilizer, self, args, nargs, kwnames,
+                                     [](Register& reg, const auto& slots) {
+                                       const Qubit qubit = to_index(slots[0], kStabilizer.parameters[0]);
+                                       const SparseStabilizer generator = stabilizer_of(reg, qubit);
+                                       PyRef paulis(check(PyDict_New()));
+                                       for (const PauliFactor& factor : generator.factors) {
+                                         PyRef key(check(PyLong_FromSize_t(factor.qubit)));
+                                         PyRef letter(new_pauli_letter(factor.axis));
+                                         check_status(PyDict_SetItem(paulis.get(), key.get(), letter.get()));
+                                       }
+                                       PyRef sign(check(PyLong_FromLong(generator.negative ? -1 : 1)));
+                                       return check(PyTuple_Pack(2, sign.get(), paulis.get()));
+                                     });
 }
 
 PyObject* entanglement_entropy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames) {
   return call_method<Access::shared>(
       kEntanglementEntropy, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const std::vector<Qubit> qubits =
-            to_index_set(slots[0], kEntanglementEntropy.parameters[0]);
+        const std::vector<Qubit> qubits = to_index_set(slots[0], kEntanglementEntropy.parameters[0]);
         SignalCheck signals;
         return check(PyLong_FromSize_t(entanglement_entropy(reg, qubits, &signals)));
       });

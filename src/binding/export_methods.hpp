@@ -9,10 +9,8 @@ namespace ordavine::binding {
 
 PyObject* vops_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* edges_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* stabilizers_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames);
-PyObject* stabilizer_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames);
+PyObject* stabilizers_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* stabilizer_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* entanglement_entropy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames);
 

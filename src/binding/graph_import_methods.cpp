@@ -100,15 +100,16 @@ template <class Index>
 Register from_edge_buffer(std::size_t nodes, const BufferArgument& buffer, std::size_t ends, bool swapped,
                           OptionalVops& vops) {
   const Py_buffer& view = buffer.view();
-  const bool in_place = !swapped && buffer.contiguous() &&
-                        reinterpret_cast<std::uintptr_t>(view.buf) % alignof(Index) == 0;
+  const bool in_place =
+      !swapped && buffer.contiguous() && reinterpret_cast<std::uintptr_t>(view.buf) % alignof(Index) == 0;
   if (in_place) {
     const std::span<const Index> flat(static_cast<const Index*>(view.buf), ends);
     return graph_register<Index>(nodes, flat, vops_for(nodes, vops));
   }
   const Py_ssize_t end_stride = view.ndim == 1 ? buffer.stride(0) : buffer.stride(1);
   const Py_ssize_t pair_stride = view.ndim == 1 ? 2 * buffer.stride(0) : buffer.stride(0);
-  const StridedEnds<Index> strided(static_cast<const unsigned char*>(view.buf), ends, pair_stride, end_stride, swapped);
+  const StridedEnds<Index> strided(static_cast<const unsigned char*>(view.buf), ends, pair_stride, end_stride,
+                                   swapped);
   return graph_register<Index>(nodes, strided, vops_for(nodes, vops));
 }
 
@@ -118,7 +119,7 @@ Register from_buffer(std::size_t nodes, PyObject* edges, OptionalVops& vops) {
   const ItemFormat item = item_format(view);
   if (!item.integer) {
     raise_argument_error(PyExc_TypeError, kFromGraph.parameters[1],
-              "a buffer of integers is needed, not one of format '" + format_text(view) + "'");
+                         "a buffer of integers is needed, not one of format '" + format_text(view) + "'");
   }
   std::size_t ends = 0;
   if (view.ndim == 1) {
@@ -229,7 +230,8 @@ PyObject* from_graph_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     if (slots[2] != nullptr && slots[2] != Py_None) vops.emplace(slots[2]);
     PyObject* edges = slots[1];
     return new_ordavine([&] {
-      return PyObject_CheckBuffer(edges) ? from_buffer(nodes, edges, vops) : from_iterable(nodes, edges, vops);
+      return PyObject_CheckBuffer(edges) ? from_buffer(nodes, edges, vops)
+                                         : from_iterable(nodes, edges, vops);
     });
   });
 }
@@ -241,8 +243,8 @@ PyObject* from_stabilizers_method(PyObject*, PyObject* const* args, Py_ssize_t n
     PyObject* given = slots[0];
     if (PyUnicode_Check(given) || PyBytes_Check(given)) {
       raise_argument_error(PyExc_TypeError, parameter,
-                "a sequence of generators is needed (one str per qubit), not one '" +
-                    qualified_name(Py_TYPE(given)) + "'");
+                           "a sequence of generators is needed (one str per qubit), not one '" +
+                               qualified_name(Py_TYPE(given)) + "'");
     }
     // Each generator is checked to be a str as it is read: an iterable of
     // something else is refused at its first item, not read to its end.
@@ -264,8 +266,9 @@ PyObject* from_stabilizers_method(PyObject*, PyObject* const* args, Py_ssize_t n
     for (Py_ssize_t i = 0; i < count; ++i) {
       PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
       if (!PyUnicode_Check(item)) {
-        raise_argument_error(PyExc_TypeError, parameter,
-                  "generator " + std::to_string(i) + " is a '" + qualified_name(Py_TYPE(item)) + "', not a 'str'");
+        raise_argument_error(
+            PyExc_TypeError, parameter,
+            "generator " + std::to_string(i) + " is a '" + qualified_name(Py_TYPE(item)) + "', not a 'str'");
       }
       utf8.emplace_back(item);
     }

@@ -16,7 +16,7 @@
 #include "measure/measure.hpp"
 #include "measure/pauli_noise.hpp"
 #include "measure/product_measurement.hpp"
-#include "measure/thread_rng.hpp"
+#include "random/thread_rng.hpp"
 #include "register/local_complement.hpp"
 #include "register/pauli_text.hpp"
 
@@ -35,8 +35,8 @@ std::uint8_t to_result(PyObject* object, const char* parameter) {
   if (overflow == 0 && (value == 0 || value == 1)) return static_cast<std::uint8_t>(value);
   PyRef shown(check(PyObject_Repr(integer.get())));
   raise_argument_error(PyExc_ValueError, parameter,
-            std::string("the outcome must be 0 (+1), 1 (-1) or a MeasurementResult, not ") +
-                check(PyUnicode_AsUTF8(shown.get())));
+                       std::string("the outcome must be 0 (+1), 1 (-1) or a MeasurementResult, not ") +
+                           check(PyUnicode_AsUTF8(shown.get())));
 }
 
 // A probability in [0, 1]: a float, or anything float() accepts without
@@ -53,13 +53,15 @@ double to_probability(PyObject* object, const char* parameter) {
   if (!(p >= 0.0 && p <= 1.0)) {
     char shown[64];
     std::snprintf(shown, sizeof shown, "%.17g", p);
-    raise_argument_error(PyExc_ValueError, parameter, std::string("a probability must be in [0, 1], not ") + shown);
+    raise_argument_error(PyExc_ValueError, parameter,
+                         std::string("a probability must be in [0, 1], not ") + shown);
   }
   return p;
 }
 
 [[noreturn]] void refuse_qubit_count(const std::string& named, std::size_t count) {
-  throw InvalidInput("qubits names " + named + " qubits, but the other register has " + std::to_string(count));
+  throw InvalidInput("qubits names " + named + " qubits, but the other register has " +
+                     std::to_string(count));
 }
 
 // Qubit indices in the order given, a few of them without an allocation.
@@ -75,7 +77,8 @@ class QubitSequence {
     ++count_;
   }
   std::span<const Qubit> view() const {
-    return count_ <= small_.size() ? std::span<const Qubit>(small_.data(), count_) : std::span<const Qubit>(large_);
+    return count_ <= small_.size() ? std::span<const Qubit>(small_.data(), count_)
+                                   : std::span<const Qubit>(large_);
   }
 
  private:
@@ -186,14 +189,14 @@ constexpr Signature<3> kDepolarize2{"depolarize2", {"a", "b", "p"}};
 
 template <const Signature<2>& signature, Axis axis>
 PyObject* pauli_error_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_method<Access::exclusive>(
-      signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit qubit = to_index(slots[0], signature.parameters[0]);
-        const double p = to_probability(slots[1], signature.parameters[1]);
-        reg.check(qubit);
-        pauli_error(reg, qubit, axis, threshold_of(p), thread_rng());
-        Py_RETURN_NONE;
-      });
+  return call_method<Access::exclusive>(signature, self, args, nargs, kwnames,
+                                        [](Register& reg, const auto& slots) {
+                                          const Qubit qubit = to_index(slots[0], signature.parameters[0]);
+                                          const double p = to_probability(slots[1], signature.parameters[1]);
+                                          reg.check(qubit);
+                                          pauli_error(reg, qubit, axis, threshold_of(p), thread_rng());
+                                          Py_RETURN_NONE;
+                                        });
 }
 
 PyObject* num_qubits_get(PyObject* self, void*) {
@@ -254,8 +257,8 @@ PyObject* postselect_pauli_method(PyObject* self, PyObject* const* args, Py_ssiz
         const std::uint8_t wanted = to_result(slots[1], kPostselectPauli.parameters[1]);
         const Measurement m = measure_product_with_outcome(reg, product.factors, product.negative, wanted);
         if (m.result != wanted) {
-          throw InvalidInput(product_name(product) + " is " + outcome_text(m.result) + " with certainty: " +
-                             outcome_text(wanted) + " cannot be postselected");
+          throw InvalidInput(product_name(product) + " is " + outcome_text(m.result) +
+                             " with certainty: " + outcome_text(wanted) + " cannot be postselected");
         }
         return postselected(m);
       });
@@ -266,21 +269,24 @@ PyObject* fidelity_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
     const auto slots = match_arguments(kFidelity, 1, args, nargs, kwnames);
     OrdavineObject& object = as_ordavine(self);
     Borrow<Access::shared> borrow(object.borrow);
-    if (!PyObject_TypeCheck(slots[0], ordavine_type())) raise_argument_cast_error(slots[0], "Ordavine", kFidelity.parameters[0]);
+    if (!PyObject_TypeCheck(slots[0], ordavine_type()))
+      raise_argument_cast_error(slots[0], "Ordavine", kFidelity.parameters[0]);
     OrdavineObject& other = as_ordavine(slots[0]);
     Borrow<Access::shared> other_borrow(other.borrow);
     const Register& reg = object.reg;
     if (slots[1] == nullptr || slots[1] == Py_None) {
       if (reg.size() != other.reg.size()) {
-        throw InvalidInput("fidelity of registers of different sizes: this one has " + std::to_string(reg.size()) +
-                           " qubits, the other " + std::to_string(other.reg.size()) +
+        throw InvalidInput("fidelity of registers of different sizes: this one has " +
+                           std::to_string(reg.size()) + " qubits, the other " +
+                           std::to_string(other.reg.size()) +
                            "; name the qubits of this one that the other describes");
       }
       return check(PyFloat_FromDouble(fidelity(reg, other.reg)));
     }
     const QubitSequence sequence = to_index_sequence(slots[1], kFidelity.parameters[1], other.reg.size());
     const std::span<const Qubit> qubits = sequence.view();
-    if (qubits.size() != other.reg.size()) refuse_qubit_count(std::to_string(qubits.size()), other.reg.size());
+    if (qubits.size() != other.reg.size())
+      refuse_qubit_count(std::to_string(qubits.size()), other.reg.size());
     return check(PyFloat_FromDouble(reduced_fidelity(reg, qubits, other.reg)));
   });
 }
@@ -300,7 +306,7 @@ PyObject* add_qubits_method(PyObject* self, PyObject* const* args, Py_ssize_t na
         const std::size_t count = to_index(slots[0], kAddQubits.parameters[0]);
         const std::size_t first = reg.size();
         PyRef index(check(PyLong_FromSize_t(first)));  // before the change: it cannot fail after
-        reg.add_qubits(count);  // the larger node array is reported with the call
+        reg.add_qubits(count);                         // the larger node array is reported with the call
         return index.release();
       });
 }

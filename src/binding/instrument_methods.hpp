@@ -12,11 +12,9 @@ PyObject* measure_pauli_method(PyObject* self, PyObject* const* args, Py_ssize_t
 PyObject* postselect_x_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* postselect_y_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* postselect_z_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* postselect_pauli_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames);
+PyObject* postselect_pauli_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* fidelity_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* local_complement_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames);
+PyObject* local_complement_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* add_qubits_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* x_error_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* y_error_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

@@ -4,9 +4,7 @@
 
 namespace ordavine::binding {
 
-bool is_iterable(PyObject* object) {
-  return Py_TYPE(object)->tp_iter != nullptr || PySequence_Check(object);
-}
+bool is_iterable(PyObject* object) { return Py_TYPE(object)->tp_iter != nullptr || PySequence_Check(object); }
 
 PyRef iterate_argument(PyObject* object, const char* target, const char* parameter) {
   if (!is_iterable(object)) raise_argument_cast_error(object, target, parameter);

@@ -1,16 +1,17 @@
 #include "binding/methods.hpp"
 
-#include "binding/export_methods.hpp"
 #include "binding/circuit_methods.hpp"
+#include "binding/export_methods.hpp"
+#include "binding/gate_methods.hpp"
 #include "binding/graph_import_methods.hpp"
 #include "binding/instrument_methods.hpp"
-
 #include "binding/ordavine_object.hpp"
 #include "binding/results.hpp"
 #include "binding/state_methods.hpp"
+#include "binding/state_vector_method.hpp"
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
-#include "measure/thread_rng.hpp"
+#include "random/thread_rng.hpp"
 #include "register/entangled_group.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
@@ -21,8 +22,7 @@ namespace {
 using GateOnOne = void (*)(Register&, Qubit);
 
 template <const Signature<1>& signature, GateOnOne gate>
-PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
+PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::exclusive, Lists::unchanged>(
       signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         gate(reg, to_index(slots[0], signature.parameters[0]));
@@ -33,20 +33,18 @@ PyObject* single_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t 
 using GateOnTwo = void (*)(Register&, Qubit, Qubit);
 
 template <const Signature<2>& signature, GateOnTwo gate>
-PyObject* two_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
-  return call_method<Access::exclusive>(
-      signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit control = to_index(slots[0], signature.parameters[0]);
-        const Qubit target = to_index(slots[1], signature.parameters[1]);
-        gate(reg, control, target);
-        Py_RETURN_NONE;
-      });
+PyObject* two_qubit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_method<Access::exclusive>(signature, self, args, nargs, kwnames,
+                                        [](Register& reg, const auto& slots) {
+                                          const Qubit control = to_index(slots[0], signature.parameters[0]);
+                                          const Qubit target = to_index(slots[1], signature.parameters[1]);
+                                          gate(reg, control, target);
+                                          Py_RETURN_NONE;
+                                        });
 }
 
 template <const Signature<1>& signature, Axis axis>
-PyObject* measure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) {
+PyObject* measure_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::exclusive>(
       signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         const Qubit qubit = to_index(slots[0], signature.parameters[0]);
@@ -58,46 +56,43 @@ constexpr Signature<1> kEntangledGroup{"get_entangled_group", {"qubit"}};
 
 PyObject* get_entangled_group_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kEntangledGroup, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit qubit = to_index(slots[0], kEntangledGroup.parameters[0]);
-        return new_index_set(entangled_group(reg, qubit));
-      });
+  return call_method<Access::shared>(kEntangledGroup, self, args, nargs, kwnames,
+                                     [](Register& reg, const auto& slots) {
+                                       const Qubit qubit = to_index(slots[0], kEntangledGroup.parameters[0]);
+                                       return new_index_set(entangled_group(reg, qubit));
+                                     });
 }
 
 constexpr Signature<1> kPeek{"peek_measure_set", {"qubits"}};
 
 PyObject* peek_measure_set_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kPeek, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        std::vector<Qubit> qubits = to_index_set(slots[0], kPeek.parameters[0]);
-        const std::vector<PeekOutcome> outcomes = peek_measure_set(reg, std::move(qubits), thread_rng());
-        return new_outcome_dict(outcomes);
-      });
+  return call_method<Access::shared>(kPeek, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+    std::vector<Qubit> qubits = to_index_set(slots[0], kPeek.parameters[0]);
+    const std::vector<PeekOutcome> outcomes = peek_measure_set(reg, std::move(qubits), thread_rng());
+    return new_outcome_dict(outcomes);
+  });
 }
 
 // Read-only views of the graph, for inspection and drawing.
 constexpr Signature<1> kGetVop{"get_vop", {"qubit"}};
 
-PyObject* get_vop_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kGetVop, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit qubit = to_index(slots[0], kGetVop.parameters[0]);
-        return check(PyLong_FromLong(reg.at(qubit).vop));
-      });
+PyObject* get_vop_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_method<Access::shared>(kGetVop, self, args, nargs, kwnames,
+                                     [](Register& reg, const auto& slots) {
+                                       const Qubit qubit = to_index(slots[0], kGetVop.parameters[0]);
+                                       return check(PyLong_FromLong(reg.at(qubit).vop));
+                                     });
 }
 
 constexpr Signature<1> kGetNeighbors{"get_neighbors", {"qubit"}};
 
-PyObject* get_neighbors_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kGetNeighbors, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
-        const Qubit qubit = to_index(slots[0], kGetNeighbors.parameters[0]);
-        return new_index_list(reg.at(qubit).neighbors);
-      });
+PyObject* get_neighbors_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_method<Access::shared>(kGetNeighbors, self, args, nargs, kwnames,
+                                     [](Register& reg, const auto& slots) {
+                                       const Qubit qubit = to_index(slots[0], kGetNeighbors.parameters[0]);
+                                       return new_index_list(reg.at(qubit).neighbors);
+                                     });
 }
 
 constexpr Signature<1> kX{"x", {"node"}};
@@ -125,7 +120,7 @@ constexpr PyMethodDef fast_method(const char* name, Function function, const cha
           METH_FASTCALL | METH_KEYWORDS, doc};
 }
 
-PyMethodDef methods[] = {
+PyMethodDef listed_methods[] = {
     fast_method("x", single_qubit_method<kX, x>, "x($self, node)\n--\n\n"),
     fast_method("y", single_qubit_method<kY, y>, "y($self, node)\n--\n\n"),
     fast_method("z", single_qubit_method<kZ, z>, "z($self, node)\n--\n\n"),
@@ -146,8 +141,7 @@ PyMethodDef methods[] = {
     fast_method("measure_z", measure_method<kMeasureZ, Axis::z>, "measure_z($self, qubit)\n--\n\n"),
     fast_method("get_entangled_group", get_entangled_group_method,
                 "get_entangled_group($self, qubit)\n--\n\n"),
-    fast_method("peek_measure_set", peek_measure_set_method,
-                "peek_measure_set($self, qubits)\n--\n\n"),
+    fast_method("peek_measure_set", peek_measure_set_method, "peek_measure_set($self, qubits)\n--\n\n"),
     fast_method("get_vop", get_vop_method, "get_vop($self, qubit)\n--\n\n"),
     fast_method("get_neighbors", get_neighbors_method, "get_neighbors($self, qubit)\n--\n\n"),
     // Bulk export and entanglement (export_methods.cpp).
@@ -187,14 +181,25 @@ PyMethodDef methods[] = {
     fast_method("depolarize2", depolarize2_method, "depolarize2($self, a, b, p)\n--\n\n"),
     // Whole circuits (circuit_methods.cpp).
     fast_method("run", run_circuit_method, "run($self, circuit)\n--\n\n"),
+    fast_method("state_vector", state_vector_method, "state_vector($self)\n--\n\n"),
 #ifdef PYPY_VERSION
     subclass_refusal<kOrdavineName>(),  // CPython refuses subclasses by the type's flags
 #endif
-    {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
-PyMethodDef* ordavine_methods() { return methods; }
+PyMethodDef* ordavine_methods() {
+  // The listed methods, then one per gate of the circuit format without a
+  // method of its own (gate_methods.cpp), then the end mark; made once.
+  static std::vector<PyMethodDef> methods = [] {
+    std::vector<PyMethodDef> all(std::begin(listed_methods), std::end(listed_methods));
+    const std::vector<PyMethodDef> gates = gate_methods();
+    all.insert(all.end(), gates.begin(), gates.end());
+    all.push_back({nullptr, nullptr, 0, nullptr});
+    return all;
+  }();
+  return methods.data();
+}
 
 }  // namespace ordavine::binding

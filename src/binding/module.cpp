@@ -15,7 +15,10 @@ PyModuleDef module_definition = {
     "",       // the module has an empty documentation string
     0,        // no per-module state
     nullptr,  // the module-level functions, filled in before creation
-    nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 PyObject* cached_module = nullptr;

@@ -2,8 +2,8 @@
 
 #include "binding/errors.hpp"
 #include "binding/seed_argument.hpp"
-#include "measure/seeded_stream.hpp"
-#include "measure/thread_rng.hpp"
+#include "random/seeded_stream.hpp"
+#include "random/thread_rng.hpp"
 
 namespace ordavine::binding {
 namespace {

@@ -17,8 +17,7 @@ namespace ordavine::binding {
 inline constexpr char kOrdavineName[] = "ordavine.Ordavine";
 
 struct OrdavineObject {
-  PyObject_HEAD
-  Register reg;
+  PyObject_HEAD Register reg;
   BorrowFlag borrow;
   MadeMark made;  // the register and the flag above are constructed
   HeldMemory held;
@@ -51,8 +50,8 @@ enum class Lists { may_change, unchanged };
 // A call that may change the register's lists updates what it holds
 // afterwards.
 template <Access access, Lists lists = Lists::may_change, std::size_t N, class Body>
-PyObject* call_method(const Signature<N>& signature, PyObject* self, PyObject* const* args,
-                      Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
+PyObject* call_method(const Signature<N>& signature, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames, Body&& body) {
   return entry_point([&]() -> PyObject* {
     const auto slots = match_arguments(signature, args, nargs, kwnames);
     OrdavineObject& object = as_ordavine(self);

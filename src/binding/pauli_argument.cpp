@@ -14,7 +14,8 @@ namespace {
 Axis axis_of_value(PyObject* value, Qubit qubit, const char* parameter) {
   const std::string where = "the Pauli of qubit " + std::to_string(qubit) + " must be 'X', 'Y' or 'Z'";
   if (!PyUnicode_Check(value)) {
-    raise_argument_error(PyExc_TypeError, parameter, where + ", not '" + qualified_name(Py_TYPE(value)) + "'");
+    raise_argument_error(PyExc_TypeError, parameter,
+                         where + ", not '" + qualified_name(Py_TYPE(value)) + "'");
   }
   const Utf8Text letter(value);
   if (letter.view().size() == 1) {
@@ -80,8 +81,9 @@ void to_product(PyObject* object, const char* parameter, const Register& reg, Pr
   read_dict(dict, parameter, written);
   for (const PauliFactor& factor : written) reg.check(factor.qubit);
   if (!reduce_product(written, negative, product.factors)) {
-    raise_argument_error(PyExc_ValueError, parameter,
-              "the Pauli product is not Hermitian: its factors multiply to +-i times a Pauli product");
+    raise_argument_error(
+        PyExc_ValueError, parameter,
+        "the Pauli product is not Hermitian: its factors multiply to +-i times a Pauli product");
   }
   product.negative = negative;
 }

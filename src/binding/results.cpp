@@ -12,16 +12,14 @@ namespace ordavine::binding {
 namespace {
 
 struct MeasurementResultObject {
-  PyObject_HEAD
-  std::uint8_t value;  // 0 PlusOne, 1 MinusOne
+  PyObject_HEAD std::uint8_t value;  // 0 PlusOne, 1 MinusOne
   MadeMark made;
   BorrowFlag borrow;
 };
 
 struct OutcomeObject {
-  PyObject_HEAD
-  std::uint8_t result;  // the outcome bit
-  std::uint8_t info;    // axis in bits 0-1, bit 2 when the state fixed it
+  PyObject_HEAD std::uint8_t result;  // the outcome bit
+  std::uint8_t info;                  // axis in bits 0-1, bit 2 when the state fixed it
   MadeMark made;
   BorrowFlag borrow;
 };
@@ -158,8 +156,8 @@ PyTypeObject* measurement_result_type() {
     slots.push_back({Py_nb_int, reinterpret_cast<void*>(measurement_result_int)});
     // Recorded before the members are built: building them needs the class.
     measurement_result_class =
-        create_type("ordavine.MeasurementResult", "MeasurementResult",
-                    sizeof(MeasurementResultObject), kDisallowInstantiation, std::move(slots));
+        create_type("ordavine.MeasurementResult", "MeasurementResult", sizeof(MeasurementResultObject),
+                    kDisallowInstantiation, std::move(slots));
     add_members(measurement_result_class);
   }
   return measurement_result_class;
@@ -169,8 +167,8 @@ PyTypeObject* outcome_type() {
   if (outcome_class == nullptr) {
     std::vector<PyType_Slot> slots = common_slots<kOutcomeName>(outcome_methods);
     slots.push_back({Py_tp_getset, outcome_getset});
-    outcome_class = create_type("ordavine.Outcome", "Outcome", sizeof(OutcomeObject),
-                                kDisallowInstantiation, std::move(slots));
+    outcome_class = create_type("ordavine.Outcome", "Outcome", sizeof(OutcomeObject), kDisallowInstantiation,
+                                std::move(slots));
   }
   return outcome_class;
 }

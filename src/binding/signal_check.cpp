@@ -14,7 +14,8 @@ PyObject* signal_point() {
   static PyObject* point = nullptr;
   if (point != nullptr) return point;
   PyRef globals(PyDict_New());
-  if (!globals || PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins()) < 0) return nullptr;
+  if (!globals || PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins()) < 0)
+    return nullptr;
   PyRef ran(PyRun_String("def point():\n    for _ in (0,):\n        pass\n", Py_file_input, globals.get(),
                          globals.get()));
   if (!ran) return nullptr;

@@ -20,12 +20,11 @@ constexpr Signature<0> kReduce{"__reduce__", {}};
 // The register holds no Python objects, so a shallow and a deep copy are
 // the same: the lists copied in order, one allocation each.
 template <std::size_t N>
-PyObject* copy_of(const Signature<N>& signature, PyObject* self, PyObject* const* args,
-                  Py_ssize_t nargs, PyObject* kwnames) {
-  return call_method<Access::shared>(signature, self, args, nargs, kwnames,
-                                     [](Register& reg, const auto&) {
-                                       return new_ordavine([&] { return Register(reg); });
-                                     });
+PyObject* copy_of(const Signature<N>& signature, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames) {
+  return call_method<Access::shared>(signature, self, args, nargs, kwnames, [](Register& reg, const auto&) {
+    return new_ordavine([&] { return Register(reg); });
+  });
 }
 
 PyObject* saved_bytes(const Register& reg) {
@@ -54,24 +53,20 @@ PyObject* copy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   return copy_of(kCopy, self, args, nargs, kwnames);
 }
 
-PyObject* dunder_copy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) {
+PyObject* dunder_copy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return copy_of(kDunderCopy, self, args, nargs, kwnames);
 }
 
-PyObject* deepcopy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) {
+PyObject* deepcopy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return copy_of(kDeepcopy, self, args, nargs, kwnames);
 }
 
-PyObject* to_bytes_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) {
+PyObject* to_bytes_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::shared>(kToBytes, self, args, nargs, kwnames,
                                      [](Register& reg, const auto&) { return saved_bytes(reg); });
 }
 
-PyObject* from_bytes_method(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
+PyObject* from_bytes_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return entry_point([&]() -> PyObject* {
     const auto slots = match_arguments(kFromBytes, args, nargs, kwnames);
     BufferArgument buffer(slots[0], "bytes", kFromBytes.parameters[0]);
@@ -79,15 +74,12 @@ PyObject* from_bytes_method(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   });
 }
 
-PyObject* reduce_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
-  return call_method<Access::shared>(
-      kReduce, self, args, nargs, kwnames, [](Register& reg, const auto&) {
-        PyRef loader(check(PyObject_GetAttrString(reinterpret_cast<PyObject*>(ordavine_type()),
-                                                  "from_bytes")));
-        PyRef bytes(saved_bytes(reg));
-        return check(Py_BuildValue("(O(O))", loader.get(), bytes.get()));
-      });
+PyObject* reduce_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return call_method<Access::shared>(kReduce, self, args, nargs, kwnames, [](Register& reg, const auto&) {
+    PyRef loader(check(PyObject_GetAttrString(reinterpret_cast<PyObject*>(ordavine_type()), "from_bytes")));
+    PyRef bytes(saved_bytes(reg));
+    return check(Py_BuildValue("(O(O))", loader.get(), bytes.get()));
+  });
 }
 
 }  // namespace ordavine::binding

@@ -7,15 +7,11 @@
 namespace ordavine::binding {
 
 PyObject* copy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* dunder_copy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames);
-PyObject* deepcopy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames);
-PyObject* to_bytes_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames);
+PyObject* dunder_copy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* deepcopy_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* to_bytes_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 // Called with the class as `cls` (a class method).
-PyObject* from_bytes_method(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames);
+PyObject* from_bytes_method(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* reduce_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace ordavine::binding

@@ -40,7 +40,8 @@ std::string_view to_text(PyObject* object, const char* parameter) {
   const std::string_view bytes = text.view();
   if (!text.has_surrogates()) return bytes;  // the str's own UTF-8, alive as long as it is
   const std::size_t at = first_surrogate(bytes);
-  const std::size_t line_start = bytes.rfind('\n', at) == std::string_view::npos ? 0 : bytes.rfind('\n', at) + 1;
+  const std::size_t line_start =
+      bytes.rfind('\n', at) == std::string_view::npos ? 0 : bytes.rfind('\n', at) + 1;
   std::size_t line = 1;
   for (std::size_t i = 0; i < line_start; ++i) line += bytes[i] == '\n';
   const unsigned point = 0xD000u | (static_cast<unsigned char>(bytes[at + 1]) & 0x3Fu) << 6 |

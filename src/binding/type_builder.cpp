@@ -22,8 +22,8 @@ void raise_wrapped(const std::string& message) {
 PyTypeObject* create_type(const char* qualified_name, const char* class_name, int basic_size,
                           unsigned long extra_flags, std::vector<PyType_Slot> slots) {
   slots.push_back({0, nullptr});
-  PyType_Spec spec{qualified_name, basic_size, 0,
-                   static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | extra_flags), slots.data()};
+  PyType_Spec spec{qualified_name, basic_size, 0, static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | extra_flags),
+                   slots.data()};
   PyObject* type = PyType_FromSpec(&spec);
   if (type == nullptr) raise_wrapped(std::string("An error occurred while initializing class ") + class_name);
   return reinterpret_cast<PyTypeObject*>(type);

@@ -64,8 +64,10 @@ constexpr std::uint64_t digits_value(std::uint64_t word, unsigned count) {
 static_assert(load_word("\x01\x02\x03\x04\x05\x06\x07\x08") == 0x0807060504030201);
 static_assert(leading_digits(load_word("12345678")) == 8);
 static_assert(leading_digits(load_word("1234567 ")) == 7);
-static_assert(leading_digits(load_word("0/:90\xff" "55")) == 1);  // '/' and ':' flank the digits
-static_assert(leading_digits(load_word("90\xfa" "12345")) == 2);
+static_assert(leading_digits(load_word("0/:90\xff"
+                                       "55")) == 1);  // '/' and ':' flank the digits
+static_assert(leading_digits(load_word("90\xfa"
+                                       "12345")) == 2);
 static_assert(leading_digits(load_word(" 1234567")) == 0);
 static_assert(digits_value(load_word("12345678"), 8) == 12345678);
 static_assert(digits_value(load_word("99999999"), 8) == 99999999);

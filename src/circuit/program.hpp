@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "clifford/tables.hpp"
-#include "measure/pauli_noise.hpp"
+#include "random/threshold.hpp"
 #include "register/out_of_memory.hpp"
 
 namespace ordavine::circuit {
@@ -25,25 +25,25 @@ namespace ordavine::circuit {
 // inverted (no argument: never).  Instructions that record append one bit
 // per target (per pair, per product) to the measurement record.
 enum class Opcode : std::uint8_t {
-  single_qubit,        // detail: the VOP that multiplies each target's
-  two_qubit,           // detail: TwoQubitGate; targets in pairs
-  measure,             // detail: Axis; flip; records
-  reset,               // detail: Axis
-  measure_reset,       // detail: Axis; flip; records
-  measure_product,     // MPP, MXX, MYY, MZZ: products (below); flip; records one bit per product
-  rotate_product,      // SPP (detail 0), SPP_DAG (detail 1): products
-  pad,                 // MPAD: targets are the bits 0 or 1 themselves; flip; records
-  pauli_error,         // detail: Axis of the Pauli; argument p
-  depolarize1,         // argument p
-  depolarize2,         // argument p; targets in pairs
-  pauli_channel_1,     // arguments px, py, pz
-  pauli_channel_2,     // arguments p_ix, p_iy, ..., p_zz (15, the format's order); pairs
-  correlated_error,    // E (detail 0), ELSE_CORRELATED_ERROR (detail 1): argument p; Pauli targets
-  heralded_erase,      // argument p; records the herald
+  single_qubit,              // detail: the VOP that multiplies each target's
+  two_qubit,                 // detail: TwoQubitGate; targets in pairs
+  measure,                   // detail: Axis; flip; records
+  reset,                     // detail: Axis
+  measure_reset,             // detail: Axis; flip; records
+  measure_product,           // MPP, MXX, MYY, MZZ: products (below); flip; records one bit per product
+  rotate_product,            // SPP (detail 0), SPP_DAG (detail 1): products
+  pad,                       // MPAD: targets are the bits 0 or 1 themselves; flip; records
+  pauli_error,               // detail: Axis of the Pauli; argument p
+  depolarize1,               // argument p
+  depolarize2,               // argument p; targets in pairs
+  pauli_channel_1,           // arguments px, py, pz
+  pauli_channel_2,           // arguments p_ix, p_iy, ..., p_zz (15, the format's order); pairs
+  correlated_error,          // E (detail 0), ELSE_CORRELATED_ERROR (detail 1): argument p; Pauli targets
+  heralded_erase,            // argument p; records the herald
   heralded_pauli_channel_1,  // arguments p_i, p_x, p_y, p_z; records the herald
-  detector,            // record look-backs
-  observable_include,  // count: the observable index; record look-backs and Pauli targets
-  repeat,              // count: repetitions; the body is the next `body` instructions
+  detector,                  // record look-backs
+  observable_include,        // count: the observable index; record look-backs and Pauli targets
+  repeat,                    // count: repetitions; the body is the next `body` instructions
 };
 
 // The two-qubit gates.  <p>C<q> applies Pauli q to the second operand when
@@ -51,10 +51,27 @@ enum class Opcode : std::uint8_t {
 // eigenspace of P(x)P by i (DAG: -i).  CXSWAP is CX then SWAP, SWAPCX SWAP
 // then CX, CZSWAP CZ then SWAP.
 enum class TwoQubitGate : std::uint8_t {
-  cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz,  // controlled: a record bit can stand where Z is read
-  swap, iswap, iswap_dag,
-  sqrt_xx, sqrt_xx_dag, sqrt_yy, sqrt_yy_dag, sqrt_zz, sqrt_zz_dag,
-  cxswap, swapcx, czswap,
+  cz,
+  cx,
+  cy,
+  xcx,
+  xcy,
+  xcz,
+  ycx,
+  ycy,
+  ycz,  // controlled: a record bit can stand where Z is read
+  swap,
+  iswap,
+  iswap_dag,
+  sqrt_xx,
+  sqrt_xx_dag,
+  sqrt_yy,
+  sqrt_yy_dag,
+  sqrt_zz,
+  sqrt_zz_dag,
+  cxswap,
+  swapcx,
+  czswap,
 };
 inline constexpr unsigned kTwoQubitGates = 21;
 
@@ -101,9 +118,9 @@ struct Instruction {
   std::uint32_t first_target = 0;  // into Program::targets
   std::uint32_t target_count = 0;
   std::uint32_t first_argument = 0;  // into Program::probabilities and Program::thresholds
-  std::uint64_t count = 0;  // repetitions, or the observable index
-  std::uint64_t body = 0;   // instructions in a repeat body
-  std::uint64_t line = 0;   // where it stands in the text, for errors while running
+  std::uint64_t count = 0;           // repetitions, or the observable index
+  std::uint64_t body = 0;            // instructions in a repeat body
+  std::uint64_t line = 0;            // where it stands in the text, for errors while running
 };
 
 struct Program {
@@ -131,10 +148,12 @@ struct Program {
     return std::span<const Target>(targets).subspan(instruction.first_target, instruction.target_count);
   }
   std::span<const double> probabilities_of(const Instruction& instruction) const {
-    return std::span<const double>(probabilities).subspan(instruction.first_argument, instruction.argument_count);
+    return std::span<const double>(probabilities)
+        .subspan(instruction.first_argument, instruction.argument_count);
   }
   std::span<const Threshold> thresholds_of(const Instruction& instruction) const {
-    return std::span<const Threshold>(thresholds).subspan(instruction.first_argument, instruction.argument_count);
+    return std::span<const Threshold>(thresholds)
+        .subspan(instruction.first_argument, instruction.argument_count);
   }
   // The flip threshold of a recording instruction: 0 without an argument.
   Threshold flip_of(const Instruction& instruction) const {

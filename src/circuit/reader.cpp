@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "circuit/digit_word.hpp"
-#include "circuit/instruction_names.hpp"
-#include "register/failure.hpp"
+#include "circuit/instructions.hpp"
+#include "failure/failure.hpp"
 #include "register/pauli_product.hpp"
 
 namespace ordavine::circuit {
@@ -82,18 +82,6 @@ struct Frame {
   SourcePosition at;
 };
 
-// (a, b) of the letters <a>C<b> of a controlled gate: the Pauli basis read
-// on each operand.  A record bit can stand only where the gate reads Z.
-struct Letters {
-  Axis first, second;
-};
-
-constexpr std::array<Letters, 9> kControlledLetters{{
-    {Axis::z, Axis::z}, {Axis::z, Axis::x}, {Axis::z, Axis::y},  // cz, cx, cy
-    {Axis::x, Axis::x}, {Axis::x, Axis::y}, {Axis::x, Axis::z},  // xcx, xcy, xcz
-    {Axis::y, Axis::x}, {Axis::y, Axis::y}, {Axis::y, Axis::z},  // ycx, ycy, ycz
-}};
-
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   std::uint64_t sum;
   return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
@@ -101,8 +89,7 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 
 std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
   std::uint64_t product;
-  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max()
-                                                : product;
+  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
 }
 
 class Reader {
@@ -125,15 +112,15 @@ class Reader {
   SourcePosition here() const { return {line_, position_ - line_start_ + 1}; }
 
   [[noreturn]] static void error(SourcePosition at, const std::string& problem) {
-    throw InvalidInput("line " + std::to_string(at.line) + ", column " +
-                       std::to_string(at.column) + ": " + problem);
+    throw InvalidInput("line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + ": " +
+                       problem);
   }
   [[noreturn]] void error_here(const std::string& problem) const { error(here(), problem); }
 
   [[noreturn]] static void too_large(SourcePosition at, const char* what) {
-    throw RecordTooLarge("line " + std::to_string(at.line) + ", column " +
-                         std::to_string(at.column) + ": the " + what + " would hold more than " +
-                         std::to_string(kMaxRecordEntries) + " entries");
+    throw RecordTooLarge("line " + std::to_string(at.line) + ", column " + std::to_string(at.column) +
+                         ": the " + what + " would hold more than " + std::to_string(kMaxRecordEntries) +
+                         " entries");
   }
 
   // ---- characters ------------------------------------------------------------
@@ -152,8 +139,8 @@ class Reader {
     skip_blanks();
     if (!at_end() && text_[position_] == '#') {
       const void* newline = std::memchr(text_.data() + position_, '\n', text_.size() - position_);
-      position_ = newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data())
-                          : text_.size();
+      position_ =
+          newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data()) : text_.size();
     }
     if (at_end()) return;
     if (text_[position_] != '\n') error_here("unexpected " + describe_byte(text_[position_]));
@@ -173,7 +160,8 @@ class Reader {
     std::uint64_t value = 0;
     while (!at_end() && is_digit(text_[position_])) {
       const std::uint64_t digit = static_cast<std::uint64_t>(text_[position_] - '0');
-      if (value >= safe && value > (limit - digit) / 10) error(start, std::string(what) + " is too large" + beyond);
+      if (value >= safe && value > (limit - digit) / 10)
+        error(start, std::string(what) + " is too large" + beyond);
       value = value * 10 + digit;
       ++position_;
     }
@@ -206,7 +194,7 @@ class Reader {
     }
     if (!entry) error(start, "unknown or unsupported instruction '" + shown_name(name) + "'");
     if (peek() == '[') skip_tag();
-    if (entry->kind == Kind::repeat) {
+    if (entry->spec->kind == Kind::repeat) {
       open_block(start);
       return finish_line();
     }
@@ -260,8 +248,8 @@ class Reader {
     }
     if (code == std::errc::result_out_of_range) {
       if (magnitude_is_large(digits, stop)) {
-        error(at, "the number " + std::string(begin, std::min<std::size_t>(stop - begin, 40)) +
-                      " is too large");
+        error(at,
+              "the number " + std::string(begin, std::min<std::size_t>(stop - begin, 40)) + " is too large");
       }
       value = 0.0;
     }
@@ -517,8 +505,8 @@ class Reader {
       const Axis axis = axis_of_letter(peek());
       ++position_;
       if (!is_digit(peek())) {
-        error_here(std::string("expected a qubit index right after the Pauli ") + letter_of(axis) + ", found " +
-                   (at_line_end() ? std::string("the end of the line") : describe_byte(peek())));
+        error_here(std::string("expected a qubit index right after the Pauli ") + letter_of(axis) +
+                   ", found " + (at_line_end() ? std::string("the end of the line") : describe_byte(peek())));
       }
       value = pauli_target(read_qubit_index(), axis);
     } else if (inverted == 0 && text_.substr(position_, 5) == "rec[-") {
@@ -560,7 +548,8 @@ class Reader {
   SourcePosition target_at(std::size_t index) const {
     std::size_t at = line_targets_text_;
     const auto ends_token = [&](std::size_t i) {
-      return i >= text_.size() || is_blank(text_[i]) || text_[i] == '\n' || text_[i] == '#' || text_[i] == '*';
+      return i >= text_.size() || is_blank(text_[i]) || text_[i] == '\n' || text_[i] == '#' ||
+             text_[i] == '*';
     };
     for (std::size_t seen = 0;; ++seen) {
       while (at < text_.size() && is_blank(text_[at])) ++at;
@@ -583,8 +572,7 @@ class Reader {
     if (frames_.size() >= kMaxNesting) {
       error(start, "REPEAT blocks nested deeper than " + std::to_string(kMaxNesting));
     }
-    const std::uint64_t count =
-        read_integer(std::numeric_limits<std::int64_t>::max(), "repeat count");
+    const std::uint64_t count = read_integer(std::numeric_limits<std::int64_t>::max(), "repeat count");
     if (count == 0) error(start, "REPEAT 0 is not allowed: a block runs at least once");
     skip_blanks();
     if (peek() != '{') error_here("expected '{' after the repeat count, found " + describe_byte(peek()));
@@ -605,8 +593,7 @@ class Reader {
       return;
     }
     program_.instructions[frame.instruction].body = body;
-    measurements_ = repeated(frame.measurements, measurements_, frame.count, frame.at,
-                             "measurement record");
+    measurements_ = repeated(frame.measurements, measurements_, frame.count, frame.at, "measurement record");
     detectors_ = repeated(frame.detectors, detectors_, frame.count, frame.at, "detector record");
     if (detectors_ + observables_ > kMaxRecordEntries) too_large(frame.at, "detector record");
     work_ = saturating_add(frame.work, saturating_mul(work_ - frame.work, frame.count));
@@ -626,11 +613,10 @@ class Reader {
                         std::size_t high) const {
     const std::size_t n = arguments_.size();
     if (n >= low && n <= high) return;
-    std::string wanted = low == high ? std::to_string(low)
-                                     : std::to_string(low) + " or " + std::to_string(high);
-    error(n > 0 ? arguments_.front().at : start,
-          std::string(entry.name) + " takes " + wanted + " argument" + (high == 1 ? "" : "s") +
-              ", found " + std::to_string(n));
+    std::string wanted =
+        low == high ? std::to_string(low) : std::to_string(low) + " or " + std::to_string(high);
+    error(n > 0 ? arguments_.front().at : start, std::string(entry.name) + " takes " + wanted + " argument" +
+                                                     (high == 1 ? "" : "s") + ", found " + std::to_string(n));
   }
 
   void check_probabilities() const {
@@ -648,7 +634,8 @@ class Reader {
     double sum = 0.0;
     for (const Argument& argument : arguments_) sum += argument.value;
     if (sum > 1.0 + kSumTolerance) {
-      error(arguments_.front().at, "the probabilities of " + std::string(entry.name) + " add up to more than 1");
+      error(arguments_.front().at,
+            "the probabilities of " + std::string(entry.name) + " add up to more than 1");
     }
     return sum;
   }
@@ -682,22 +669,26 @@ class Reader {
     for (std::size_t i = 0; i < targets.size(); ++i) {
       const Target t = targets[i];
       if (t == kCombinerMark) {
-        if (!accepts.combiners) error(target_at(i), name + " takes no '*': it joins the Pauli targets of a product");
+        if (!accepts.combiners)
+          error(target_at(i), name + " takes no '*': it joins the Pauli targets of a product");
         continue;
       }
       if ((t & kSweepMark) != 0) error(target_at(i), name + " takes no sweep[k] targets");
       if (is_record(t)) {
         if (!accepts.records) {
-          error(target_at(i), name + (accepts.paulis ? " takes Pauli targets such as X0, not measurement records"
-                                                     : " takes qubit targets, not measurement records"));
+          error(target_at(i),
+                name + (accepts.paulis ? " takes Pauli targets such as X0, not measurement records"
+                                       : " takes qubit targets, not measurement records"));
         }
         continue;
       }
       if (is_pauli(t)) {
         if (!accepts.paulis) error(target_at(i), name + " takes qubit targets, not Pauli targets such as X0");
       } else if (!accepts.qubits) {
-        error(target_at(i), name + (accepts.records ? " takes measurement records rec[-k] and Pauli targets such as X0, not bare qubit indices"
-                                                    : " takes Pauli targets such as X0, not bare qubit indices"));
+        error(target_at(i),
+              name + (accepts.records ? " takes measurement records rec[-k] and Pauli targets such as X0, "
+                                        "not bare qubit indices"
+                                      : " takes Pauli targets such as X0, not bare qubit indices"));
       }
       if (is_inverted(t) && !accepts.inverted) error(target_at(i), name + " takes no inverted (!) targets");
     }
@@ -739,12 +730,12 @@ class Reader {
       error(targets.empty() ? start : target_at(targets.size() - 1),
             name + " takes targets in pairs; this one has no partner");
     }
-    const bool controlled =
-        entry.kind == Kind::two_qubit && is_controlled(static_cast<TwoQubitGate>(entry.detail));
+    const bool controlled = entry.spec->kind == Kind::two_qubit && entry.spec->steps.is_controlled();
     if (line_flags_ != 0) {
       for (std::size_t k = 0; k < targets.size(); ++k) {
         const Target t = targets[k];
-        if (t == kCombinerMark) error(target_at(k), name + " takes no '*': it joins the Pauli targets of a product");
+        if (t == kCombinerMark)
+          error(target_at(k), name + " takes no '*': it joins the Pauli targets of a product");
         if (is_pauli(t)) error(target_at(k), name + " takes qubit targets, not Pauli targets such as X0");
         if (is_inverted(t) && !inverted_allowed) error(target_at(k), name + " takes no inverted (!) targets");
         if (!is_classical(t)) continue;
@@ -753,10 +744,11 @@ class Reader {
           error(target_at(k), name + (record ? " takes qubit targets, not measurement records"
                                              : " takes no sweep[k] targets"));
         }
-        const Letters letters = kControlledLetters[entry.detail];
+        const ControlLetters letters = entry.spec->steps.letters();
         if ((k % 2 == 0 ? letters.first : letters.second) != Axis::z) {
           error(target_at(k), std::string(record ? "a measurement record" : "a sweep bit") +
-                                  " can only stand where " + name + " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
+                                  " can only stand where " + name +
+                                  " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
         }
         if (record) check_look_back(t, k);
       }
@@ -764,7 +756,8 @@ class Reader {
     for (std::size_t i = 0; i < targets.size(); i += 2) {
       const Target a = targets[i], b = targets[i + 1];
       if (!is_classical(a) && !is_classical(b) && value_of(a) == value_of(b)) {
-        error(target_at(i + 1), name + " acts on qubit " + std::to_string(value_of(a)) + " twice in one pair");
+        error(target_at(i + 1),
+              name + " acts on qubit " + std::to_string(value_of(a)) + " twice in one pair");
       }
     }
     note_line_qubits();
@@ -835,8 +828,9 @@ class Reader {
         if (++i == raw.size()) misplaced(i - 1);
       }
       if (!reduce_product(written, negative, reduced)) {
-        error(target_at(first), "this product in " + std::string(entry.name) +
-                                    " is anti-Hermitian (as X0*Z0 = -iY0 is): it has no eigenvalues +1 and -1");
+        error(target_at(first),
+              "this product in " + std::string(entry.name) +
+                  " is anti-Hermitian (as X0*Z0 = -iY0 is): it has no eigenvalues +1 and -1");
       }
       program_.targets.push_back(reduced.size() | (negative ? kInvertedFlag : 0));
       for (const PauliFactor& f : reduced) program_.targets.push_back(pauli_target(f.qubit, f.axis));
@@ -897,66 +891,59 @@ class Reader {
     if (measurements_ > kMaxRecordEntries) too_large(start, "measurement record");
   }
 
-  void compile(const NamedInstruction& entry, SourcePosition start) {
-    const auto detail = entry.detail;
-    const std::size_t targets = line_target_count();
-    switch (entry.kind) {
-      case Kind::single_qubit:
-        expect_arguments(entry, start, 0, 0);
-        check_qubits(entry, false);
-        if (targets != 0 && detail != vop::identity) emit(Opcode::single_qubit, detail, start);
+  // The parens arguments: how many, then what they must be, as the
+  // instruction's record says.  Returns the sum of disjoint probabilities.
+  double check_arguments(const NamedInstruction& entry, SourcePosition start) {
+    const ArgumentRule rule = entry.spec->arguments;
+    if (rule.high != kAnyCount) expect_arguments(entry, start, rule.low, rule.high);
+    switch (rule.meaning) {
+      case Meaning::probability: check_probabilities(); return 0.0;
+      case Meaning::disjoint: return check_disjoint(entry);
+      case Meaning::index: check_observable_index(); return 0.0;
+      case Meaning::none:
+      case Meaning::coordinates:
+      case Meaning::repeat_count: return 0.0;
+    }
+    return 0.0;
+  }
+
+  void check_observable_index() const {
+    const Argument& index = arguments_[0];
+    if (!(index.value >= 0.0 && index.value < 9007199254740992.0) || index.value != std::floor(index.value)) {
+      error(index.at, "the observable index must be a non-negative integer");
+    }
+    const auto observable = static_cast<std::uint64_t>(index.value);
+    if (observable >= kMaxRecordEntries || detectors_ + observable + 1 > kMaxRecordEntries) {
+      too_large(index.at, "observable record");
+    }
+  }
+
+  // The line's targets, as the instruction's record says it takes them.
+  void check_line_targets(const NamedInstruction& entry, SourcePosition start) {
+    switch (entry.spec->targets) {
+      case Targets::none:
+        if (line_target_count() != 0) error(target_at(0), std::string(entry.name) + " takes no targets");
         return;
-      case Kind::two_qubit:
-        expect_arguments(entry, start, 0, 0);
-        check_pairs(entry, start);
-        drop_classical_pairs();
-        if (line_target_count() != 0) emit(Opcode::two_qubit, detail, start);
-        return;
-      case Kind::pair_identity:
-        expect_arguments(entry, start, 0, 0);
-        check_pairs(entry, start);
-        return;
-      case Kind::measure:
-      case Kind::measure_reset:
-        expect_arguments(entry, start, 0, 1);
-        check_probabilities();
-        check_qubits(entry, true);
-        if (targets != 0) {
-          emit(entry.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, detail, start, Kept::each);
-        }
-        add_measurements(start, targets);
-        return;
-      case Kind::reset:
-        expect_arguments(entry, start, 0, 0);
-        check_qubits(entry, false);
-        if (targets != 0) emit(Opcode::reset, detail, start);
-        return;
-      case Kind::measure_pair: {
-        expect_arguments(entry, start, 0, 1);
-        check_probabilities();
-        check_pairs(entry, start, true);
-        const std::size_t pairs = compile_pair_products(static_cast<Axis>(detail));
-        if (pairs != 0) emit(Opcode::measure_product, 0, start, Kept::each);
-        add_measurements(start, pairs);
-        return;
-      }
-      case Kind::measure_product:
-      case Kind::rotate_product: {
-        const bool measures = entry.kind == Kind::measure_product;
-        expect_arguments(entry, start, 0, measures ? 1 : 0);
-        check_probabilities();
+      case Targets::qubits: return check_qubits(entry, false);
+      case Targets::inverted_qubits: return check_qubits(entry, true);
+      case Targets::pairs: return check_pairs(entry, start);
+      case Targets::inverted_pairs: return check_pairs(entry, start, true);
+      case Targets::products:
+      case Targets::paulis:
         check_targets(entry, {.qubits = false, .inverted = true, .paulis = true, .combiners = true});
         note_line_qubits();
-        const std::size_t products = compile_products(entry);
-        if (products != 0) {
-          emit(measures ? Opcode::measure_product : Opcode::rotate_product, detail, start, Kept::each);
+        return;
+      case Targets::records: return check_records(entry);
+      case Targets::records_and_paulis: {
+        check_targets(entry, {.qubits = false, .inverted = true, .records = true, .paulis = true});
+        const auto line = line_targets();
+        for (std::size_t i = 0; i < line.size(); ++i) {
+          if (is_record(line[i])) check_look_back(line[i], i);
         }
-        if (measures) add_measurements(start, products);
+        note_line_qubits();
         return;
       }
-      case Kind::pad: {
-        expect_arguments(entry, start, 0, 1);
-        check_probabilities();
+      case Targets::bits: {
         check_targets(entry, {});
         const auto bits = line_targets();
         for (std::size_t i = 0; i < bits.size(); ++i) {
@@ -964,113 +951,105 @@ class Reader {
             error(target_at(i), "MPAD takes the bits 0 and 1 as targets, found " + std::to_string(bits[i]));
           }
         }
+        return;
+      }
+    }
+  }
+
+  void compile(const NamedInstruction& entry, SourcePosition start) {
+    const InstructionSpec& spec = *entry.spec;
+    const double sum = check_arguments(entry, start);
+    check_line_targets(entry, start);
+    const std::size_t targets = line_target_count();
+    const auto axis = static_cast<std::uint8_t>(spec.axis);
+    switch (spec.kind) {
+      case Kind::single_qubit:
+        if (targets != 0 && spec.vop != vop::identity) emit(Opcode::single_qubit, spec.vop, start);
+        return;
+      case Kind::two_qubit:
+        drop_classical_pairs();
+        if (line_target_count() != 0) emit(Opcode::two_qubit, static_cast<std::uint8_t>(spec.gate), start);
+        return;
+      case Kind::measure:
+      case Kind::measure_reset:
+        if (targets != 0) {
+          emit(spec.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, axis, start, Kept::each);
+        }
+        add_measurements(start, targets);
+        return;
+      case Kind::reset:
+        if (targets != 0) emit(Opcode::reset, axis, start);
+        return;
+      case Kind::measure_pair: {
+        const std::size_t pairs = compile_pair_products(spec.axis);
+        if (pairs != 0) emit(Opcode::measure_product, 0, start, Kept::each);
+        add_measurements(start, pairs);
+        return;
+      }
+      case Kind::measure_product: {
+        const std::size_t products = compile_products(entry);
+        if (products != 0) emit(Opcode::measure_product, 0, start, Kept::each);
+        add_measurements(start, products);
+        return;
+      }
+      case Kind::rotate_product: {
+        const std::size_t products = compile_products(entry);
+        if (products != 0) emit(Opcode::rotate_product, spec.dagger ? 1 : 0, start, Kept::each);
+        return;
+      }
+      case Kind::pad:
         if (targets != 0) emit(Opcode::pad, 0, start, Kept::each);
         add_measurements(start, targets);
         return;
-      }
       case Kind::pauli_error:
+        if (targets != 0 && arguments_[0].value > 0.0) emit(Opcode::pauli_error, axis, start, Kept::each);
+        return;
       case Kind::depolarize1:
-      case Kind::depolarize2: {
-        expect_arguments(entry, start, 1, 1);
-        check_probabilities();
-        if (entry.kind == Kind::depolarize2) {
-          check_pairs(entry, start);
-        } else {
-          check_qubits(entry, false);
-        }
-        const Opcode code = entry.kind == Kind::pauli_error ? Opcode::pauli_error
-                            : entry.kind == Kind::depolarize1 ? Opcode::depolarize1
-                                                              : Opcode::depolarize2;
-        if (targets != 0 && arguments_[0].value > 0.0) emit(code, detail, start, Kept::each);
+        if (targets != 0 && arguments_[0].value > 0.0) emit(Opcode::depolarize1, 0, start, Kept::each);
         return;
-      }
+      case Kind::depolarize2:
+        if (targets != 0 && arguments_[0].value > 0.0) emit(Opcode::depolarize2, 0, start, Kept::each);
+        return;
       case Kind::pauli_channel_1:
-      case Kind::pauli_channel_2: {
-        const bool pairs = entry.kind == Kind::pauli_channel_2;
-        const std::size_t wanted = pairs ? 15 : 3;
-        expect_arguments(entry, start, wanted, wanted);
-        const double sum = check_disjoint(entry);
-        if (pairs) {
-          check_pairs(entry, start);
-        } else {
-          check_qubits(entry, false);
-        }
-        if (targets != 0 && sum > 0.0) {
-          emit(pairs ? Opcode::pauli_channel_2 : Opcode::pauli_channel_1, 0, start, Kept::cumulative);
-        }
+        if (targets != 0 && sum > 0.0) emit(Opcode::pauli_channel_1, 0, start, Kept::cumulative);
         return;
-      }
-      case Kind::correlated_error: {
-        expect_arguments(entry, start, 1, 1);
-        check_probabilities();
-        check_targets(entry, {.qubits = false, .inverted = true, .paulis = true, .combiners = true});
-        note_line_qubits();
+      case Kind::pauli_channel_2:
+        if (targets != 0 && sum > 0.0) emit(Opcode::pauli_channel_2, 0, start, Kept::cumulative);
+        return;
+      case Kind::correlated_error:
         compile_unsigned_paulis();
         // E always runs: it starts a new chain even when it cannot fire.
-        if (detail == 0 || arguments_[0].value > 0.0) emit(Opcode::correlated_error, detail, start, Kept::each);
-        return;
-      }
-      case Kind::heralded_erase:
-      case Kind::heralded_pauli_channel_1: {
-        const bool erase = entry.kind == Kind::heralded_erase;
-        expect_arguments(entry, start, erase ? 1 : 4, erase ? 1 : 4);
-        check_disjoint(entry);
-        check_qubits(entry, true);  // the format accepts `!` here; a herald is never inverted
-        if (targets != 0) {
-          emit(erase ? Opcode::heralded_erase : Opcode::heralded_pauli_channel_1, 0, start,
-               erase ? Kept::each : Kept::cumulative);
+        if (!spec.else_branch || arguments_[0].value > 0.0) {
+          emit(Opcode::correlated_error, spec.else_branch ? 1 : 0, start, Kept::each);
         }
+        return;
+      case Kind::heralded_erase:
+        // The format accepts `!` here; a herald is never inverted.
+        if (targets != 0) emit(Opcode::heralded_erase, 0, start, Kept::each);
         add_measurements(start, targets);
         return;
-      }
-      case Kind::identity_error:
-        check_disjoint(entry);
-        if (detail == 2) {
-          check_pairs(entry, start);
-        } else {
-          check_qubits(entry, false);
-        }
+      case Kind::heralded_pauli_channel_1:
+        if (targets != 0) emit(Opcode::heralded_pauli_channel_1, 0, start, Kept::cumulative);
+        add_measurements(start, targets);
         return;
       case Kind::detector:
-        check_records(entry);
         emit(Opcode::detector, 0, start);
         ++detectors_;
         if (detectors_ + observables_ > kMaxRecordEntries) too_large(start, "detector record");
         return;
       case Kind::observable_include: {
-        expect_arguments(entry, start, 1, 1);
-        const Argument& index = arguments_[0];
-        if (!(index.value >= 0.0 && index.value < 9007199254740992.0) ||
-            index.value != std::floor(index.value)) {
-          error(index.at, "the observable index must be a non-negative integer");
-        }
-        const auto observable = static_cast<std::uint64_t>(index.value);
-        if (observable >= kMaxRecordEntries || detectors_ + observable + 1 > kMaxRecordEntries) {
-          too_large(index.at, "observable record");
-        }
+        const auto observable = static_cast<std::uint64_t>(arguments_[0].value);
         observables_ = std::max(observables_, observable + 1);
-        check_targets(entry, {.qubits = false, .inverted = true, .records = true, .paulis = true});
-        const auto line = line_targets();
-        for (std::size_t i = 0; i < line.size(); ++i) {
-          if (is_record(line[i])) check_look_back(line[i], i);
-        }
-        note_line_qubits();
         if ((line_flags_ & kPauliBits) != 0) compile_unsigned_paulis();
         emit(Opcode::observable_include, 0, start, Kept::none, observable);
         return;
       }
+      case Kind::pair_identity:
+      case Kind::identity_error:
       case Kind::tick:
-        expect_arguments(entry, start, 0, 0);
-        if (targets != 0) error(target_at(0), "TICK takes no targets");
-        return;
       case Kind::qubit_coords:
-        check_qubits(entry, false);
-        return;
-      case Kind::shift_coords:
-        if (targets != 0) error(target_at(0), "SHIFT_COORDS takes no targets");
-        return;
-      case Kind::repeat:
-        break;
+      case Kind::shift_coords: return;  // checked; nothing runs
+      case Kind::repeat: break;
     }
     fail("instruction kind without a compilation");
   }

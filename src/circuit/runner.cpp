@@ -4,14 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "circuit/instructions.hpp"
+#include "failure/failure.hpp"
 #include "measure/measure.hpp"
 #include "measure/pauli_noise.hpp"
 #include "measure/product_measurement.hpp"
-#include "register/failure.hpp"
+#include "measure/reset.hpp"
+#include "register/gate_steps.hpp"
 #include "register/out_of_memory.hpp"
 #include "register/pauli_product.hpp"
 #include "register/single_qubit.hpp"
-#include "register/two_qubit.hpp"
 
 namespace ordavine::circuit {
 
@@ -19,22 +21,9 @@ static_assert(kMaxQubitIndex + 1 == kMaxQubits, "the reader's qubit limit is the
 
 namespace {
 
-using TwoQubitStep = void (*)(Register&, Qubit, Qubit);
-
-// Indexed by TwoQubitGate up to (not including) swap.
-constexpr TwoQubitStep kControlled[] = {cz, cx, cy, xcx, xcy, xcz, ycx, ycy, ycz};
-
-// The Pauli each controlled gate applies to its second and its first
-// operand when the other is a record bit: the letters <p>C<q> read as
-// (apply p to the first, apply q to the second).
-struct AppliedPaulis {
-  Vop on_first, on_second;
-};
-constexpr AppliedPaulis kApplied[] = {
-    {vop::pauli_z, vop::pauli_z}, {vop::pauli_z, vop::pauli_x}, {vop::pauli_z, vop::pauli_y},
-    {vop::pauli_x, vop::pauli_x}, {vop::pauli_x, vop::pauli_y}, {vop::pauli_x, vop::pauli_z},
-    {vop::pauli_y, vop::pauli_x}, {vop::pauli_y, vop::pauli_y}, {vop::pauli_y, vop::pauli_z},
-};
+// The Pauli that a controlled gate <p>C<q> applies to one operand when the
+// other is a record bit that reads 1: q to the second, p to the first.
+constexpr Vop applied_by(Axis letter) { return pauli_vop(letter); }
 
 // A reference run draws nothing; a draw would be a fault in the runner.
 class NoDraws final : public RandomSource {
@@ -53,7 +42,12 @@ class Run {
  public:
   Run(const Program& program, Register& reg, RandomSource& random, RunRecord record, bool reference,
       CancelCheck* cancel)
-      : program_(program), reg_(reg), random_(random), record_(record), reference_(reference), meter_(cancel) {}
+      : program_(program),
+        reg_(reg),
+        random_(random),
+        record_(record),
+        reference_(reference),
+        meter_(cancel) {}
 
   void block(std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
@@ -87,9 +81,7 @@ class Run {
     return program_.targets_of(instruction);
   }
 
-  std::uint8_t looked_back(Target target) const {
-    return record_.measurements[written_ - value_of(target)];
-  }
+  std::uint8_t looked_back(Target target) const { return record_.measurements[written_ - value_of(target)]; }
 
   void pauli(Qubit q, Vop p) { apply_to_vop(reg_[q], p); }
 
@@ -98,14 +90,16 @@ class Run {
   // which keeps the common gate on a sparse graph free of the meter.
   void touch(Qubit q) {
     const std::uint64_t length = reg_[q].neighbors.size();
-    if (length > kShortList) [[unlikely]] meter_.count(length * length);
+    if (length > kShortList) [[unlikely]]
+      meter_.count(length * length);
   }
   // The same for the two qubits of a gate, with one test for both (their
   // bitwise or exceeds the bound whenever either does, and now and then
   // when neither does: counting more only polls a little sooner).
   void touch(Qubit a, Qubit b) {
     const std::uint64_t la = reg_[a].neighbors.size(), lb = reg_[b].neighbors.size();
-    if ((la | lb) > kShortList) [[unlikely]] meter_.count(la * la + lb * lb);
+    if ((la | lb) > kShortList) [[unlikely]]
+      meter_.count(la * la + lb * lb);
   }
   static constexpr std::uint64_t kShortList = 16;
 
@@ -116,10 +110,6 @@ class Run {
     touch(q);
     if (reference_) return measure_with_outcome(reg_, q, axis, 0).result;
     return measure(reg_, q, axis, random_).result;
-  }
-
-  void reset_after(Qubit q, Axis axis, std::uint8_t result) {
-    if (result != 0) pauli(q, axis == Axis::z ? vop::pauli_x : vop::pauli_z);
   }
 
   void record(std::uint8_t bit, Threshold flip) {
@@ -153,86 +143,29 @@ class Run {
     for (const PauliFactor& f : factors_) pauli(f.qubit, pauli_vop(f.axis));
   }
 
-  void sqrt_pauli_pair(Qubit a, Qubit b, Axis axis, bool dagger) {
-    const Vop to_z = kTakeToZ[static_cast<unsigned>(axis)];
-    const Vop phase = dagger ? vop::s_dagger : vop::s;
-    pauli(a, MULT_TABLE[phase][to_z]);
-    pauli(b, MULT_TABLE[phase][to_z]);
-    cz(reg_, a, b);
-    pauli(a, ADJOINT_TABLE[to_z]);
-    pauli(b, ADJOINT_TABLE[to_z]);
-  }
-
-  void swap(Qubit a, Qubit b) {
-    cx(reg_, a, b);
-    cx(reg_, b, a);
-    cx(reg_, a, b);
-  }
-
   // The controlled gates, where a record bit may stand for a control.
-  void controlled(std::uint8_t detail, std::span<const Target> list) {
-    const TwoQubitStep gate = kControlled[detail];
-    const AppliedPaulis applied = kApplied[detail];
+  void controlled(const GateSteps& gate, std::span<const Target> list) {
+    const ControlLetters letters = gate.letters();
     for (std::size_t i = 0; i < list.size(); i += 2) {
       const Target a = list[i], b = list[i + 1];
       if (is_record(a)) [[unlikely]] {
-        if (looked_back(a) != 0) pauli(value_of(b), applied.on_second);
+        if (looked_back(a) != 0) pauli(value_of(b), applied_by(letters.second));
       } else if (is_record(b)) [[unlikely]] {
-        if (looked_back(b) != 0) pauli(value_of(a), applied.on_first);
+        if (looked_back(b) != 0) pauli(value_of(a), applied_by(letters.first));
       } else {
         touch(a, b);
-        gate(reg_, a, b);
+        apply_controlled(reg_, letters, a, b);
       }
     }
   }
 
   void two_qubit(const Instruction& instruction) {
-    const auto gate = static_cast<TwoQubitGate>(instruction.detail);
+    const GateSteps& gate = gate_steps(static_cast<TwoQubitGate>(instruction.detail));
     const auto list = targets(instruction);
-    if (is_controlled(gate)) return controlled(instruction.detail, list);
+    if (gate.is_controlled()) return controlled(gate, list);
     for (std::size_t i = 0; i < list.size(); i += 2) {
-      const Target a = list[i], b = list[i + 1];
-      touch(a, b);
-      switch (gate) {
-        case TwoQubitGate::swap:
-          swap(a, b);
-          break;
-        case TwoQubitGate::iswap:
-        case TwoQubitGate::iswap_dag: {
-          const Vop phase = gate == TwoQubitGate::iswap ? vop::s : vop::s_dagger;
-          pauli(a, phase);
-          pauli(b, phase);
-          cz(reg_, a, b);
-          swap(a, b);
-          break;
-        }
-        case TwoQubitGate::sqrt_xx:
-        case TwoQubitGate::sqrt_xx_dag:
-          sqrt_pauli_pair(a, b, Axis::x, gate == TwoQubitGate::sqrt_xx_dag);
-          break;
-        case TwoQubitGate::sqrt_yy:
-        case TwoQubitGate::sqrt_yy_dag:
-          sqrt_pauli_pair(a, b, Axis::y, gate == TwoQubitGate::sqrt_yy_dag);
-          break;
-        case TwoQubitGate::sqrt_zz:
-        case TwoQubitGate::sqrt_zz_dag:
-          sqrt_pauli_pair(a, b, Axis::z, gate == TwoQubitGate::sqrt_zz_dag);
-          break;
-        case TwoQubitGate::cxswap:
-          cx(reg_, b, a);
-          cx(reg_, a, b);
-          break;
-        case TwoQubitGate::swapcx:
-          cx(reg_, a, b);
-          cx(reg_, b, a);
-          break;
-        case TwoQubitGate::czswap:
-          cz(reg_, a, b);
-          swap(a, b);
-          break;
-        default:
-          fail("a controlled gate among the other two-qubit gates");
-      }
+      touch(list[i], list[i + 1]);
+      run_gate_steps(reg_, gate, list[i], list[i + 1]);
     }
   }
 
@@ -328,8 +261,7 @@ class Run {
       case Opcode::single_qubit:
         for (const Target q : targets(instruction)) pauli(q, instruction.detail);
         return;
-      case Opcode::two_qubit:
-        return two_qubit(instruction);
+      case Opcode::two_qubit: return two_qubit(instruction);
       case Opcode::measure: {
         const Threshold flip = program_.flip_of(instruction);
         for (const Target t : targets(instruction)) {
@@ -342,18 +274,16 @@ class Run {
         for (const Target t : targets(instruction)) {
           const Qubit q = value_of(t);
           const std::uint8_t result = measured(q, axis);
-          reset_after(q, axis, result);
+          correct_to_plus(reg_, q, axis, result);
           record(result ^ (is_inverted(t) ? 1 : 0), flip);
         }
         return;
       }
       case Opcode::reset:
-        for (const Target q : targets(instruction)) reset_after(q, axis, measured(q, axis));
+        for (const Target q : targets(instruction)) correct_to_plus(reg_, q, axis, measured(q, axis));
         return;
-      case Opcode::measure_product:
-        return measure_products(instruction);
-      case Opcode::rotate_product:
-        return rotate_products(instruction);
+      case Opcode::measure_product: return measure_products(instruction);
+      case Opcode::rotate_product: return rotate_products(instruction);
       case Opcode::pad: {
         const Threshold flip = program_.flip_of(instruction);
         for (const Target bit : targets(instruction)) record(static_cast<std::uint8_t>(bit), flip);
@@ -400,11 +330,9 @@ class Run {
         }
         return;
       }
-      case Opcode::correlated_error:
-        return correlated_error(instruction);
+      case Opcode::correlated_error: return correlated_error(instruction);
       case Opcode::heralded_erase:
-      case Opcode::heralded_pauli_channel_1:
-        return heralded(instruction);
+      case Opcode::heralded_pauli_channel_1: return heralded(instruction);
       case Opcode::detector:
         if (!record_.detectors.empty()) record_.detectors[detectors_written_] = parity(instruction);
         ++detectors_written_;
@@ -414,8 +342,7 @@ class Run {
           record_.observables[instruction.count] ^= parity(instruction) ^ pauli_value(instruction);
         }
         return;
-      case Opcode::repeat:
-        break;
+      case Opcode::repeat: break;
     }
     fail("unknown opcode in a program");
   }

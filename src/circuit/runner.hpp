@@ -30,7 +30,7 @@
 #include <span>
 
 #include "circuit/program.hpp"
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 #include "register/register.hpp"
 #include "register/work_meter.hpp"
 

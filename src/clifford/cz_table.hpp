@@ -20,6 +20,7 @@ struct CzEntry {
 };
 
 // Indexed [edge before][VOP of first operand][VOP of second operand].
+// clang-format off
 inline constexpr std::array<std::array<std::array<CzEntry, 24>, 24>, 2> CZ_TABLE{{
     {{  // edge before = 0
         {{{1,  0,  0}, {1,  0,  0}, {1,  0,  3}, {1,  0,  3}, {1,  0,  5}, {1,  0,  5}, {1,  0,  6}, {1,  0,  6}, {0,  3,  8}, {0,  3,  8}, {0,  0, 10}, {0,  0, 10}, {1,  0,  3}, {1,  0,  3}, {1,  0,  0}, {1,  0,  0}, {1,  0,  6}, {1,  0,  6}, {1,  0,  5}, {1,  0,  5}, {0,  0, 10}, {0,  0, 10}, {0,  3,  8}, {0,  3,  8}}},
@@ -74,9 +75,9 @@ inline constexpr std::array<std::array<std::array<CzEntry, 24>, 24>, 2> CZ_TABLE
         {{{1,  8,  6}, {1,  8,  7}, {1,  8,  4}, {1,  8,  5}, {1,  8,  1}, {1,  8,  0}, {1,  8,  3}, {1,  8,  2}, {0,  4,  0}, {0,  4,  2}, {0,  6,  2}, {0,  6,  0}, {0,  0,  6}, {0,  2,  4}, {0,  0,  4}, {0,  2,  6}, {0,  2,  2}, {0,  0,  0}, {0,  2,  0}, {0,  0,  2}, {0,  6,  4}, {0,  6,  6}, {0,  4,  6}, {0,  4,  4}}}
     }}
 }};
+// clang-format on
 
-static_assert(sizeof(CzEntry) == 3 && sizeof(CZ_TABLE) == 3456,
-              "CZ_TABLE is 1152 three-byte entries");
+static_assert(sizeof(CzEntry) == 3 && sizeof(CZ_TABLE) == 3456, "CZ_TABLE is 1152 three-byte entries");
 
 namespace detail {
 
@@ -92,8 +93,7 @@ constexpr bool cz_table_keeps_commuting_vops() {
         if (t.edge > 1 || t.first_vop >= 24 || t.second_vop >= 24) return false;
         if (a_commutes && !in_cz_commuting_set(t.first_vop)) return false;
         if (b_commutes && !in_cz_commuting_set(t.second_vop)) return false;
-        if (a_commutes && b_commutes &&
-            (t.edge != 1 - e || t.first_vop != a || t.second_vop != b)) {
+        if (a_commutes && b_commutes && (t.edge != 1 - e || t.first_vop != a || t.second_vop != b)) {
           return false;
         }
       }

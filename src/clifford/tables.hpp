@@ -34,6 +34,7 @@ inline constexpr Vop sqrt_ix = 14;
 // MULT_TABLE[a][b] is operator(a) * operator(b): b acts first, then a.
 // Gates multiply on the left (MULT_TABLE[g][v]); corrections inserted under a
 // VOP multiply on the right (MULT_TABLE[v][c]).
+// clang-format off
 inline constexpr std::array<std::array<Vop, 24>, 24> MULT_TABLE{{
     { 0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23},
     { 1,  0,  3,  2,  6,  7,  4,  5, 11, 10,  9,  8, 13, 12, 15, 14, 19, 18, 17, 16, 22, 23, 20, 21},
@@ -60,19 +61,26 @@ inline constexpr std::array<std::array<Vop, 24>, 24> MULT_TABLE{{
     {22, 23, 20, 21, 13, 12, 15, 14,  6,  7,  4,  5, 11, 10,  9,  8,  1,  0,  3,  2, 19, 18, 17, 16},
     {23, 22, 21, 20, 15, 14, 13, 12,  5,  4,  7,  6, 10, 11,  8,  9,  2,  3,  0,  1, 17, 16, 19, 18}
 }};
+// clang-format on
 
+// clang-format off
 inline constexpr std::array<Vop, 24> ADJOINT_TABLE{0, 1, 2, 3, 4, 6, 5, 7, 8, 11, 10, 9, 12, 13, 15, 14, 20, 22, 23, 21, 16, 19, 17, 18};
+// clang-format on
 
 // CONJ_TABLE[a][u]: the axis that u carries axis a to; the sign is computed
 // by conj_sign_negative.
+// clang-format off
 inline constexpr std::array<std::array<std::uint8_t, 24>, 3> CONJ_TABLE{{
     {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2},
     {1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 0, 0, 0, 0},
     {2, 2, 2, 2, 2, 2, 2, 2, 0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1},
 }};
+// clang-format on
 
 // X_PREIMAGE_TABLE[u]: the axis that u carries to +-X.
+// clang-format off
 inline constexpr std::array<std::uint8_t, 24> X_PREIMAGE_TABLE{0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 0, 0, 0, 0, 2, 2, 2, 2, 1, 1, 1, 1};
+// clang-format on
 
 // A reduction word: letter 0 is a local complementation about the vertex
 // itself (right factor 14), letter 1 one about its partner (right factor 6).
@@ -82,6 +90,7 @@ struct DecompWord {
   std::array<std::uint8_t, 5> letters;
 };
 
+// clang-format off
 inline constexpr std::array<DecompWord, 24> DECOMP_TABLE{{
     {4, {0, 0, 0, 0}},  // 0,
     {2, {0, 0}},  // 1,
@@ -108,13 +117,12 @@ inline constexpr std::array<DecompWord, 24> DECOMP_TABLE{{
     {2, {1, 0}},  // 22,
     {4, {0, 0, 1, 0}},  // 23
 }};
+// clang-format on
 
 // {0, 3, 5, 6}: the diagonal VOPs (I, Z, S-dagger, S), which commute with CZ.
 inline constexpr std::uint8_t kCzCommutingMask = 0x69;
 
-constexpr bool in_cz_commuting_set(Vop v) {
-  return v <= 6 && ((kCzCommutingMask >> v) & 1u) != 0;
-}
+constexpr bool in_cz_commuting_set(Vop v) { return v <= 6 && ((kCzCommutingMask >> v) & 1u) != 0; }
 
 // Whether operator(u) carries Pauli axis a to the negative of its image.
 // The Pauli part p flips every axis but its own; the representatives of
@@ -128,9 +136,7 @@ constexpr bool conj_sign_negative(Vop u, Axis a) {
   return u >= 16;
 }
 
-constexpr Axis conj_axis(Vop u, Axis a) {
-  return static_cast<Axis>(CONJ_TABLE[static_cast<unsigned>(a)][u]);
-}
+constexpr Axis conj_axis(Vop u, Axis a) { return static_cast<Axis>(CONJ_TABLE[static_cast<unsigned>(a)][u]); }
 
 namespace detail {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "measure/seeded_stream.hpp"
+#include "random/seeded_stream.hpp"
 
 namespace ordavine::frames {
 

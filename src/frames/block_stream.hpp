@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "measure/chacha.hpp"
+#include "random/chacha.hpp"
 
 namespace ordavine::frames {
 

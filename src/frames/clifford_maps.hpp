@@ -1,9 +1,9 @@
 // What each Clifford gate does to a Pauli frame.  A frame is a Pauli
 // operator up to sign, so conjugation by a Clifford is a linear map over
 // GF(2) of its X and Z bits, signs dropped.  Single-qubit gates are 2x2
-// maps, read off the VOP tables; two-qubit gates are 4x4 maps, built here
-// from their defining images and compositions (the same compositions the
-// register runner uses), at compile time.
+// maps, read off the VOP tables; two-qubit gates are 4x4 maps, composed at
+// compile time from the register steps their instruction records declare
+// (the steps the register runner takes).
 //
 // A map is stored by columns: column j is the image of input bit j, a mask
 // of output bits.  One qubit: bit 0 is X, bit 1 is Z.  Two qubits: bit 0
@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 
+#include "circuit/instructions.hpp"
 #include "circuit/program.hpp"
 #include "clifford/tables.hpp"
 
@@ -63,12 +64,8 @@ constexpr Map1 vop_map(Vop v) {
 }
 
 // A single-qubit map acting on the first or the second qubit of a pair.
-constexpr Map2 on_first(Map1 m) {
-  return make_map2(column(m, 0), column(m, 1), 0b0100, 0b1000);
-}
-constexpr Map2 on_second(Map1 m) {
-  return make_map2(0b0001, 0b0010, column(m, 0) << 2, column(m, 1) << 2);
-}
+constexpr Map2 on_first(Map1 m) { return make_map2(column(m, 0), column(m, 1), 0b0100, 0b1000); }
+constexpr Map2 on_second(Map1 m) { return make_map2(0b0001, 0b0010, column(m, 0) << 2, column(m, 1) << 2); }
 
 // <p>C<q>: |+p><+p| (x) I + |-p><-p| (x) q.  A Pauli on the first qubit
 // that anticommutes with p picks up q on the second; one on the second
@@ -81,51 +78,29 @@ constexpr Map2 controlled_map(Axis p, Axis q) {
 }
 
 inline constexpr Map2 kSwapMap = make_map2(0b0100, 0b1000, 0b0001, 0b0010);
-inline constexpr Map2 kCzMap = controlled_map(Axis::z, Axis::z);
-inline constexpr Map2 kCxMap = controlled_map(Axis::z, Axis::x);
-// CX with the second qubit as control.
-inline constexpr Map2 kXcMap = compose(kSwapMap, compose(kCxMap, kSwapMap));
 
-// exp(+-i pi/4 P(x)P): a Pauli that anticommutes with P(x)P is multiplied by it.
-constexpr Map2 sqrt_pp_map(Axis axis) {
-  const unsigned pp = axis_bits(axis) | axis_bits(axis) << 2;
-  const auto image = [&](unsigned bits) {
-    const bool odd = anticommute(bits & 3, pp & 3) != anticommute(bits >> 2, pp >> 2);
-    return odd ? bits ^ pp : bits;
-  };
-  return make_map2(image(0b0001), image(0b0010), image(0b0100), image(0b1000));
-}
+// A map with its two qubits exchanged: the same gate on (second, first).
+constexpr Map2 reversed(Map2 m) { return compose(kSwapMap, compose(m, kSwapMap)); }
 
-constexpr Map2 two_qubit_map(circuit::TwoQubitGate gate) {
-  using G = circuit::TwoQubitGate;
-  switch (gate) {
-    case G::cz: return kCzMap;
-    case G::cx: return kCxMap;
-    case G::cy: return controlled_map(Axis::z, Axis::y);
-    case G::xcx: return controlled_map(Axis::x, Axis::x);
-    case G::xcy: return controlled_map(Axis::x, Axis::y);
-    case G::xcz: return controlled_map(Axis::x, Axis::z);
-    case G::ycx: return controlled_map(Axis::y, Axis::x);
-    case G::ycy: return controlled_map(Axis::y, Axis::y);
-    case G::ycz: return controlled_map(Axis::y, Axis::z);
-    case G::swap: return kSwapMap;
-    // S on both (signs dropped: S_DAG the same), CZ, then SWAP.
-    case G::iswap:
-    case G::iswap_dag: {
-      const Map1 s = vop_map(vop::s);
-      return compose(kSwapMap, compose(kCzMap, compose(on_second(s), on_first(s))));
-    }
-    case G::sqrt_xx:
-    case G::sqrt_xx_dag: return sqrt_pp_map(Axis::x);
-    case G::sqrt_yy:
-    case G::sqrt_yy_dag: return sqrt_pp_map(Axis::y);
-    case G::sqrt_zz:
-    case G::sqrt_zz_dag: return sqrt_pp_map(Axis::z);
-    case G::cxswap: return compose(kCxMap, kXcMap);   // CX b a, then CX a b
-    case G::swapcx: return compose(kXcMap, kCxMap);   // CX a b, then CX b a
-    case G::czswap: return compose(kSwapMap, kCzMap);
+// The map of one register step of a two-qubit gate.
+constexpr Map2 step_map(const GateStep& step) {
+  switch (step.op) {
+    case GateStep::Op::vop_on_first: return on_first(vop_map(step.vop));
+    case GateStep::Op::vop_on_second: return on_second(vop_map(step.vop));
+    case GateStep::Op::controlled: return controlled_map(step.letters.first, step.letters.second);
+    case GateStep::Op::controlled_reversed:
+      return reversed(controlled_map(step.letters.first, step.letters.second));
   }
   return 0;
+}
+
+// A two-qubit gate's map: its register steps composed in order, so the
+// frames follow exactly what the register runner does.
+constexpr Map2 two_qubit_map(circuit::TwoQubitGate gate) {
+  const GateSteps& steps = circuit::gate_steps(gate);
+  Map2 map = make_map2(0b0001, 0b0010, 0b0100, 0b1000);
+  for (std::uint8_t i = 0; i < steps.count; ++i) map = compose(step_map(steps.steps[i]), map);
+  return map;
 }
 
 // The Pauli (X/Z bits) each controlled gate applies to one operand when
@@ -135,11 +110,8 @@ struct FeedForward {
   unsigned on_first, on_second;
 };
 constexpr FeedForward feed_forward(circuit::TwoQubitGate gate) {
-  constexpr Axis letters[][2] = {{Axis::z, Axis::z}, {Axis::z, Axis::x}, {Axis::z, Axis::y},
-                                 {Axis::x, Axis::x}, {Axis::x, Axis::y}, {Axis::x, Axis::z},
-                                 {Axis::y, Axis::x}, {Axis::y, Axis::y}, {Axis::y, Axis::z}};
-  const auto& l = letters[static_cast<unsigned>(gate)];
-  return {axis_bits(l[0]), axis_bits(l[1])};
+  const ControlLetters letters = circuit::gate_steps(gate).letters();
+  return {axis_bits(letters.first), axis_bits(letters.second)};
 }
 
 namespace detail {
@@ -167,7 +139,9 @@ constexpr bool every_map_symplectic() {
 }  // namespace detail
 
 static_assert(detail::every_map_symplectic(), "a two-qubit gate's frame map must preserve commutation");
-static_assert(kCxMap == make_map2(0b0101, 0b0010, 0b0100, 0b1010), "CX: X1 -> X1 X2, Z2 -> Z1 Z2");
+static_assert(two_qubit_map(circuit::TwoQubitGate::cx) == make_map2(0b0101, 0b0010, 0b0100, 0b1010),
+              "CX: X1 -> X1 X2, Z2 -> Z1 Z2");
+static_assert(two_qubit_map(circuit::TwoQubitGate::swap) == kSwapMap, "SWAP as three CX is the exchange");
 static_assert(vop_map(vop::hadamard) == make_map1(0b10, 0b01), "H swaps X and Z");
 
 }  // namespace ordavine::frames

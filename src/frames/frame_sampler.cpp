@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "circuit/runner.hpp"
+#include "failure/failure.hpp"
 #include "frames/block_stream.hpp"
 #include "frames/clifford_maps.hpp"
 #include "frames/noise.hpp"
 #include "frames/shot_rows.hpp"
-#include "register/failure.hpp"
 #include "register/out_of_memory.hpp"
 #include "register/register.hpp"
 
@@ -19,11 +19,11 @@ namespace ordavine::frames {
 namespace {
 
 using circuit::Instruction;
+using circuit::is_record;
 using circuit::Opcode;
+using circuit::pauli_of;
 using circuit::Program;
 using circuit::Target;
-using circuit::is_record;
-using circuit::pauli_of;
 using circuit::value_of;
 
 constexpr std::size_t kBlockWords = kBlockShots / 64;
@@ -54,8 +54,8 @@ std::size_t round_up(std::size_t n, std::size_t quantum) { return (n + quantum -
 
 // What the sampler reads off a program once.
 struct Plan {
-  std::uint64_t lookback = 0;  // the largest k of rec[-k]
-  std::size_t ring_rows = 0;   // a power of two above lookback, at least a tile
+  std::uint64_t lookback = 0;              // the largest k of rec[-k]
+  std::size_t ring_rows = 0;               // a power of two above lookback, at least a tile
   std::vector<FiringRate> rate;            // per instruction
   std::vector<std::uint32_t> choices;      // per instruction: where its running sums start
   std::vector<double> cumulative;          // running sums of alternatives, divided by their total
@@ -91,9 +91,7 @@ Plan make_plan(const Program& program) {
       case Opcode::depolarize1:
       case Opcode::depolarize2:
       case Opcode::correlated_error:
-      case Opcode::heralded_erase:
-        plan.rate[i] = FiringRate::of(p.empty() ? 0.0 : p[0]);
-        break;
+      case Opcode::heralded_erase: plan.rate[i] = FiringRate::of(p.empty() ? 0.0 : p[0]); break;
       case Opcode::pauli_channel_1:
       case Opcode::pauli_channel_2:
       case Opcode::heralded_pauli_channel_1: {
@@ -108,14 +106,11 @@ Plan make_plan(const Program& program) {
         }
         break;
       }
-      case Opcode::observable_include:
-        slots.emplace(in.count, 0);
-        break;
+      case Opcode::observable_include: slots.emplace(in.count, 0); break;
       case Opcode::detector:
         plan.widest_detector = std::max<std::size_t>(plan.widest_detector, in.target_count);
         break;
-      default:
-        break;
+      default: break;
     }
   }
   std::uint32_t next = 0;
@@ -150,15 +145,17 @@ class FrameSampler::Engine {
         kernels_(kernels_for(options.width)),
         plan_(make_plan(program)) {
     // Bytes per block of every row a batch keeps.
-    const std::size_t rows = 2 * program.qubit_count + plan_.ring_rows + kPiece + plan_.observables.size() + 2 +
-                             (detectors ? kFlush : 0);
+    const std::size_t rows = 2 * program.qubit_count + plan_.ring_rows + kPiece + plan_.observables.size() +
+                             2 + (detectors ? kFlush : 0);
     const std::size_t per_block = rows * kBlockWords * sizeof(Word);
     // Rows are whole multiples of kRowQuantum words (two blocks): a batch of
     // one block would carry a second one's words for nothing.
     constexpr std::size_t kBlocksPerQuantum = kRowQuantum / kBlockWords;
-    const std::size_t fit = kBatchBytes / std::max<std::size_t>(per_block, 1) / kBlocksPerQuantum * kBlocksPerQuantum;
-    max_blocks_ = options.batch_blocks != 0 ? options.batch_blocks
-                                            : std::clamp<std::size_t>(fit, kBlocksPerQuantum, kMaxBatchBlocks);
+    const std::size_t fit =
+        kBatchBytes / std::max<std::size_t>(per_block, 1) / kBlocksPerQuantum * kBlocksPerQuantum;
+    max_blocks_ = options.batch_blocks != 0
+                      ? options.batch_blocks
+                      : std::clamp<std::size_t>(fit, kBlocksPerQuantum, kMaxBatchBlocks);
   }
 
   std::size_t measurement_bytes() const {
@@ -211,13 +208,15 @@ class FrameSampler::Engine {
 
   void make_reference(CancelCheck* cancel) {
     if (have_reference_ || program_.measurement_count == 0) return;
-    std::vector<std::uint8_t> record =
-        allocate_for(program_.measurement_count, [] { return std::string("the reference record"); },
-                     [&] { return std::vector<std::uint8_t>(program_.measurement_count); });
+    std::vector<std::uint8_t> record = allocate_for(
+        program_.measurement_count, [] { return std::string("the reference record"); },
+        [&] { return std::vector<std::uint8_t>(program_.measurement_count); });
     {
       Register reg = allocate_for(
           program_.qubit_count * sizeof(Node),
-          [&] { return "the reference run's register of " + std::to_string(program_.qubit_count) + " qubits"; },
+          [&] {
+            return "the reference run's register of " + std::to_string(program_.qubit_count) + " qubits";
+          },
           [&] { return Register(program_.qubit_count); });
       circuit::run_reference(program_, reg, {record}, cancel);
     }
@@ -234,19 +233,22 @@ class FrameSampler::Engine {
     if (allocated_words_ == row_words_) return;
     allocated_words_ = 0;  // until every row below is had
     const std::uint64_t frame_words = 2 * program_.qubit_count * row_words_;
-    allocate_for(frame_words * sizeof(Word),
-                 [&] { return "the Pauli frames of " + std::to_string(program_.qubit_count) + " qubits"; },
-                 [&] { frames_.resize(frame_words); });
+    allocate_for(
+        frame_words * sizeof(Word),
+        [&] { return "the Pauli frames of " + std::to_string(program_.qubit_count) + " qubits"; },
+        [&] { frames_.resize(frame_words); });
     const std::uint64_t other_words =
         (plan_.ring_rows + kPiece + (detectors_ ? kFlush : 0) + plan_.observables.size() + 2) * row_words_;
-    allocate_for(other_words * sizeof(Word), [] { return std::string("the record rows of a batch of shots"); }, [&] {
-      ring_.resize(plan_.ring_rows * row_words_);
-      gauge_.resize(kPiece * row_words_);
-      tile_.resize(detectors_ ? kFlush * row_words_ : 0);
-      slots_.resize(plan_.observables.size() * row_words_);
-      mask_.resize(row_words_);
-      chain_.resize(row_words_);
-    });
+    allocate_for(
+        other_words * sizeof(Word), [] { return std::string("the record rows of a batch of shots"); },
+        [&] {
+          ring_.resize(plan_.ring_rows * row_words_);
+          gauge_.resize(kPiece * row_words_);
+          tile_.resize(detectors_ ? kFlush * row_words_ : 0);
+          slots_.resize(plan_.observables.size() * row_words_);
+          mask_.resize(row_words_);
+          chain_.resize(row_words_);
+        });
     allocated_words_ = row_words_;
   }
 
@@ -335,7 +337,8 @@ class FrameSampler::Engine {
     for (std::size_t j = 0; j < blocks_; ++j) {
       BlockStream& stream = noise_streams_[j];
       std::uint64_t fired = 0;
-      for (std::uint64_t site = rate.first(stream, sites); site < sites; site = rate.following(stream, site, sites)) {
+      for (std::uint64_t site = rate.first(stream, sites); site < sites;
+           site = rate.following(stream, site, sites)) {
         fire(j, site);
         ++fired;
       }
@@ -352,18 +355,13 @@ class FrameSampler::Engine {
     switch (in.code) {
       case Opcode::single_qubit:
         return kernels_.single[in.detail](frames_.data(), row_words_, targets.data(), targets.size());
-      case Opcode::two_qubit:
-        return two_qubit(i, in, targets);
+      case Opcode::two_qubit: return two_qubit(i, in, targets);
       case Opcode::measure:
       case Opcode::measure_reset:
-      case Opcode::reset:
-        return measure(i, in, targets);
-      case Opcode::measure_product:
-        return measure_products(i, targets);
-      case Opcode::rotate_product:
-        return rotate_products(targets);
-      case Opcode::pad:
-        return recorded(i, targets.size(), [](std::size_t, std::size_t, std::uint64_t) {});
+      case Opcode::reset: return measure(i, in, targets);
+      case Opcode::measure_product: return measure_products(i, targets);
+      case Opcode::rotate_product: return rotate_products(targets);
+      case Opcode::pad: return recorded(i, targets.size(), [](std::size_t, std::size_t, std::uint64_t) {});
       case Opcode::pauli_error: {
         const unsigned bits = axis_bits(static_cast<Axis>(in.detail));
         return each_firing(i, targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
@@ -389,8 +387,7 @@ class FrameSampler::Engine {
           const std::size_t k = choose(alternatives(i, 15), noise_streams_[j].next());
           pair_error(targets, site, j, static_cast<unsigned>(k + 1));
         });
-      case Opcode::correlated_error:
-        return correlated_error(i, in, targets);
+      case Opcode::correlated_error: return correlated_error(i, in, targets);
       case Opcode::heralded_erase:
         return recorded(i, targets.size(), [&](std::size_t t, std::size_t j, std::uint64_t lane) {
           const unsigned code = uniform_choice(noise_streams_[j].next(), 4);
@@ -401,12 +398,9 @@ class FrameSampler::Engine {
           const std::size_t code = choose(alternatives(i, 4), noise_streams_[j].next());
           apply_at(value_of(targets[t]), kCodeBits[code], j, lane);
         });
-      case Opcode::detector:
-        return detector(targets);
-      case Opcode::observable_include:
-        return observable(i, targets);
-      case Opcode::repeat:
-        break;
+      case Opcode::detector: return detector(targets);
+      case Opcode::observable_include: return observable(i, targets);
+      case Opcode::repeat: break;
     }
     fail("unknown opcode in a program");
   }
@@ -506,7 +500,8 @@ class FrameSampler::Engine {
       draw_gauges(count);
       for (std::size_t t = 0; t < count; ++t) records[t] = record_row(written_ + t);
       kernel(frames_.data(), row_words_, &targets[done], count, gauge_.data(), records);
-      flip_records(i, done, done + count, sites, written_, next_site_, [](std::size_t, std::size_t, std::uint64_t) {});
+      flip_records(i, done, done + count, sites, written_, next_site_,
+                   [](std::size_t, std::size_t, std::uint64_t) {});
       done += count;
       recorded_piece_done(count);
     }
@@ -565,7 +560,8 @@ class FrameSampler::Engine {
         apply_product_where(factors, gauge_.data() + t * row_words_);
         at = end;
       }
-      flip_records(i, done, done + count, sites, written_, next_site_, [](std::size_t, std::size_t, std::uint64_t) {});
+      flip_records(i, done, done + count, sites, written_, next_site_,
+                   [](std::size_t, std::size_t, std::uint64_t) {});
       done += count;
       recorded_piece_done(count);
     }

@@ -42,7 +42,7 @@
 
 #include "circuit/program.hpp"
 #include "frames/kernels.hpp"
-#include "measure/chacha.hpp"
+#include "random/chacha.hpp"
 #include "register/work_meter.hpp"
 
 namespace ordavine::frames {

@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "failure/failure.hpp"
 #include "frames/clifford_maps.hpp"
-#include "register/failure.hpp"
 
 namespace ordavine::frames {
 namespace {
@@ -118,7 +118,7 @@ ORDAVINE_INLINE void pair_body(Word* frames, std::size_t row_words, const Target
 // anticommute with it) and multiplies by the gauge.
 constexpr bool reads_x(Axis a) { return a != Axis::x; }  // Z and Y anticommute with X
 constexpr bool reads_z(Axis a) { return a != Axis::z; }
-constexpr bool has_x(Axis a) { return a != Axis::z; }    // X and Y have an X part
+constexpr bool has_x(Axis a) { return a != Axis::z; }  // X and Y have an X part
 constexpr bool has_z(Axis a) { return a != Axis::x; }
 
 enum class Kind { measure, reset, measure_reset };
@@ -177,44 +177,43 @@ ORDAVINE_INLINE void parity_body(Word* dst, const Word* const* sources, std::siz
 
 // One set of entry points per width: the same bodies under another target
 // attribute.  Each is a template instantiated into the width's table.
-#define ORDAVINE_WIDTH(NAMESPACE, BYTES, ATTRIBUTE)                                                   \
-  namespace NAMESPACE {                                                                                \
-  using V = Lanes<BYTES>::type;                                                                        \
-  template <Map1 M>                                                                                    \
-  ATTRIBUTE void single(Word* f, std::size_t w, const Target* t, std::size_t n) {                     \
-    single_body<V, M>(f, w, t, n);                                                                     \
-  }                                                                                                    \
-  template <Map2 M>                                                                                    \
-  ATTRIBUTE void pair(Word* f, std::size_t w, const Target* t, std::size_t n) {                       \
-    pair_body<V, M>(f, w, t, n);                                                                       \
-  }                                                                                                    \
-  template <Axis A, Kind K>                                                                            \
-  ATTRIBUTE void measure(Word* f, std::size_t w, const Target* t, std::size_t n, const Word* g,       \
-                         Word* const* r) {                                                             \
-    measure_body<V, A, K>(f, w, t, n, g, r);                                                           \
-  }                                                                                                    \
-  ATTRIBUTE void parity(Word* d, const Word* const* s, std::size_t n, std::size_t w) {                \
-    parity_body<V>(d, s, n, w);                                                                        \
-  }                                                                                                    \
-  template <std::size_t... I, std::size_t... G>                                                        \
-  Kernels table(VectorWidth width, std::index_sequence<I...>, std::index_sequence<G...>) {            \
-    return Kernels{                                                                                    \
-        width,                                                                                         \
-        {&single<vop_map(static_cast<Vop>(I))>...},                                                    \
-        {&pair<two_qubit_map(static_cast<circuit::TwoQubitGate>(G))>...},                              \
-        {&measure<Axis::x, Kind::measure>, &measure<Axis::y, Kind::measure>,                           \
-         &measure<Axis::z, Kind::measure>},                                                            \
-        {&measure<Axis::x, Kind::reset>, &measure<Axis::y, Kind::reset>,                               \
-         &measure<Axis::z, Kind::reset>},                                                              \
-        {&measure<Axis::x, Kind::measure_reset>, &measure<Axis::y, Kind::measure_reset>,               \
-         &measure<Axis::z, Kind::measure_reset>},                                                      \
-        &parity,                                                                                       \
-    };                                                                                                 \
-  }                                                                                                    \
-  Kernels make(VectorWidth width) {                                                                    \
-    return table(width, std::make_index_sequence<24>{},                                                \
-                 std::make_index_sequence<circuit::kTwoQubitGates>{});                                 \
-  }                                                                                                    \
+#define ORDAVINE_WIDTH(NAMESPACE, BYTES, ATTRIBUTE)                                                       \
+  namespace NAMESPACE {                                                                                   \
+  using V = Lanes<BYTES>::type;                                                                           \
+  template <Map1 M>                                                                                       \
+  ATTRIBUTE void single(Word* f, std::size_t w, const Target* t, std::size_t n) {                         \
+    single_body<V, M>(f, w, t, n);                                                                        \
+  }                                                                                                       \
+  template <Map2 M>                                                                                       \
+  ATTRIBUTE void pair(Word* f, std::size_t w, const Target* t, std::size_t n) {                           \
+    pair_body<V, M>(f, w, t, n);                                                                          \
+  }                                                                                                       \
+  template <Axis A, Kind K>                                                                               \
+  ATTRIBUTE void measure(Word* f, std::size_t w, const Target* t, std::size_t n, const Word* g,           \
+                         Word* const* r) {                                                                \
+    measure_body<V, A, K>(f, w, t, n, g, r);                                                              \
+  }                                                                                                       \
+  ATTRIBUTE void parity(Word* d, const Word* const* s, std::size_t n, std::size_t w) {                    \
+    parity_body<V>(d, s, n, w);                                                                           \
+  }                                                                                                       \
+  template <std::size_t... I, std::size_t... G>                                                           \
+  Kernels table(VectorWidth width, std::index_sequence<I...>, std::index_sequence<G...>) {                \
+    return Kernels{                                                                                       \
+        width,                                                                                            \
+        {&single<vop_map(static_cast<Vop>(I))>...},                                                       \
+        {&pair<two_qubit_map(static_cast<circuit::TwoQubitGate>(G))>...},                                 \
+        {&measure<Axis::x, Kind::measure>, &measure<Axis::y, Kind::measure>,                              \
+         &measure<Axis::z, Kind::measure>},                                                               \
+        {&measure<Axis::x, Kind::reset>, &measure<Axis::y, Kind::reset>, &measure<Axis::z, Kind::reset>}, \
+        {&measure<Axis::x, Kind::measure_reset>, &measure<Axis::y, Kind::measure_reset>,                  \
+         &measure<Axis::z, Kind::measure_reset>},                                                         \
+        &parity,                                                                                          \
+    };                                                                                                    \
+  }                                                                                                       \
+  Kernels make(VectorWidth width) {                                                                       \
+    return table(width, std::make_index_sequence<24>{},                                                   \
+                 std::make_index_sequence<circuit::kTwoQubitGates>{});                                    \
+  }                                                                                                       \
   }
 
 ORDAVINE_WIDTH(portable, 16, )
@@ -228,12 +227,9 @@ ORDAVINE_WIDTH(avx512, 64, __attribute__((target("avx512f"))))
 bool width_supported(VectorWidth width) {
   __builtin_cpu_init();
   switch (width) {
-    case VectorWidth::portable:
-      return true;
-    case VectorWidth::avx2:
-      return __builtin_cpu_supports("avx2");
-    case VectorWidth::avx512:
-      return __builtin_cpu_supports("avx512f");
+    case VectorWidth::portable: return true;
+    case VectorWidth::avx2: return __builtin_cpu_supports("avx2");
+    case VectorWidth::avx512: return __builtin_cpu_supports("avx512f");
   }
   return false;
 }

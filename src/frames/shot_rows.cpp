@@ -54,7 +54,8 @@ void transpose64(Word* m) {
 }
 
 void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t row_words,
-                   const Word* const* rows, std::size_t entries, std::uint64_t entry0, const Word* reference) {
+                   const Word* const* rows, std::size_t entries, std::uint64_t entry0,
+                   const Word* reference) {
   // The call's shots as lanes of the batch, [begin, end): offsets from the
   // batch's first shot, which stay small where shot numbers near 2^64
   // would overflow (a batch's padding lanes may lie past the last shot).
@@ -75,7 +76,8 @@ void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t r
         for (std::size_t i = 0; i < 64; ++i) m[i] ^= reference[t];
       }
     }
-    const std::uint64_t lo = std::max<std::uint64_t>(64 * g, begin), hi = std::min<std::uint64_t>(64 * g + 64, end);
+    const std::uint64_t lo = std::max<std::uint64_t>(64 * g, begin),
+                        hi = std::min<std::uint64_t>(64 * g + 64, end);
     for (std::uint64_t lane = lo; lane < hi; ++lane) {
       // batch_first + lane - out.first is the row's index; modulo 2^64 the
       // sum is exact, since the result lies in [0, count).

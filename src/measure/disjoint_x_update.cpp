@@ -104,7 +104,8 @@ bool DisjointXUpdate::prepare(Register& reg, Qubit q) {
   }
   for (const Qubit v : a) in_a_.set(v);
   if (marked) {
-    for (std::size_t i = 0; i < indexed.size(); ++i) position_[indexed[i]] = static_cast<std::uint32_t>(i + 1);
+    for (std::size_t i = 0; i < indexed.size(); ++i)
+      position_[indexed[i]] = static_cast<std::uint32_t>(i + 1);
   }
   const auto position_in_indexed = [&](Qubit member) -> std::size_t {
     if (marked) return position_.get(member) - 1;
@@ -194,8 +195,8 @@ void DisjointXUpdate::commit(Register& reg, Qubit q) noexcept {
   for (std::size_t j = 1; j < a.size(); ++j) {
     NeighbourList& list = reg[a[j]].neighbors;
     remove_marked(list, held_count_[j], in_b_, hits_.data());
-    append_taken(list, b, [&](std::size_t k) { return !holds(j, k); },
-                 static_cast<NeighbourList::value_type>(centre));
+    append_taken(
+        list, b, [&](std::size_t k) { return !holds(j, k); }, static_cast<NeighbourList::value_type>(centre));
     list.settle();
   }
   // b: the rest of A.  B is read for the last time first.

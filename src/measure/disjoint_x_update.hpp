@@ -64,7 +64,7 @@ class DisjointXUpdate {
   std::vector<std::uint32_t> held_count_;     // per member of A: how many of B it holds
   std::vector<std::uint32_t> holding_count_;  // per member of B: how many of A it holds
   std::vector<std::uint32_t> hits_;           // positions close_up finds
-  QubitBits in_a_, in_b_;                  // set from prepare to commit only
+  QubitBits in_a_, in_b_;                     // set from prepare to commit only
   // Positions + 1 in the side not read whole, when it has more members
   // than a search is worth.
   static constexpr std::size_t kSearchLimit = 16;

@@ -113,8 +113,8 @@ class Neighbourhoods {
 // other vertex of A.
 template <class Toggle>
 void x_measurement_toggles(const std::vector<Qubit>& a, const std::vector<Qubit>& b,
-                           const std::vector<Qubit>& common, Qubit chosen,
-                           const Neighbourhoods& sets, Toggle&& toggle) {
+                           const std::vector<Qubit>& common, Qubit chosen, const Neighbourhoods& sets,
+                           Toggle&& toggle) {
   for (std::size_t i = 0; i < a.size(); ++i) {
     const Qubit v = a[i];
     const bool v_in_b = sets.in_b(v);
@@ -143,9 +143,8 @@ void x_measurement_toggles(const std::vector<Qubit>& a, const std::vector<Qubit>
 // when there are at most kDirectToggleLimit cross pairs: every toggled
 // vertex is in A or in B, so at most kDirectToggleLimit + 1 vertices are
 // counted, on the stack.
-void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a,
-                                const std::vector<Qubit>& b, const std::vector<Qubit>& common,
-                                Qubit chosen, const Neighbourhoods& sets) {
+void reserve_for_direct_toggles(Register& reg, const std::vector<Qubit>& a, const std::vector<Qubit>& b,
+                                const std::vector<Qubit>& common, Qubit chosen, const Neighbourhoods& sets) {
   struct Count {
     Qubit vertex;
     std::size_t toggles;
@@ -308,10 +307,8 @@ Measurement measure_by(Register& reg, Qubit q, Axis axis, GraphOutcome&& graph_o
   const Axis effective = conj_axis(inverse, axis);
   const std::uint8_t sign = conj_sign_negative(inverse, axis) ? 1 : 0;
   switch (effective) {
-    case Axis::z:
-      return measure_graph_z(reg, q, sign, graph_outcome(sign));
-    case Axis::y:
-      return measure_graph_y(reg, q, sign, graph_outcome(sign));
+    case Axis::z: return measure_graph_z(reg, q, sign, graph_outcome(sign));
+    case Axis::y: return measure_graph_y(reg, q, sign, graph_outcome(sign));
     default:
       if (reg[q].neighbors.empty()) return {sign, true};
       if (reg[q].neighbors.size() == 1) return measure_graph_x_of_leaf(reg, q, sign, graph_outcome(sign));
@@ -326,7 +323,8 @@ Measurement measure(Register& reg, Qubit q, Axis axis, RandomSource& random) {
 }
 
 Measurement measure_with_outcome(Register& reg, Qubit q, Axis axis, std::uint8_t wanted) {
-  return measure_by(reg, q, axis, [&](std::uint8_t sign) { return static_cast<std::uint8_t>((wanted ^ sign) & 1); });
+  return measure_by(reg, q, axis,
+                    [&](std::uint8_t sign) { return static_cast<std::uint8_t>((wanted ^ sign) & 1); });
 }
 
 Axis find_deterministic(const Register& reg, Qubit q) {

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "clifford/tables.hpp"
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 #include "register/register.hpp"
 
 namespace ordavine {

@@ -6,12 +6,6 @@
 
 namespace ordavine {
 
-Threshold threshold_of(double p) {
-  const double scaled = std::nearbyint(p * 4294967296.0);
-  if (!(scaled > 0.0)) return 0;
-  return scaled >= 4294967296.0 ? kAlways : static_cast<Threshold>(scaled);
-}
-
 void pauli_error(Register& reg, Qubit q, Axis axis, Threshold threshold, RandomSource& random) {
   if (fires(random, threshold)) apply_to_vop(reg[q], pauli_vop(axis));
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 #include "register/register.hpp"
 
 namespace ordavine {
@@ -22,12 +22,11 @@ struct PeekOutcome {
 };
 
 // Measures every listed qubit, in ascending index order, on one deep copy
-// of the part of `reg` they are connected to: each on the axis whose outcome the copy fixes when there is one,
-// otherwise on a uniformly random axis.  Later qubits see the copy as the
-// earlier measurements left it, so the outcomes are jointly consistent.
-// Returns one outcome per distinct qubit, ascending.  An index at or above
-// the register size fails with the index failure before anything is copied
-// or drawn.  An empty list returns an empty result and draws nothing.
+// of the part of `reg` they are connected to: each on the axis whose outcome the copy fixes when there is
+// one, otherwise on a uniformly random axis.  Later qubits see the copy as the earlier measurements left it,
+// so the outcomes are jointly consistent. Returns one outcome per distinct qubit, ascending.  An index at or
+// above the register size fails with the index failure before anything is copied or drawn.  An empty list
+// returns an empty result and draws nothing.
 std::vector<PeekOutcome> peek_measure_set(const Register& reg, std::vector<Qubit> qubits,
                                           RandomSource& random);
 

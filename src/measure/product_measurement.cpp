@@ -10,10 +10,10 @@ namespace {
 
 // What the expectation test keeps per qubit it touches.
 struct Touch {
-  static constexpr std::uint8_t kNamed = 1;        // a factor of the product
-  static constexpr std::uint8_t kXPart = 2;        // tau has an X part: in S
-  static constexpr std::uint8_t kZPart = 4;        // tau has a Z part
-  static constexpr std::uint8_t kZParity = 8;      // in an odd number of N(a), a in S
+  static constexpr std::uint8_t kNamed = 1;    // a factor of the product
+  static constexpr std::uint8_t kXPart = 2;    // tau has an X part: in S
+  static constexpr std::uint8_t kZPart = 4;    // tau has a Z part
+  static constexpr std::uint8_t kZParity = 8;  // in an odd number of N(a), a in S
   std::uint8_t bits = 0;
 };
 
@@ -179,13 +179,12 @@ Measurement measure_product_by(Register& reg, std::span<const PauliFactor> facto
 
 Measurement measure_product(Register& reg, std::span<const PauliFactor> factors, bool negative,
                             RandomSource& random) {
-  return measure_product_by(reg, factors, negative, [&](Qubit pivot, bool) {
-    return measure(reg, pivot, Axis::z, random);
-  });
+  return measure_product_by(reg, factors, negative,
+                            [&](Qubit pivot, bool) { return measure(reg, pivot, Axis::z, random); });
 }
 
-Measurement measure_product_with_outcome(Register& reg, std::span<const PauliFactor> factors,
-                                         bool negative, std::uint8_t wanted) {
+Measurement measure_product_with_outcome(Register& reg, std::span<const PauliFactor> factors, bool negative,
+                                         std::uint8_t wanted) {
   return measure_product_by(reg, factors, negative, [&](Qubit pivot, bool flipped) {
     return measure_with_outcome(reg, pivot, Axis::z, static_cast<std::uint8_t>(wanted ^ (flipped ? 1 : 0)));
   });

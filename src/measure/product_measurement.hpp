@@ -18,7 +18,7 @@
 #include <span>
 
 #include "measure/measure.hpp"
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 #include "register/pauli_product.hpp"
 
 namespace ordavine {
@@ -38,7 +38,7 @@ Measurement measure_product(Register& reg, std::span<const PauliFactor> factors,
 
 // The same with the outcome chosen: a random outcome is `wanted`; a
 // determined one is returned as it is, nothing changed.
-Measurement measure_product_with_outcome(Register& reg, std::span<const PauliFactor> factors,
-                                         bool negative, std::uint8_t wanted);
+Measurement measure_product_with_outcome(Register& reg, std::span<const PauliFactor> factors, bool negative,
+                                         std::uint8_t wanted);
 
 }  // namespace ordavine

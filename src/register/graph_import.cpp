@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine {
 namespace {
@@ -35,7 +35,8 @@ bool is_qubit(Index value, std::size_t count) {
 void check_vops(std::size_t count, std::span<const std::uint8_t> vops) {
   check_vop_count(count, vops.size());
   for (std::size_t q = 0; q < vops.size(); ++q) {
-    if (vops[q] >= kVopCount) refuse("VOP " + text_of(vops[q]) + " of qubit " + text_of(q) + " is not below 24");
+    if (vops[q] >= kVopCount)
+      refuse("VOP " + text_of(vops[q]) + " of qubit " + text_of(q) + " is not below 24");
   }
 }
 
@@ -114,7 +115,8 @@ void check_before_building(std::size_t count, const Ends& ends) {
   if (bad < edges) {
     if (bad >= count) return;  // the pass decides: a repeat may be refused first
     const Index a = ends[2 * bad], b = ends[2 * bad + 1];
-    if (!is_qubit(a, count) || !is_qubit(b, count)) refuse_edge_end(bad, text_of_end(a), text_of_end(b), count);
+    if (!is_qubit(a, count) || !is_qubit(b, count))
+      refuse_edge_end(bad, text_of_end(a), text_of_end(b), count);
     refuse("edge " + text_of(bad) + " is (" + text_of_end(a) + ", " + text_of_end(b) + "), a self loop");
   }
   constexpr std::size_t kNodesPerHashedEdge = 16;
@@ -139,7 +141,8 @@ Register build_graph(std::size_t count, const Ends& ends, std::optional<std::spa
     if (!is_qubit(a, count) || !is_qubit(b, count)) {
       refuse_edge_end(i, text_of_end(a), text_of_end(b), count);
     }
-    if (a == b) refuse("edge " + text_of(i) + " is (" + text_of_end(a) + ", " + text_of_end(b) + "), a self loop");
+    if (a == b)
+      refuse("edge " + text_of(i) + " is (" + text_of_end(a) + ", " + text_of_end(b) + "), a self loop");
     NeighbourList& from_a = reg[static_cast<Qubit>(a)].neighbors;
     NeighbourList& from_b = reg[static_cast<Qubit>(b)].neighbors;
     // A list holds every other qubit at most once: a full one that gains
@@ -172,9 +175,9 @@ void check_vop_count(std::size_t count, std::size_t given) {
 }
 
 void refuse_edge_end(std::size_t edge, const std::string& a, const std::string& b, std::size_t count) {
-  refuse("edge " + text_of(edge) + " is (" + a + ", " + b + "), but " +
-         (count == 0 ? std::string("there are no qubits")
-                     : "qubits are numbered 0 to " + text_of(count - 1)));
+  refuse(
+      "edge " + text_of(edge) + " is (" + a + ", " + b + "), but " +
+      (count == 0 ? std::string("there are no qubits") : "qubits are numbered 0 to " + text_of(count - 1)));
 }
 
 template <class Index>
@@ -189,10 +192,10 @@ Register graph_register(std::size_t count, const StridedEnds<Index>& ends,
   return build_graph<Index>(count, ends, vops);
 }
 
-#define ORDAVINE_GRAPH_REGISTER(Index)                                                           \
-  template Register graph_register<Index>(std::size_t, std::span<const Index>,                   \
-                                          std::optional<std::span<const std::uint8_t>>);         \
-  template Register graph_register<Index>(std::size_t, const StridedEnds<Index>&,                \
+#define ORDAVINE_GRAPH_REGISTER(Index)                                                   \
+  template Register graph_register<Index>(std::size_t, std::span<const Index>,           \
+                                          std::optional<std::span<const std::uint8_t>>); \
+  template Register graph_register<Index>(std::size_t, const StridedEnds<Index>&,        \
                                           std::optional<std::span<const std::uint8_t>>);
 ORDAVINE_GRAPH_REGISTER(std::int8_t)
 ORDAVINE_GRAPH_REGISTER(std::uint8_t)

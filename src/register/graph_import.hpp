@@ -36,10 +36,10 @@ template <class Index>
 Register graph_register(std::size_t count, const StridedEnds<Index>& ends,
                         std::optional<std::span<const std::uint8_t>> vops);
 
-#define ORDAVINE_DECLARE_GRAPH_REGISTER(Index)                                                              \
-  extern template Register graph_register<Index>(std::size_t, std::span<const Index>,                      \
-                                                 std::optional<std::span<const std::uint8_t>>);            \
-  extern template Register graph_register<Index>(std::size_t, const StridedEnds<Index>&,                   \
+#define ORDAVINE_DECLARE_GRAPH_REGISTER(Index)                                                  \
+  extern template Register graph_register<Index>(std::size_t, std::span<const Index>,           \
+                                                 std::optional<std::span<const std::uint8_t>>); \
+  extern template Register graph_register<Index>(std::size_t, const StridedEnds<Index>&,        \
                                                  std::optional<std::span<const std::uint8_t>>);
 ORDAVINE_DECLARE_GRAPH_REGISTER(std::int8_t)
 ORDAVINE_DECLARE_GRAPH_REGISTER(std::uint8_t)

@@ -15,9 +15,7 @@ Qubit choose_partner(const Register& reg, Qubit v, Qubit avoid) {
   return it == list.end() ? avoid : *it;
 }
 
-constexpr void multiply_on_right(Node& node, Vop factor) noexcept {
-  node.vop = MULT_TABLE[node.vop][factor];
-}
+constexpr void multiply_on_right(Node& node, Vop factor) noexcept { node.vop = MULT_TABLE[node.vop][factor]; }
 
 // The shortcut in remove_vop relies on these: the identity's word is four
 // complementations about the vertex itself, four right factors sqrt(iX)

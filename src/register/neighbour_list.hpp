@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/list_bytes.hpp"
 
 namespace ordavine {
@@ -80,9 +80,7 @@ class NeighbourList {
   std::size_t heap_bytes() const noexcept { return on_heap() ? capacity_ * sizeof(value_type) : 0; }
 
   value_type* data() noexcept { return on_heap() ? heap_.block + heap_.front : inline_; }
-  const value_type* data() const noexcept {
-    return on_heap() ? heap_.block + heap_.front : inline_;
-  }
+  const value_type* data() const noexcept { return on_heap() ? heap_.block + heap_.front : inline_; }
   iterator begin() noexcept { return data(); }
   iterator end() noexcept { return data() + size_; }
   const_iterator begin() const noexcept { return data(); }
@@ -132,7 +130,8 @@ class NeighbourList {
 
   // New entries read 0.
   void resize(std::size_t count) {
-    if (count > capacity()) [[unlikely]] reserve(count);
+    if (count > capacity()) [[unlikely]]
+      reserve(count);
     if (count > size_) std::fill(data() + size_, data() + count, value_type{0});
     size_ = static_cast<std::uint32_t>(count);
   }

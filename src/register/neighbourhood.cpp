@@ -175,7 +175,8 @@ void move_joined_among_few(Register& reg, std::span<const Entry> members) {
       for (; j > 0 && moved[j - 1].position > next.position; --j) moved[j] = moved[j - 1];
       moved[j] = next;
     }
-    for (std::size_t i = 0; i < moved_count; ++i) entries[kept++] = static_cast<NeighbourList::value_type>(moved[i].entry);
+    for (std::size_t i = 0; i < moved_count; ++i)
+      entries[kept++] = static_cast<NeighbourList::value_type>(moved[i].entry);
   }
 }
 
@@ -230,8 +231,7 @@ void complement_among(Register& reg, std::span<const Qubit> members, Qubit drop)
   complement_among_impl(reg, members, drop);
 }
 
-void complement_among(Register& reg, std::span<const NeighbourList::value_type> members,
-                      Qubit drop) {
+void complement_among(Register& reg, std::span<const NeighbourList::value_type> members, Qubit drop) {
   complement_among_impl(reg, members, drop);
 }
 

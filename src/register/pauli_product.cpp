@@ -24,7 +24,9 @@ constexpr PauliTimes kPauliTimes[4][4] = {
     {{3, 0}, {2, 1}, {1, 3}, {0, 0}},
 };
 
-constexpr std::uint8_t code_of(Axis axis) { return static_cast<std::uint8_t>(static_cast<unsigned>(axis) + 1); }
+constexpr std::uint8_t code_of(Axis axis) {
+  return static_cast<std::uint8_t>(static_cast<unsigned>(axis) + 1);
+}
 
 }  // namespace
 

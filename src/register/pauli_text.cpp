@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/utf8_text.hpp"
 
 namespace ordavine {
@@ -43,9 +43,12 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 Axis axis_of_letter(char c) {
   switch (c) {
-    case 'X': case 'x': return Axis::x;
-    case 'Y': case 'y': return Axis::y;
-    case 'Z': case 'z': return Axis::z;
+    case 'X':
+    case 'x': return Axis::x;
+    case 'Y':
+    case 'y': return Axis::y;
+    case 'Z':
+    case 'z': return Axis::z;
     default: return Axis::none;
   }
 }
@@ -58,8 +61,9 @@ void parse_dense(std::string_view text, std::size_t at, std::size_t size, std::v
   // (refused below, when the length is not refused first).
   const std::size_t letters = utf8::character_count(text.substr(at));
   if (letters > size) {
-    refuse(text, utf8::advance(text, at, size), "a dense product of " + std::to_string(letters) + " letters is longer than the register of " +
-                                std::to_string(size) + " qubits");
+    refuse(text, utf8::advance(text, at, size),
+           "a dense product of " + std::to_string(letters) + " letters is longer than the register of " +
+               std::to_string(size) + " qubits");
   }
   // Bytes and characters agree up to the first byte outside ASCII, which is refused.
   for (std::size_t q = 0; q < letters; ++q) {

@@ -32,7 +32,8 @@ class QubitMarks {
 
   // Room for qubits below `count`, keeping the present marking.
   void grow(std::size_t count) {
-    if (slots_.size() < count) [[unlikely]] slots_.resize(std::max(count, 2 * slots_.size()));
+    if (slots_.size() < count) [[unlikely]]
+      slots_.resize(std::max(count, 2 * slots_.size()));
   }
 
   Value get(Qubit q) const {

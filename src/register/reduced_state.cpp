@@ -19,15 +19,15 @@ struct SetMark {
 // Per-thread working storage, kept between calls so that a query on a few
 // qubits allocates nothing once the thread has made one like it.
 struct Scratch {
-  std::vector<Qubit> end_qubit;                       // qubit of each cut end
-  std::vector<std::uint8_t> end_inside;               // whether that end is in the set
+  std::vector<Qubit> end_qubit;                            // qubit of each cut end
+  std::vector<std::uint8_t> end_inside;                    // whether that end is in the set
   std::vector<std::pair<std::size_t, std::size_t>> edges;  // (inside end, outside end)
-  std::vector<Qubit> alone;                           // set qubits without a cut edge
+  std::vector<Qubit> alone;                                // set qubits without a cut edge
   std::vector<std::size_t> parent, local, inside_count, outside_count;
   std::vector<std::size_t> piece_first, piece_next, piece_ends;  // inside ends bucketed by piece
   std::vector<std::size_t> edge_first, edge_next, piece_edges;   // edges bucketed by piece
   std::vector<std::uint64_t> matrix;
-  std::vector<Qubit> kernel_members;                  // the sets T, one after another
+  std::vector<Qubit> kernel_members;  // the sets T, one after another
   std::vector<std::size_t> kernel_starts;
   std::vector<PauliFactor> written, reduced;
   QubitMarks<SetMark> marks;
@@ -192,7 +192,8 @@ std::size_t rank_pieces(Scratch& s) {
   std::partial_sum(s.edge_first.begin(), s.edge_first.end(), s.edge_first.begin());
   s.edge_next.assign(s.edge_first.begin(), s.edge_first.end() - 1);
   s.piece_edges.resize(s.edges.size());
-  for (std::size_t i = 0; i < s.edges.size(); ++i) s.piece_edges[s.edge_next[s.parent[s.edges[i].first]]++] = i;
+  for (std::size_t i = 0; i < s.edges.size(); ++i)
+    s.piece_edges[s.edge_next[s.parent[s.edges[i].first]]++] = i;
 
   std::size_t rank_total = 0;
   for (std::size_t p = 0; p < ends; ++p) {
@@ -221,7 +222,8 @@ bool emit(const Register& reg, std::span<const Qubit> t, const Lookup& lookup, S
     carried(a, Axis::x);
     for (const Qubit b : reg[a].neighbors) carried(b, Axis::z);
   }
-  if (!reduce_product(s.written, negative, s.reduced)) fail("a product of graph-state generators is not Hermitian");
+  if (!reduce_product(s.written, negative, s.reduced))
+    fail("a product of graph-state generators is not Hermitian");
   for (PauliFactor& f : s.reduced) {
     const std::uint32_t position = lookup.position_plus_one(f.qubit);
     if (position == 0) fail("a generator of the reduced state acts outside the set");

@@ -44,7 +44,6 @@ class GeneratorSink {
 // `qubits` (distinct, in the order given), and returns E.  An index at or
 // above the size is the index failure; a qubit listed twice is refused with
 // InvalidInput; both before anything else is read.
-std::size_t reduced_state_generators(const Register& reg, std::span<const Qubit> qubits,
-                                     GeneratorSink& sink);
+std::size_t reduced_state_generators(const Register& reg, std::span<const Qubit> qubits, GeneratorSink& sink);
 
 }  // namespace ordavine

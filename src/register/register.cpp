@@ -1,9 +1,9 @@
 #include "register/register.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <new>
-
-#include <sys/mman.h>
 
 namespace ordavine {
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "clifford/tables.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/neighbour_list.hpp"
 
 namespace ordavine {

@@ -17,9 +17,7 @@ static_assert(ADJOINT_TABLE.size() == kVopCount, "one byte per VOP, numbered 0..
 constexpr std::size_t kHeaderSize = kMagic.size() + 1 + 8;
 static_assert(kHeaderSize == kSavedHeaderSize);
 
-constexpr std::size_t index_width(std::uint64_t n) {
-  return n <= (std::uint64_t{1} << 32) ? 4 : 8;
-}
+constexpr std::size_t index_width(std::uint64_t n) { return n <= (std::uint64_t{1} << 32) ? 4 : 8; }
 
 void put(std::uint8_t*& out, std::uint64_t value, std::size_t width) {
   for (std::size_t i = 0; i < width; ++i) *out++ = static_cast<std::uint8_t>(value >> (8 * i));
@@ -41,9 +39,7 @@ std::uint64_t get(const std::uint8_t* in, std::size_t width) {
   return value;
 }
 
-[[noreturn]] void refuse(const std::string& what) {
-  throw InvalidInput("invalid saved state: " + what);
-}
+[[noreturn]] void refuse(const std::string& what) { throw InvalidInput("invalid saved state: " + what); }
 
 std::string q(std::uint64_t value) { return std::to_string(value); }
 
@@ -149,7 +145,8 @@ void check_saved_header(std::span<const std::uint8_t> head, std::size_t size) {
   const std::uint64_t n = get(head.data() + kMagic.size() + 1, 8);
   // Each qubit takes at least its VOP byte and its degree.
   const std::uint64_t available = size - kHeaderSize;
-  if (n > available / (1 + index_width(n))) refuse("truncated: " + q(n) + " qubits cannot fit in " + q(size) + " bytes");
+  if (n > available / (1 + index_width(n)))
+    refuse("truncated: " + q(n) + " qubits cannot fit in " + q(size) + " bytes");
 }
 
 Register load_register(std::span<const std::uint8_t> data) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/utf8_text.hpp"
 
 namespace ordavine {
@@ -143,7 +143,8 @@ PauliRows parse(std::span<const std::string_view> generators) {
 bool anticommute(const PauliRows& rows, std::size_t i, std::size_t j) {
   unsigned parity = 0;
   for (std::size_t w = 0; w < rows.words(); ++w) {
-    parity ^= static_cast<unsigned>(std::popcount((rows.x(i)[w] & rows.z(j)[w]) ^ (rows.z(i)[w] & rows.x(j)[w])));
+    parity ^=
+        static_cast<unsigned>(std::popcount((rows.x(i)[w] & rows.z(j)[w]) ^ (rows.z(i)[w] & rows.x(j)[w])));
   }
   return parity % 2 != 0;
 }
@@ -203,7 +204,7 @@ Register register_from_stabilizers(std::span<const std::string_view> generators)
   const PauliRows original = rows;
   std::vector<std::size_t> pivot_row(n, kNone);  // the row whose X part is X on qubit c
   std::vector<std::uint8_t> used(n, 0);
-  std::vector<Vop> applied(n, vop::identity);     // V on each qubit, as a VOP
+  std::vector<Vop> applied(n, vop::identity);  // V on each qubit, as a VOP
 
   const auto eliminate = [&](std::size_t c) {
     std::size_t pivot = kNone;
@@ -259,7 +260,8 @@ Register register_from_stabilizers(std::span<const std::string_view> generators)
     list.reserve(degree);
     for (std::size_t w = 0; w < rows.words(); ++w) {
       for (Word bits = z[w]; bits != 0; bits &= bits - 1) {
-        list.push_back(static_cast<NeighbourList::value_type>(w * 64 + static_cast<std::size_t>(std::countr_zero(bits))));
+        list.push_back(static_cast<NeighbourList::value_type>(
+            w * 64 + static_cast<std::size_t>(std::countr_zero(bits))));
       }
     }
     reg[c].vop = ADJOINT_TABLE[applied[c]];

@@ -15,8 +15,8 @@ template <class Index>
 class StridedEnds {
  public:
   // `ends` entries; end 2i + j of pair i at base + i * pair_stride + j * end_stride.
-  StridedEnds(const unsigned char* base, std::size_t ends, std::ptrdiff_t pair_stride, std::ptrdiff_t end_stride,
-              bool swapped) noexcept
+  StridedEnds(const unsigned char* base, std::size_t ends, std::ptrdiff_t pair_stride,
+              std::ptrdiff_t end_stride, bool swapped) noexcept
       : base_(base), size_(ends), pair_stride_(pair_stride), end_stride_(end_stride), swapped_(swapped) {}
 
   std::size_t size() const noexcept { return size_; }

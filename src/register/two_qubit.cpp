@@ -18,8 +18,7 @@ void check_operands(const Register& reg, Qubit first_checked, Qubit second_check
   reg.check(first_checked);
   reg.check(second_checked);
   if (first_checked == second_checked) {
-    fail("control and target must be different qubits, both are " +
-         std::to_string(first_checked));
+    fail("control and target must be different qubits, both are " + std::to_string(first_checked));
   }
 }
 
@@ -104,7 +103,13 @@ void cx(Register& reg, Qubit c, Qubit t) {
 void cy(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, t, c);
   conjugated_cz(
-      reg, c, t, [&] { apply_gates(reg, t, {SDAG, H}); }, [&] { apply_gates(reg, t, {H, S}); });
+      reg, c, t,
+      [&] {
+        apply_gates(reg, t, {SDAG, H});
+      },
+      [&] {
+        apply_gates(reg, t, {H, S});
+      });
 }
 
 void xcx(Register& reg, Qubit c, Qubit t) {
@@ -174,7 +179,13 @@ void ycy(Register& reg, Qubit c, Qubit t) {
 void ycz(Register& reg, Qubit c, Qubit t) {
   check_operands(reg, c, t);
   conjugated_cz(
-      reg, t, c, [&] { apply_gates(reg, c, {SDAG, H}); }, [&] { apply_gates(reg, c, {H, S}); });
+      reg, t, c,
+      [&] {
+        apply_gates(reg, c, {SDAG, H});
+      },
+      [&] {
+        apply_gates(reg, c, {H, S});
+      });
 }
 
 }  // namespace ordavine

@@ -53,7 +53,8 @@ inline std::string describe_character(std::string_view text, std::size_t at) {
     return code;
   }
   unsigned long point = lead & (0x7Fu >> length);
-  for (std::size_t i = 1; i < length; ++i) point = point << 6 | (static_cast<unsigned char>(text[at + i]) & 0x3Fu);
+  for (std::size_t i = 1; i < length; ++i)
+    point = point << 6 | (static_cast<unsigned char>(text[at + i]) & 0x3Fu);
   if (point >= 0xD800 && point <= 0xDFFF) {
     std::snprintf(code, sizeof code, "U+%04lX (a lone surrogate)", point);
     return code;

@@ -229,6 +229,91 @@ class Ordavine:
     def ycy(self, control: int, target: int) -> None:
         """Apply Y to ``target`` when ``control`` is |−i⟩, the -1 eigenstate of Y."""
 
+    # The other gates of the circuit format, one method each, named as the
+    # format names them in lower case.  Single-qubit gates rewrite one VOP;
+    # two-qubit gates run the same register steps as the circuit line of the
+    # same name, take two different qubits (else PanicException "control and
+    # target must be different qubits, both are {q}"; nothing changes) and
+    # check ``a`` before ``b``.
+
+    def c_nxyz(self, qubit: int) -> None:
+        """Apply C_NXYZ to ``qubit``: it takes X to -Y and Z to -X; only its VOP changes."""
+    def c_nzyx(self, qubit: int) -> None:
+        """Apply C_NZYX to ``qubit``: it takes X to -Z and Z to -Y; only its VOP changes."""
+    def c_xnyz(self, qubit: int) -> None:
+        """Apply C_XNYZ to ``qubit``: it takes X to -Y and Z to X; only its VOP changes."""
+    def c_xynz(self, qubit: int) -> None:
+        """Apply C_XYNZ to ``qubit``: it takes X to Y and Z to -X; only its VOP changes."""
+    def c_xyz(self, qubit: int) -> None:
+        """Apply C_XYZ to ``qubit``: it takes X to Y and Z to X; only its VOP changes."""
+    def c_znyx(self, qubit: int) -> None:
+        """Apply C_ZNYX to ``qubit``: it takes X to Z and Z to -Y; only its VOP changes."""
+    def c_zynx(self, qubit: int) -> None:
+        """Apply C_ZYNX to ``qubit``: it takes X to -Z and Z to Y; only its VOP changes."""
+    def c_zyx(self, qubit: int) -> None:
+        """Apply C_ZYX to ``qubit``: it takes X to Z and Z to Y; only its VOP changes."""
+    def h_nxy(self, qubit: int) -> None:
+        """Apply H_NXY to ``qubit``: it takes X to -Y and Z to -Z; only its VOP changes."""
+    def h_nxz(self, qubit: int) -> None:
+        """Apply H_NXZ to ``qubit``: it takes X to -Z and Z to -X; only its VOP changes."""
+    def h_nyz(self, qubit: int) -> None:
+        """Apply H_NYZ to ``qubit``: it takes X to -X and Z to -Y; only its VOP changes."""
+    def h_xy(self, qubit: int) -> None:
+        """Apply H_XY to ``qubit``: it takes X to Y and Z to -Z; only its VOP changes."""
+    def h_yz(self, qubit: int) -> None:
+        """Apply H_YZ to ``qubit``: it takes X to -X and Z to Y; only its VOP changes."""
+    def sqrt_x(self, qubit: int) -> None:
+        """Apply SQRT_X to ``qubit``: it takes X to X and Z to -Y; only its VOP changes."""
+    def sqrt_x_dag(self, qubit: int) -> None:
+        """Apply SQRT_X_DAG to ``qubit``: it takes X to X and Z to Y; only its VOP changes."""
+    def sqrt_y(self, qubit: int) -> None:
+        """Apply SQRT_Y to ``qubit``: it takes X to -Z and Z to X; only its VOP changes."""
+    def sqrt_y_dag(self, qubit: int) -> None:
+        """Apply SQRT_Y_DAG to ``qubit``: it takes X to Z and Z to -X; only its VOP changes."""
+    def s_dag(self, qubit: int) -> None:
+        """Apply S_DAG to ``qubit``: it takes X to -Y and Z to Z; only its VOP changes."""
+    def swap(self, a: int, b: int) -> None:
+        """Exchange the states of ``a`` and ``b`` (three CX: a→b, b→a, a→b)."""
+    def iswap(self, a: int, b: int) -> None:
+        """ISWAP: SWAP that multiplies |01⟩ and |10⟩ by i (S on both, CZ, then SWAP)."""
+    def iswap_dag(self, a: int, b: int) -> None:
+        """ISWAP†: SWAP that multiplies |01⟩ and |10⟩ by -i."""
+    def sqrt_xx(self, a: int, b: int) -> None:
+        """√(X⊗X): multiply the -1 eigenspace of X⊗X by i."""
+    def sqrt_xx_dag(self, a: int, b: int) -> None:
+        """√(X⊗X)†: multiply the -1 eigenspace of X⊗X by -i."""
+    def sqrt_yy(self, a: int, b: int) -> None:
+        """√(Y⊗Y): multiply the -1 eigenspace of Y⊗Y by i."""
+    def sqrt_yy_dag(self, a: int, b: int) -> None:
+        """√(Y⊗Y)†: multiply the -1 eigenspace of Y⊗Y by -i."""
+    def sqrt_zz(self, a: int, b: int) -> None:
+        """√(Z⊗Z): multiply the -1 eigenspace of Z⊗Z by i."""
+    def sqrt_zz_dag(self, a: int, b: int) -> None:
+        """√(Z⊗Z)†: multiply the -1 eigenspace of Z⊗Z by -i."""
+    def cxswap(self, a: int, b: int) -> None:
+        """CX with ``a`` as control, then SWAP (the format's CXSWAP)."""
+    def swapcx(self, a: int, b: int) -> None:
+        """SWAP, then CX with ``a`` as control (the format's SWAPCX)."""
+    def czswap(self, a: int, b: int) -> None:
+        """CZ, then SWAP (the format's CZSWAP, alias SWAPCZ)."""
+    def reset_x(self, qubit: int) -> None:
+        """Reset ``qubit`` to |+⟩, as the format's RX: measure X (drawn from the
+        thread's generator, as ``measure_x``), then apply Z if the outcome was -1.
+        The draws are those of ``run("RX q")``."""
+    def reset_y(self, qubit: int) -> None:
+        """Reset ``qubit`` to |+i⟩, as RY: measure Y, then apply Z if the outcome was -1."""
+    def reset_z(self, qubit: int) -> None:
+        """Reset ``qubit`` to |0⟩, as R: measure Z, then apply X if the outcome was -1."""
+    def state_vector(self) -> Any:
+        """The register's 2**n amplitudes as a numpy ``complex64`` array, for at most 24 qubits.
+
+        Qubit k is bit k of the basis index (little-endian, as Stim's
+        ``state_vector(endian="little")``), and the global phase makes the
+        first non-zero amplitude real and positive, so equal states give
+        equal arrays whatever graph holds them.  Every amplitude is 0 or
+        2**(-k/2) times a power of i, written exactly.  More than 24 qubits:
+        ValueError; numpy missing: ImportError."""
+
     # Measurements collapse the state and cut the qubit out of the graph.
 
     def measure_x(self, qubit: int) -> MeasurementResult:

@@ -11,7 +11,7 @@
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
-#include "measure/seeded_stream.hpp"
+#include "random/seeded_stream.hpp"
 #include "register/entanglement_entropy.hpp"
 #include "register/register.hpp"
 #include "support/counting_check.hpp"
@@ -30,8 +30,8 @@ TEST(Cancellation, RunsStopOnEndlessRepeatsWhenAsked) {
   EXPECT_EQ(check.polls, 3);  // it stopped when asked, not later
 
   // Repeats nested forever, noiseless: the reference run stops the same way.
-  const circuit::Program nested = circuit::read_circuit(
-      "REPEAT 9223372036854775807 {\nREPEAT 9223372036854775807 {\nCX 0 1\n}\n}");
+  const circuit::Program nested =
+      circuit::read_circuit("REPEAT 9223372036854775807 {\nREPEAT 9223372036854775807 {\nCX 0 1\n}\n}");
   Register two(2);
   CountingCheck reference_check(2);
   EXPECT_THROW(circuit::run_reference(nested, two, {}, &reference_check), Cancelled);
@@ -60,7 +60,8 @@ TEST(Cancellation, RunsCountTargetsAndNeighbourhoodsNotLines) {
 }
 
 TEST(Cancellation, PollingNeverChangesARunsRecordOrGraph) {
-  std::string text = "H 0 1 2 3\nREPEAT 3000 {\nCX 0 1 1 2 2 3\nDEPOLARIZE1(0.3) 0 1 2 3\nMX 1\nMR 2\nMPP X0*Z3\nH 3\n}";
+  std::string text =
+      "H 0 1 2 3\nREPEAT 3000 {\nCX 0 1 1 2 2 3\nDEPOLARIZE1(0.3) 0 1 2 3\nMX 1\nMR 2\nMPP X0*Z3\nH 3\n}";
   const circuit::Program program = circuit::read_circuit(text);
   std::vector<std::uint8_t> plain(program.measurement_count), polled(program.measurement_count);
   Register a(4), b(4);
@@ -107,7 +108,8 @@ TEST(Cancellation, SamplersPollInsideABatchAndInTheReferenceRun) {
 
 TEST(Cancellation, PollingNeverChangesSampledRows) {
   const circuit::Program program = circuit::read_circuit(
-      "H 0 1\nREPEAT 60000 {\nCX 0 1\nDEPOLARIZE2(0.05) 0 1\nM 1\nDETECTOR rec[-1]\n}\nOBSERVABLE_INCLUDE(0) rec[-1]");
+      "H 0 1\nREPEAT 60000 {\nCX 0 1\nDEPOLARIZE2(0.05) 0 1\nM 1\nDETECTOR rec[-1]\n}\nOBSERVABLE_INCLUDE(0) "
+      "rec[-1]");
   for (const bool detectors : {false, true}) {
     frames::FrameSampler plain(program, detectors, true), polled(program, detectors, true);
     CountingCheck never;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "circuit/reader.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "support/clifford_matrices.hpp"
 
 namespace ordavine::circuit {
@@ -58,19 +58,32 @@ TEST(CircuitReader, CountsRepeatsNestedBlocksAndLargestQubit) {
 TEST(CircuitReader, SingleQubitCliffordsAreTheOperatorsTheFormatDefines) {
   const Complex i{0, 1};
   const std::vector<std::pair<const char*, Mat2>> gates{
-      {"C_NXYZ", {{1. + i, 1. - i, -1. - i, 1. - i}}}, {"C_NZYX", {{1. + i, -1. - i, 1. - i, 1. - i}}},
-      {"C_XNYZ", {{1. + i, -1. + i, 1. + i, 1. - i}}}, {"C_XYNZ", {{1. - i, 1. + i, -1. + i, 1. + i}}},
-      {"C_XYZ", {{1. - i, -1. - i, 1. - i, 1. + i}}},  {"C_ZNYX", {{1. - i, 1. - i, -1. - i, 1. + i}}},
-      {"C_ZYNX", {{1. - i, -1. + i, 1. + i, 1. + i}}}, {"C_ZYX", {{1. + i, 1. + i, -1. + i, 1. - i}}},
-      {"H", {{1, 1, 1, -1}}},                          {"H_XZ", {{1, 1, 1, -1}}},
-      {"H_NXY", {{0, 1. + i, 1. - i, 0}}},             {"H_NXZ", {{-1, 1, 1, 1}}},
-      {"H_NYZ", {{-1, -i, i, 1}}},                     {"H_XY", {{0, 1. - i, 1. + i, 0}}},
-      {"H_YZ", {{1, -i, i, -1}}},                      {"S", {{1, 0, 0, i}}},
-      {"SQRT_Z", {{1, 0, 0, i}}},                      {"S_DAG", {{1, 0, 0, -i}}},
-      {"SQRT_Z_DAG", {{1, 0, 0, -i}}},                 {"SQRT_X", {{1. + i, 1. - i, 1. - i, 1. + i}}},
-      {"SQRT_X_DAG", {{1. - i, 1. + i, 1. + i, 1. - i}}}, {"SQRT_Y", {{1. + i, -1. - i, 1. + i, 1. + i}}},
-      {"SQRT_Y_DAG", {{1. - i, 1. - i, -1. + i, 1. - i}}}, {"X", {{0, 1, 1, 0}}},
-      {"Y", {{0, -i, i, 0}}},                          {"Z", {{1, 0, 0, -1}}},
+      {"C_NXYZ", {{1. + i, 1. - i, -1. - i, 1. - i}}},
+      {"C_NZYX", {{1. + i, -1. - i, 1. - i, 1. - i}}},
+      {"C_XNYZ", {{1. + i, -1. + i, 1. + i, 1. - i}}},
+      {"C_XYNZ", {{1. - i, 1. + i, -1. + i, 1. + i}}},
+      {"C_XYZ", {{1. - i, -1. - i, 1. - i, 1. + i}}},
+      {"C_ZNYX", {{1. - i, 1. - i, -1. - i, 1. + i}}},
+      {"C_ZYNX", {{1. - i, -1. + i, 1. + i, 1. + i}}},
+      {"C_ZYX", {{1. + i, 1. + i, -1. + i, 1. - i}}},
+      {"H", {{1, 1, 1, -1}}},
+      {"H_XZ", {{1, 1, 1, -1}}},
+      {"H_NXY", {{0, 1. + i, 1. - i, 0}}},
+      {"H_NXZ", {{-1, 1, 1, 1}}},
+      {"H_NYZ", {{-1, -i, i, 1}}},
+      {"H_XY", {{0, 1. - i, 1. + i, 0}}},
+      {"H_YZ", {{1, -i, i, -1}}},
+      {"S", {{1, 0, 0, i}}},
+      {"SQRT_Z", {{1, 0, 0, i}}},
+      {"S_DAG", {{1, 0, 0, -i}}},
+      {"SQRT_Z_DAG", {{1, 0, 0, -i}}},
+      {"SQRT_X", {{1. + i, 1. - i, 1. - i, 1. + i}}},
+      {"SQRT_X_DAG", {{1. - i, 1. + i, 1. + i, 1. - i}}},
+      {"SQRT_Y", {{1. + i, -1. - i, 1. + i, 1. + i}}},
+      {"SQRT_Y_DAG", {{1. - i, 1. - i, -1. + i, 1. - i}}},
+      {"X", {{0, 1, 1, 0}}},
+      {"Y", {{0, -i, i, 0}}},
+      {"Z", {{1, 0, 0, -1}}},
   };
   for (const auto& [name, matrix] : gates) {
     const Program p = read_circuit(std::string(name) + " 0");
@@ -118,10 +131,12 @@ TEST(CircuitReader, RefusesWithLineColumnAndProblem) {
       {"}", "line 1, column 1: '}' without an open REPEAT block"},
       {"REPEAT 2 H 0", "expected '{' after the repeat count"},
       {"REPEAT 99999999999999999999 {\n}", "repeat count is too large"},
-      {"H 99999999999", "line 1, column 3: qubit index is too large (the largest a register holds is 4294967294)"},
+      {"H 99999999999",
+       "line 1, column 3: qubit index is too large (the largest a register holds is 4294967294)"},
       {"X_ERROR(1e400) 0", "line 1, column 9: the number 1e400 is too large"},
       {std::string("H 0\nH \0 1", 9), "line 2, column 3: malformed target starting with byte 0x00"},
-      {"H 0 # caf\xc3\xa9 is fine here\nH \xc3\xa9", "line 2, column 3: malformed target starting with byte 0xC3 (non-ASCII)"},
+      {"H 0 # caf\xc3\xa9 is fine here\nH \xc3\xa9",
+       "line 2, column 3: malformed target starting with byte 0xC3 (non-ASCII)"},
       {"\xef\xbb\xbfH 0", "line 1, column 1: expected an instruction name, found byte 0xEF"},
       {"TICK 0", "TICK takes no targets"},
       {"MPP X0*Z0", "line 1, column 5: this product in MPP is anti-Hermitian"},
@@ -149,7 +164,8 @@ TEST(CircuitReader, ColumnsOfTargetsLateOnLongLines) {
            {"R", "!3", "R takes no inverted (!) targets"},
            {"M", "12x", "unexpected 'x' in a target"},
            {"M", "4294967295", "qubit index is too large (the largest a register holds is 4294967294)"},
-           {"CX", "5 rec[-1]", "a measurement record can only stand where CX reads Z (as in CX rec[-1] q or CZ q rec[-1])"},
+           {"CX", "5 rec[-1]",
+            "a measurement record can only stand where CX reads Z (as in CX rec[-1] q or CZ q rec[-1])"},
            {"DEPOLARIZE2(0.1)", "7 7", "DEPOLARIZE2 acts on qubit 7 twice in one pair"},
            {"CZ", "9", "CZ takes targets in pairs; this one has no partner"},
            {"DETECTOR", "rec[-1] 4", "DETECTOR takes only measurement record targets rec[-k]"},

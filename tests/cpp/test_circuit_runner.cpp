@@ -10,14 +10,14 @@
 
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
-#include "circuit/shot_sampler.hpp"
+#include "failure/failure.hpp"
 #include "measure/measure.hpp"
 #include "measure/product_measurement.hpp"
-#include "measure/seeded_stream.hpp"
-#include "register/failure.hpp"
+#include "random/seeded_stream.hpp"
 #include "register/pauli_product.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
+#include "support/shot_sampler.hpp"
 
 namespace ordavine::circuit {
 namespace {
@@ -51,11 +51,11 @@ Lockstep random_circuit(std::uint32_t seed, std::size_t n, std::size_t length) {
   auto below = [&](std::size_t k) { return static_cast<std::size_t>(pick() % k); };
   using Gate1 = void (*)(Register&, Qubit);
   using Gate2 = void (*)(Register&, Qubit, Qubit);
-  const std::vector<std::pair<const char*, Gate1>> singles{
-      {"H", h}, {"S", s}, {"S_DAG", sdag}, {"X", x}, {"Y", y}, {"Z", z}};
-  const std::vector<std::pair<const char*, Gate2>> pairs{
-      {"CZ", cz},   {"CX", cx},   {"CY", cy},   {"XCX", xcx}, {"XCY", xcy},
-      {"XCZ", xcz}, {"YCX", ycx}, {"YCY", ycy}, {"YCZ", ycz}};
+  const std::vector<std::pair<const char*, Gate1>> singles{{"H", h}, {"S", s}, {"S_DAG", sdag},
+                                                           {"X", x}, {"Y", y}, {"Z", z}};
+  const std::vector<std::pair<const char*, Gate2>> pairs{{"CZ", cz},   {"CX", cx},   {"CY", cy},
+                                                         {"XCX", xcx}, {"XCY", xcy}, {"XCZ", xcz},
+                                                         {"YCX", ycx}, {"YCY", ycy}, {"YCZ", ycz}};
   const char* axes = "XYZ";
   Lockstep out;
   std::size_t measured = 0;
@@ -69,7 +69,10 @@ Lockstep random_circuit(std::uint32_t seed, std::size_t n, std::size_t length) {
       case 1: {
         const auto& [name, gate] = singles[below(singles.size())];
         out.text += std::string(name) + " " + qa + " " + qb + "\n";
-        out.calls.push_back([=, gate = gate](Register& r, RandomSource&, auto&) { gate(r, a); gate(r, b); });
+        out.calls.push_back([=, gate = gate](Register& r, RandomSource&, auto&) {
+          gate(r, a);
+          gate(r, b);
+        });
         break;
       }
       case 2:
@@ -120,7 +123,8 @@ Lockstep random_circuit(std::uint32_t seed, std::size_t n, std::size_t length) {
         const std::size_t back = 1 + below(measured);
         const int kind = static_cast<int>(below(3));
         const std::string rec = "rec[-" + std::to_string(back) + "]";
-        out.text += std::string("C") + "XYZ"[kind] + " " + (kind == 2 && below(2) ? qa + " " + rec : rec + " " + qa) + "\n";
+        out.text += std::string("C") + "XYZ"[kind] + " " +
+                    (kind == 2 && below(2) ? qa + " " + rec : rec + " " + qa) + "\n";
         out.calls.push_back([=](Register& r, RandomSource&, auto& record) {
           if (record[record.size() - back]) (kind == 0 ? x : kind == 1 ? y : z)(r, a);
         });
@@ -134,17 +138,45 @@ Lockstep random_circuit(std::uint32_t seed, std::size_t n, std::size_t length) {
         break;
       }
       case 9: {  // the swaps and square roots, as the documented sequences
-        static constexpr const char* kNames[] = {"CXSWAP", "SWAPCX", "CZSWAP", "SQRT_ZZ", "SQRT_ZZ_DAG", "SQRT_XX"};
+        static constexpr const char* kNames[] = {"CXSWAP",  "SWAPCX",      "CZSWAP",
+                                                 "SQRT_ZZ", "SQRT_ZZ_DAG", "SQRT_XX"};
         const std::size_t which = below(std::size(kNames));
         out.text += std::string(kNames[which]) + " " + qa + " " + qb + "\n";
         out.calls.push_back([=](Register& r, RandomSource&, auto&) {
           switch (which) {
-            case 0: cx(r, b, a); cx(r, a, b); break;
-            case 1: cx(r, a, b); cx(r, b, a); break;
-            case 2: cz(r, a, b); cx(r, a, b); cx(r, b, a); cx(r, a, b); break;
-            case 3: s(r, a); s(r, b); cz(r, a, b); break;
-            case 4: sdag(r, a); sdag(r, b); cz(r, a, b); break;
-            default: h(r, a); h(r, b); s(r, a); s(r, b); cz(r, a, b); h(r, a); h(r, b); break;
+            case 0:
+              cx(r, b, a);
+              cx(r, a, b);
+              break;
+            case 1:
+              cx(r, a, b);
+              cx(r, b, a);
+              break;
+            case 2:
+              cz(r, a, b);
+              cx(r, a, b);
+              cx(r, b, a);
+              cx(r, a, b);
+              break;
+            case 3:
+              s(r, a);
+              s(r, b);
+              cz(r, a, b);
+              break;
+            case 4:
+              sdag(r, a);
+              sdag(r, b);
+              cz(r, a, b);
+              break;
+            default:
+              h(r, a);
+              h(r, b);
+              s(r, a);
+              s(r, b);
+              cz(r, a, b);
+              h(r, a);
+              h(r, b);
+              break;
           }
         });
         break;
@@ -288,7 +320,8 @@ TEST(CircuitRunner, NewChannelsDrawAsDocumented) {
   // fire lets its ELSE draw and fire.
   std::string p15;
   for (int i = 0; i < 15; ++i) p15 += i ? ", 0.0625" : "0.0625";
-  const Program p = read_circuit("PAULI_CHANNEL_2(" + p15 + ") 0 1\n"
+  const Program p = read_circuit("PAULI_CHANNEL_2(" + p15 +
+                                 ") 0 1\n"
                                  "MPAD(1) 0 1\n"
                                  "HERALDED_ERASE(1) 2\n"
                                  "E(0.5) X3\nELSE_CORRELATED_ERROR(0.5) X4\n"
@@ -311,7 +344,7 @@ TEST(CircuitRunner, NewChannelsDrawAsDocumented) {
 TEST(CircuitRunner, ReferenceRunSkipsNoiseTakesPlusOneAndDrawsNothing) {
   const Program p = read_circuit(
       "H 0\nM 0\n"                      // random: +1
-      "X 1\nX_ERROR(1) 1\nM 1\n"         // the X counts, the error does not
+      "X 1\nX_ERROR(1) 1\nM 1\n"        // the X counts, the error does not
       "HERALDED_ERASE(1) 2\n"           // herald 0
       "MPP X3*X4\nCX rec[-1] 5\nM 5\n"  // random product +1, so no feed-forward
       "M(1) 6\nMPAD(1) 1\n"             // flips left out
@@ -352,14 +385,16 @@ TEST(CircuitRunner, PauliObservableTargetsNeedAValueTheStateFixes) {
 TEST(ShotSampler, DetectorsReportFlipsAgainstTheNoiselessReference) {
   // Detector 0 has parity 1 without noise, detector 1 parity 0.
   const ChaChaKey key = key_from_seed(std::vector<std::uint8_t>{7});
-  const Program clean = read_circuit("X 0\nM 0\nM 1\nDETECTOR rec[-2]\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-2]\n");
+  const Program clean =
+      read_circuit("X 0\nM 0\nM 1\nDETECTOR rec[-2]\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-2]\n");
   ShotSampler sampler(clean, key, true);
   std::vector<std::uint8_t> detectors(2 * 10), observables(10);
   sampler.run_shots(0, 10, {}, detectors, observables);
   EXPECT_EQ(detectors, std::vector<std::uint8_t>(20, 0));
   EXPECT_EQ(observables, std::vector<std::uint8_t>(10, 0));
 
-  const Program noisy = read_circuit("X 0\nX_ERROR(1) 0 1\nM 0\nM 1\nDETECTOR rec[-2]\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-2]\n");
+  const Program noisy = read_circuit(
+      "X 0\nX_ERROR(1) 0 1\nM 0\nM 1\nDETECTOR rec[-2]\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-2]\n");
   ShotSampler flipped(noisy, key, true);
   flipped.run_shots(0, 10, {}, detectors, observables);
   EXPECT_EQ(detectors, std::vector<std::uint8_t>(20, 1));

@@ -70,30 +70,30 @@ SignedAxis listed_image(int u, int axis) {
 std::array<Complex, 4> listed_operator(int u) {
   const Complex i = kI;
   const std::array<std::array<Complex, 4>, 24> ops{{
-      {1, 0, 0, 0},      // 0  I
-      {0, 1, 0, 0},      // 1  X
-      {0, 0, 1, 0},      // 2  Y
-      {0, 0, 0, 1},      // 3  Z
-      {0, 1, -1, 0},     // 4  (X - Y)/sqrt2
-      {1, 0, 0, i},      // 5  sqrt(iZ)
-      {1, 0, 0, -i},     // 6  sqrt(-iZ)
-      {0, 1, 1, 0},      // 7  (X + Y)/sqrt2
-      {0, 1, 0, -1},     // 8  (X - Z)/sqrt2
-      {1, 0, -i, 0},     // 9  sqrt(-iY)
-      {0, 1, 0, 1},      // 10 (X + Z)/sqrt2
-      {1, 0, i, 0},      // 11 sqrt(iY)
-      {0, 0, 1, -1},     // 12 (Y - Z)/sqrt2
-      {0, 0, 1, 1},      // 13 (Y + Z)/sqrt2
-      {1, i, 0, 0},      // 14 sqrt(iX)
-      {1, -i, 0, 0},     // 15 sqrt(-iX)
-      {1, -i, -i, -i},   // 16
-      {1, i, i, -i},     // 17
-      {1, -i, i, i},     // 18
-      {1, i, -i, i},     // 19
-      {1, i, i, i},      // 20
-      {1, -i, i, -i},    // 21
-      {1, -i, -i, i},    // 22
-      {1, i, -i, -i},    // 23
+      {1, 0, 0, 0},     // 0  I
+      {0, 1, 0, 0},     // 1  X
+      {0, 0, 1, 0},     // 2  Y
+      {0, 0, 0, 1},     // 3  Z
+      {0, 1, -1, 0},    // 4  (X - Y)/sqrt2
+      {1, 0, 0, i},     // 5  sqrt(iZ)
+      {1, 0, 0, -i},    // 6  sqrt(-iZ)
+      {0, 1, 1, 0},     // 7  (X + Y)/sqrt2
+      {0, 1, 0, -1},    // 8  (X - Z)/sqrt2
+      {1, 0, -i, 0},    // 9  sqrt(-iY)
+      {0, 1, 0, 1},     // 10 (X + Z)/sqrt2
+      {1, 0, i, 0},     // 11 sqrt(iY)
+      {0, 0, 1, -1},    // 12 (Y - Z)/sqrt2
+      {0, 0, 1, 1},     // 13 (Y + Z)/sqrt2
+      {1, i, 0, 0},     // 14 sqrt(iX)
+      {1, -i, 0, 0},    // 15 sqrt(-iX)
+      {1, -i, -i, -i},  // 16
+      {1, i, i, -i},    // 17
+      {1, -i, i, i},    // 18
+      {1, i, -i, i},    // 19
+      {1, i, i, i},     // 20
+      {1, -i, i, -i},   // 21
+      {1, -i, -i, i},   // 22
+      {1, i, -i, -i},   // 23
   }};
   return ops[u];
 }
@@ -132,7 +132,8 @@ TEST(CliffordNumbering, MatricesCarryThePauliAxesAsListed) {
     for (int a = 0; a < 3; ++a) {
       const std::optional<SignedAxis> image = image_of_axis(vop_matrix(u), a);
       ASSERT_TRUE(image.has_value()) << "VOP " << u << " does not map axis " << a << " to a Pauli";
-      EXPECT_EQ(*image, listed_image(u, a)) << "VOP " << u << ", axis " << "XYZ"[a];
+      EXPECT_EQ(*image, listed_image(u, a)) << "VOP " << u << ", axis "
+                                            << "XYZ"[a];
     }
   }
 }
@@ -147,11 +148,15 @@ TEST(CliffordNumbering, MatricesMatchTheNamedOperators) {
   const Mat2 s_dagger{{1.0, 0.0, 0.0, -kI}};
   const Mat2 hadamard = Complex(1.0 / kRoot2) * (pauli(kX) + pauli(kZ));
   const std::vector<std::pair<Vop, Mat2>> named{
-      {vop::identity, kIdentity},     {vop::pauli_x, pauli(kX)},
-      {vop::pauli_y, pauli(kY)},      {vop::pauli_z, pauli(kZ)},
-      {vop::s_dagger, s_dagger},      {vop::s, s},
+      {vop::identity, kIdentity},
+      {vop::pauli_x, pauli(kX)},
+      {vop::pauli_y, pauli(kY)},
+      {vop::pauli_z, pauli(kZ)},
+      {vop::s_dagger, s_dagger},
+      {vop::s, s},
       {vop::sqrt_minus_iy, sqrt_i(kY, -1)},
-      {vop::hadamard, hadamard},      {vop::sqrt_iy, sqrt_i(kY, +1)},
+      {vop::hadamard, hadamard},
+      {vop::sqrt_iy, sqrt_i(kY, +1)},
       {vop::sqrt_ix, sqrt_i(kX, +1)},
   };
   for (const auto& [v, m] : named) {
@@ -220,8 +225,8 @@ TEST(CliffordTables, ConjTableAndSignRuleMatchConjugation) {
       EXPECT_EQ(int{CONJ_TABLE[a][u]}, image->axis) << "CONJ_TABLE[" << a << "][" << u << "]";
       EXPECT_EQ(static_cast<int>(conj_axis(as_vop(u), axis)), image->axis)
           << "conj_axis(" << u << ", " << a << ")";
-      EXPECT_EQ(conj_sign_negative(as_vop(u), axis), image->sign < 0)
-          << "conj_sign_negative(" << u << ", " << "XYZ"[a] << "), image " << *image;
+      EXPECT_EQ(conj_sign_negative(as_vop(u), axis), image->sign < 0) << "conj_sign_negative(" << u << ", "
+                                                                      << "XYZ"[a] << "), image " << *image;
     }
   }
 }
@@ -280,11 +285,11 @@ TEST(CliffordTables, CzCommutingSetIsExactlyTheDiagonalElements) {
   int members = 0;
   for (int v = 0; v < 24; ++v) {
     const Mat2& m = vop_matrix(v);
-    const bool diagonal = std::abs(m(0, 1)) < test_matrices::kTolerance &&
-                          std::abs(m(1, 0)) < test_matrices::kTolerance;
+    const bool diagonal =
+        std::abs(m(0, 1)) < test_matrices::kTolerance && std::abs(m(1, 0)) < test_matrices::kTolerance;
     const Mat4 left = kron(m, kIdentity), right = kron(kIdentity, m);
-    const bool commutes = equal_up_to_phase(mul(cz, left), mul(left, cz)) &&
-                          equal_up_to_phase(mul(cz, right), mul(right, cz));
+    const bool commutes =
+        equal_up_to_phase(mul(cz, left), mul(left, cz)) && equal_up_to_phase(mul(cz, right), mul(right, cz));
     EXPECT_EQ(diagonal, commutes) << "VOP " << v;
     EXPECT_EQ(in_cz_commuting_set(as_vop(v)), diagonal) << "VOP " << v;
     members += diagonal ? 1 : 0;

@@ -9,10 +9,10 @@ namespace ordavine {
 namespace {
 
 using oracle::Amplitude;
-using oracle::Matrix2;
-using oracle::Matrix4;
 using oracle::equal_up_to_phase;
 using oracle::kron;
+using oracle::Matrix2;
+using oracle::Matrix4;
 using oracle::vop_matrix;
 namespace gates = oracle::gates;
 
@@ -20,10 +20,9 @@ namespace gates = oracle::gates;
 // carries the three Pauli axes, a description independent of the matrices.
 // Each entry lists the signed images of X, Y and Z, e.g. "+Z-Y+X" for H.
 TEST(VopMatrices, CarryThePauliAxesAsNumbered) {
-  const char* images[24] = {
-      "+X+Y+Z", "+X-Y-Z", "-X+Y-Z", "-X-Y+Z", "-Y-X-Z", "-Y+X+Z", "+Y-X+Z", "+Y+X-Z",
-      "-Z-Y-X", "-Z+Y+X", "+Z-Y+X", "+Z+Y-X", "-X-Z-Y", "-X+Z+Y", "+X-Z+Y", "+X+Z-Y",
-      "+Y+Z+X", "+Y-Z-X", "-Y+Z-X", "-Y-Z+X", "+Z+X+Y", "+Z-X-Y", "-Z+X-Y", "-Z-X+Y"};
+  const char* images[24] = {"+X+Y+Z", "+X-Y-Z", "-X+Y-Z", "-X-Y+Z", "-Y-X-Z", "-Y+X+Z", "+Y-X+Z", "+Y+X-Z",
+                            "-Z-Y-X", "-Z+Y+X", "+Z-Y+X", "+Z+Y-X", "-X-Z-Y", "-X+Z+Y", "+X-Z+Y", "+X+Z-Y",
+                            "+Y+Z+X", "+Y-Z-X", "-Y+Z-X", "-Y-Z+X", "+Z+X+Y", "+Z-X-Y", "-Z+X-Y", "-Z-X+Y"};
   const auto pauli_named = [](char axis) {
     return axis == 'X' ? gates::pauli_x() : axis == 'Y' ? gates::pauli_y() : gates::pauli_z();
   };
@@ -33,13 +32,11 @@ TEST(VopMatrices, CarryThePauliAxesAsNumbered) {
     const Matrix2 u_u_dagger = oracle::product(u, oracle::adjoint(u));
     EXPECT_TRUE(equal_up_to_phase(u_u_dagger, gates::identity())) << int(v);
     for (int a = 0; a < 3; ++a) {
-      const Matrix2 image =
-          oracle::product(oracle::product(u, pauli_named("XYZ"[a])), oracle::adjoint(u));
+      const Matrix2 image = oracle::product(oracle::product(u, pauli_named("XYZ"[a])), oracle::adjoint(u));
       const double sign = images[v][2 * a] == '+' ? 1.0 : -1.0;
       const Matrix2 expected = oracle::scaled(pauli_named(images[v][2 * a + 1]), sign);
       for (int k = 0; k < 4; ++k) {
-        EXPECT_NEAR(std::abs(image[k] - expected[k]), 0.0, 1e-12)
-            << "VOP " << int(v) << " axis " << a;
+        EXPECT_NEAR(std::abs(image[k] - expected[k]), 0.0, 1e-12) << "VOP " << int(v) << " axis " << a;
       }
     }
   }
@@ -88,8 +85,7 @@ TEST(CzTable, CommutingVopsStayCommutingAndOnlyTheEdgeToggles) {
     for (Vop a = 0; a < 24; ++a) {
       for (Vop b = 0; b < 24; ++b) {
         const CzEntry& t = CZ_TABLE[e][a][b];
-        SCOPED_TRACE(::testing::Message()
-                     << "entry [" << e << "][" << int(a) << "][" << int(b) << "]");
+        SCOPED_TRACE(::testing::Message() << "entry [" << e << "][" << int(a) << "][" << int(b) << "]");
         if (commutes(a)) {
           EXPECT_TRUE(commutes(t.first_vop));
         }

@@ -31,8 +31,7 @@ namespace gates = oracle::gates;
 ::testing::AssertionResult graph_invariants_hold(const Register& reg) {
   for (Qubit a = 0; a < reg.size(); ++a) {
     const List& list = reg[a].neighbors;
-    if (reg[a].vop >= 24)
-      return ::testing::AssertionFailure() << "VOP of " << a << " is " << int(reg[a].vop);
+    if (reg[a].vop >= 24) return ::testing::AssertionFailure() << "VOP of " << a << " is " << int(reg[a].vop);
     for (std::size_t i = 0; i < list.size(); ++i) {
       const Qubit b = list[i];
       if (b >= reg.size()) return ::testing::AssertionFailure() << a << " lists " << b;
@@ -115,7 +114,7 @@ struct SingleQubitGate {
 
 const std::vector<SingleQubitGate>& single_qubit_gates() {
   static const std::vector<SingleQubitGate> all{
-      {"h", h, gates::hadamard()}, {"s", s, gates::s()}, {"sdag", sdag, gates::s_dagger()},
+      {"h", h, gates::hadamard()}, {"s", s, gates::s()},       {"sdag", sdag, gates::s_dagger()},
       {"x", x, gates::pauli_x()},  {"y", y, gates::pauli_y()}, {"z", z, gates::pauli_z()},
   };
   return all;
@@ -163,8 +162,8 @@ TEST(RemoveVop, PartnerIsFirstNeighbourOtherThanAvoid) {
   EXPECT_EQ(reg[0].neighbors, (List{1, 2, 3, 4}));  // edge to the partner stays
   EXPECT_EQ(reg[4].neighbors, (List{2, 0}));
   EXPECT_EQ(reg[5].neighbors, (List{3}));
-  EXPECT_EQ(reg[4].vop, vop::s);   // neighbours of the partner pick up S
-  EXPECT_EQ(reg[3].vop, 0);        // not a neighbour of the partner
+  EXPECT_EQ(reg[4].vop, vop::s);  // neighbours of the partner pick up S
+  EXPECT_EQ(reg[3].vop, 0);       // not a neighbour of the partner
   EXPECT_EQ(reg[2].vop, vop::sqrt_ix);
 }
 
@@ -184,8 +183,7 @@ TEST(RemoveVop, LeavesTheStateUnchangedForEveryVop) {
         remove_vop(reg, v, avoid);
         ASSERT_EQ(reg[v].vop, 0) << "VOP " << int(u);
         ASSERT_TRUE(graph_invariants_hold(reg));
-        ASSERT_TRUE(same_up_to_phase(before, state_of(reg)))
-            << "VOP " << int(u) << " round " << round;
+        ASSERT_TRUE(same_up_to_phase(before, state_of(reg))) << "VOP " << int(u) << " round " << round;
       }
     }
   }
@@ -370,7 +368,9 @@ TEST(TwoQubitGates, FailingIndexCheckChangesNothingAndReportsTheFirstCheck) {
   std::mt19937_64 rng(25);
   const Register base = random_register(rng, 4, 0.6);
   for (const TwoQubitGate& gate : two_qubit_gates()) {
-    struct Case { Qubit control, target, reported; };
+    struct Case {
+      Qubit control, target, reported;
+    };
     const Qubit first_bad = gate.checks_target_first ? 7 : 5;
     const Case cases[] = {{5, 1, 5}, {1, 7, 7}, {5, 7, first_bad}};
     for (const Case& c : cases) {
@@ -395,8 +395,7 @@ TEST(TwoQubitGates, ControlEqualToTargetIsRefused) {
       gate.apply(reg, 2, 2);
       ADD_FAILURE() << gate.name << " accepted equal operands";
     } catch (const Failure& f) {
-      EXPECT_EQ(f.message(), "control and target must be different qubits, both are 2")
-          << gate.name;
+      EXPECT_EQ(f.message(), "control and target must be different qubits, both are 2") << gate.name;
     }
     EXPECT_TRUE(same_register(reg, base)) << gate.name;
     try {

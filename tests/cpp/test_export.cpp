@@ -145,13 +145,15 @@ TEST(EntanglementEntropy, AgreesWithThePlainRankOfTheWholeCut) {
   for (int trial = 0; trial < 300; ++trial) {
     const std::size_t qubits = 2 + rng() % 300;
     const double mean_degree = 0.5 + static_cast<double>(rng() % 400) / 10.0;
-    const Register reg = random_register(rng, qubits, std::min(1.0, mean_degree / static_cast<double>(qubits)));
+    const Register reg =
+        random_register(rng, qubits, std::min(1.0, mean_degree / static_cast<double>(qubits)));
     std::vector<Qubit> inside;
     const std::uint64_t keep = 1 + rng() % 7;  // sets of every share of the register
     for (Qubit q = 0; q < qubits; ++q) {
       if (rng() % 8 < keep) inside.push_back(q);
     }
-    ASSERT_EQ(entanglement_entropy(reg, inside), plain::entanglement_entropy(reg, inside)) << "trial " << trial;
+    ASSERT_EQ(entanglement_entropy(reg, inside), plain::entanglement_entropy(reg, inside))
+        << "trial " << trial;
   }
 
   Register complete(200);  // K(70, 130) across the cut: rank 1, and no leaf

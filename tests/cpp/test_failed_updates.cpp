@@ -99,7 +99,8 @@ TEST(FailedUpdates, YMeasurementGivesBackTheRoomOfEveryLeaf) {
   // S on the centre turns an X measurement into the same update.
   Register turned(reg);
   s(turned, 0);
-  EXPECT_GT(fail_at_every_allocation(turned, [](Register& r) { measure_with_outcome(r, 0, Axis::x, 0); }), 100);
+  EXPECT_GT(fail_at_every_allocation(turned, [](Register& r) { measure_with_outcome(r, 0, Axis::x, 0); }),
+            100);
 }
 
 TEST(FailedUpdates, XMeasurementsGiveBackTheirRoom) {
@@ -115,7 +116,8 @@ TEST(FailedUpdates, XMeasurementsGiveBackTheirRoom) {
   std::vector<std::int64_t> shared{0, 1};
   for (std::int64_t a = 2; a <= 30; ++a) shared.insert(shared.end(), {0, a, 1, a});
   for (std::int64_t w = 31; w <= 60; ++w) shared.insert(shared.end(), {1, w});
-  EXPECT_GT(fail_at_every_allocation(graph(61, shared), [](Register& r) { measure_with_outcome(r, 0, Axis::x, 0); }),
+  EXPECT_GT(fail_at_every_allocation(graph(61, shared),
+                                     [](Register& r) { measure_with_outcome(r, 0, Axis::x, 0); }),
             10);
 }
 

@@ -60,9 +60,8 @@ Register random_graph(std::size_t n, double density, std::mt19937& rng) {
 // One random step on both registers: controlled-Z for kind below
 // `cz_below`, a single-qubit gate below `gate_below`, else a measurement on
 // an axis chosen by the kind, whose results must agree.
-void random_step_on_both(Register& fast, Register& plain, Qubit a, Qubit b, int kind,
-                         int cz_below, int gate_below, RandomSource& fast_words,
-                         RandomSource& plain_words) {
+void random_step_on_both(Register& fast, Register& plain, Qubit a, Qubit b, int kind, int cz_below,
+                         int gate_below, RandomSource& fast_words, RandomSource& plain_words) {
   if (kind < cz_below) {
     cz(fast, a, b);
     plain::cz(plain, a, b);
@@ -72,8 +71,7 @@ void random_step_on_both(Register& fast, Register& plain, Qubit a, Qubit b, int 
     apply_single_qubit_gate(plain, b, gate);
   } else {
     const Axis axis = static_cast<Axis>(kind % 3);
-    ASSERT_EQ(measure(fast, b, axis, fast_words).result,
-              plain::measure(plain, b, axis, plain_words).result);
+    ASSERT_EQ(measure(fast, b, axis, fast_words).result, plain::measure(plain, b, axis, plain_words).result);
   }
 }
 
@@ -292,9 +290,8 @@ TEST(FastPaths, DisjointNeighbourhoodsOnTwoSidedFrontsMatch) {
       const Axis axis = axis_measuring_x(fast, q);
       if (a.size() >= 2) {
         const NeighbourList& b = fast[a.front()].neighbors;
-        const bool shared = std::any_of(a.begin(), a.end(), [&](Qubit v) {
-          return std::find(b.begin(), b.end(), v) != b.end();
-        });
+        const bool shared = std::any_of(a.begin(), a.end(),
+                                        [&](Qubit v) { return std::find(b.begin(), b.end(), v) != b.end(); });
         if (!shared) {
           ++disjoint;
           widest_a = std::max(widest_a, a.size());
@@ -304,7 +301,8 @@ TEST(FastPaths, DisjointNeighbourhoodsOnTwoSidedFrontsMatch) {
       }
       if (k < 50) {
         ASSERT_EQ(measure(fast, q, axis, fast_words).result,
-                  plain::measure(plain, q, axis, plain_words).result) << where;
+                  plain::measure(plain, q, axis, plain_words).result)
+            << where;
       } else {
         const std::uint8_t wanted = k % 2;
         const std::uint8_t sign = conj_sign_negative(ADJOINT_TABLE[plain[q].vop], axis) ? 1 : 0;

@@ -11,15 +11,16 @@
 #include <vector>
 
 #include "circuit/reader.hpp"
-#include "circuit/shot_sampler.hpp"
 #include "frames/block_stream.hpp"
 #include "frames/clifford_maps.hpp"
 #include "frames/frame_sampler.hpp"
 #include "frames/kernels.hpp"
 #include "frames/noise.hpp"
 #include "frames/shot_rows.hpp"
-#include "measure/seeded_stream.hpp"
+#include "random/seeded_stream.hpp"
 #include "support/dense_state.hpp"
+#include "support/gate_matrices.hpp"
+#include "support/shot_sampler.hpp"
 
 namespace ordavine::frames {
 namespace {
@@ -30,74 +31,10 @@ using oracle::Matrix4;
 
 // ---- gate maps against matrices ------------------------------------------------
 
-Matrix2 pauli_matrix(unsigned bits) {
-  switch (bits) {
-    case 0b01: return oracle::gates::pauli_x();
-    case 0b11: return oracle::gates::pauli_y();
-    case 0b10: return oracle::gates::pauli_z();
-    default: return oracle::gates::identity();
-  }
-}
-
-Matrix4 pauli_pair(unsigned bits) { return oracle::kron(pauli_matrix(bits & 3), pauli_matrix(bits >> 2)); }
-
-Matrix4 adjoint4(const Matrix4& m) {
-  Matrix4 out{};
-  for (std::size_t r = 0; r < 4; ++r)
-    for (std::size_t c = 0; c < 4; ++c) out[c * 4 + r] = std::conj(m[r * 4 + c]);
-  return out;
-}
-
-Matrix4 swap_matrix() {
-  Matrix4 m{};
-  m[0] = m[6] = m[9] = m[15] = 1.0;
-  return m;
-}
-
-// (I + sign i P(x)P) / sqrt 2.
-Matrix4 sqrt_pp(Axis axis, double sign) {
-  const Matrix4 pp = oracle::kron(oracle::gates::pauli(axis), oracle::gates::pauli(axis));
-  Matrix4 m{};
-  for (std::size_t i = 0; i < 16; ++i) m[i] = ((i % 5 == 0) ? 1.0 : 0.0) + sign * oracle::kI * pp[i];
-  for (auto& e : m) e *= oracle::kInvSqrt2;
-  return m;
-}
-
-// The gate's unitary written from its definition in the circuit format.
-Matrix4 gate_matrix(TwoQubitGate gate) {
-  using G = TwoQubitGate;
-  using oracle::product;
-  const auto P = [](Axis a) { return oracle::gates::pauli(a); };
-  const Matrix4 cx = oracle::gates::controlled(P(Axis::z), P(Axis::x));
-  const Matrix4 cz = oracle::gates::controlled_z();
-  Matrix4 iswap{};
-  iswap[0] = iswap[15] = 1.0;
-  iswap[6] = iswap[9] = oracle::kI;
-  switch (gate) {
-    case G::cz: return cz;
-    case G::cx: return cx;
-    case G::cy: return oracle::gates::controlled(P(Axis::z), P(Axis::y));
-    case G::xcx: return oracle::gates::controlled(P(Axis::x), P(Axis::x));
-    case G::xcy: return oracle::gates::controlled(P(Axis::x), P(Axis::y));
-    case G::xcz: return oracle::gates::controlled(P(Axis::x), P(Axis::z));
-    case G::ycx: return oracle::gates::controlled(P(Axis::y), P(Axis::x));
-    case G::ycy: return oracle::gates::controlled(P(Axis::y), P(Axis::y));
-    case G::ycz: return oracle::gates::controlled(P(Axis::y), P(Axis::z));
-    case G::swap: return swap_matrix();
-    case G::iswap: return iswap;
-    case G::iswap_dag: return adjoint4(iswap);
-    case G::sqrt_xx: return sqrt_pp(Axis::x, 1);
-    case G::sqrt_xx_dag: return sqrt_pp(Axis::x, -1);
-    case G::sqrt_yy: return sqrt_pp(Axis::y, 1);
-    case G::sqrt_yy_dag: return sqrt_pp(Axis::y, -1);
-    case G::sqrt_zz: return sqrt_pp(Axis::z, 1);
-    case G::sqrt_zz_dag: return sqrt_pp(Axis::z, -1);
-    case G::cxswap: return product(swap_matrix(), cx);  // CX, then SWAP
-    case G::swapcx: return product(cx, swap_matrix());  // SWAP, then CX
-    case G::czswap: return product(swap_matrix(), cz);
-  }
-  return {};
-}
+using oracle::adjoint4;
+using oracle::gate_matrix;
+using oracle::pauli_matrix;
+using oracle::pauli_pair;
 
 TEST(FrameMaps, EveryGateCarriesEachPauliWhereItsMatrixDoes) {
   for (unsigned g = 0; g < circuit::kTwoQubitGates; ++g) {
@@ -114,7 +51,8 @@ TEST(FrameMaps, EveryGateCarriesEachPauliWhereItsMatrixDoes) {
     const Matrix2 u = oracle::vop_matrix(static_cast<Vop>(v));
     for (unsigned bits = 1; bits < 4; ++bits) {
       const Matrix2 image = oracle::product(u, oracle::product(pauli_matrix(bits), oracle::adjoint(u)));
-      EXPECT_TRUE(oracle::equal_up_to_phase(image, pauli_matrix(apply_map(vop_map(static_cast<Vop>(v)), 2, bits))))
+      EXPECT_TRUE(
+          oracle::equal_up_to_phase(image, pauli_matrix(apply_map(vop_map(static_cast<Vop>(v)), 2, bits))))
           << "VOP " << v << " Pauli bits " << bits;
     }
   }
@@ -167,7 +105,8 @@ TEST(FrameKernels, EveryWidthAppliesTheMapsAndMeasurementRulesLaneByLane) {
           q[pairs[p + 1]] = out >> 2;
         }
         for (std::size_t i = 0; i < kQubits; ++i) {
-          ASSERT_EQ(lane_bits(f, i, lane), q[i]) << "width " << int(width) << " gate " << g << " lane " << lane;
+          ASSERT_EQ(lane_bits(f, i, lane), q[i])
+              << "width " << int(width) << " gate " << g << " lane " << lane;
         }
       }
     }
@@ -176,7 +115,8 @@ TEST(FrameKernels, EveryWidthAppliesTheMapsAndMeasurementRulesLaneByLane) {
       const std::vector<circuit::Target> targets{2, 5};
       k.single[v](f.data(), kWords, targets.data(), targets.size());
       for (std::size_t lane = 0; lane < 64 * kWords; lane += 7) {
-        ASSERT_EQ(lane_bits(f, 2, lane), apply_map(vop_map(static_cast<Vop>(v)), 2, lane_bits(before, 2, lane)));
+        ASSERT_EQ(lane_bits(f, 2, lane),
+                  apply_map(vop_map(static_cast<Vop>(v)), 2, lane_bits(before, 2, lane)));
         ASSERT_EQ(lane_bits(f, 0, lane), lane_bits(before, 0, lane));
       }
     }
@@ -187,7 +127,9 @@ TEST(FrameKernels, EveryWidthAppliesTheMapsAndMeasurementRulesLaneByLane) {
         std::vector<Word> f = before, records(2 * kWords, 0);
         Word* rows[2] = {records.data(), records.data() + kWords};
         const std::vector<circuit::Target> targets{3, circuit::kInvertedFlag | 1};
-        const MeasureKernel kernel = kind == 0 ? k.measure[axis] : kind == 1 ? k.reset[axis] : k.measure_reset[axis];
+        const MeasureKernel kernel = kind == 0   ? k.measure[axis]
+                                     : kind == 1 ? k.reset[axis]
+                                                 : k.measure_reset[axis];
         kernel(f.data(), kWords, targets.data(), 2, gauge.data(), rows);
         for (std::size_t lane = 0; lane < 64 * kWords; ++lane) {
           for (std::size_t t = 0; t < 2; ++t) {
@@ -205,7 +147,8 @@ TEST(FrameKernels, EveryWidthAppliesTheMapsAndMeasurementRulesLaneByLane) {
     std::vector<Word> parity(kWords);
     const Word* sources[3] = {before.data(), before.data() + kWords, before.data() + 5 * kWords};
     k.parity(parity.data(), sources, 3, kWords);
-    for (std::size_t w = 0; w < kWords; ++w) ASSERT_EQ(parity[w], before[w] ^ before[kWords + w] ^ before[5 * kWords + w]);
+    for (std::size_t w = 0; w < kWords; ++w)
+      ASSERT_EQ(parity[w], before[w] ^ before[kWords + w] ^ before[5 * kWords + w]);
   }
 }
 
@@ -239,7 +182,8 @@ TEST(Noise, PortableLogarithmsAgreeWithTheLibraryWithinAFewUnitsInTheLastPlace) 
   for (int i = 0; i < 200000; ++i) {
     const double u = static_cast<double>((engine() >> 11) + 1) * 0x1p-53;  // the gap's inputs
     EXPECT_NEAR(portable_log(u), std::log(u), 1e-15 * std::abs(std::log(u)) + 1e-300) << u;
-    const double x = std::ldexp(0.5 + static_cast<double>(engine() >> 11) * 0x1p-54, static_cast<int>(engine() % 200) - 100);
+    const double x = std::ldexp(0.5 + static_cast<double>(engine() >> 11) * 0x1p-54,
+                                static_cast<int>(engine() % 200) - 100);
     EXPECT_NEAR(portable_log(x), std::log(x), 1e-15 * std::abs(std::log(x)) + 1e-300) << x;
   }
   for (double p = 1e-15; p < 1.0; p *= 1.37) {
@@ -271,7 +215,8 @@ TEST(Noise, GapsFireEachSiteIndependentlyWithTheProbability) {
   BlockStream untouched(ChaChaKey{1}, 5), used(ChaChaKey{1}, 5);
   const FiringRate always = FiringRate::of(1.0), never = FiringRate::of(0.0);
   std::uint64_t count = 0;
-  for (std::uint64_t s = always.first(used, 300); s < 300; s = always.following(used, s, 300)) ASSERT_EQ(s, count++);
+  for (std::uint64_t s = always.first(used, 300); s < 300; s = always.following(used, s, 300))
+    ASSERT_EQ(s, count++);
   EXPECT_EQ(count, 300u);
   EXPECT_EQ(never.first(used, 300), 300u);
   EXPECT_EQ(used.next(), untouched.next());
@@ -316,7 +261,8 @@ TEST(ShotRows, TilesLandInEachShotsRowPackedOrNot) {
       const std::size_t lane = shot - 512;
       const std::uint8_t* row = out.data() + (shot - 530) * row_bytes;
       for (std::size_t e = 0; e < entries; ++e) {
-        const bool value = (rows[e] != nullptr && bit(rows[e], lane)) != (((reference[e / 64] >> (e % 64)) & 1) != 0);
+        const bool value =
+            (rows[e] != nullptr && bit(rows[e], lane)) != (((reference[e / 64] >> (e % 64)) & 1) != 0);
         const std::size_t entry = 64 + e;
         const bool got = packed ? ((row[entry / 8] >> (entry % 8)) & 1) != 0 : row[entry] != 0;
         ASSERT_EQ(got, value) << "packed " << packed << " shot " << shot << " entry " << entry;
@@ -405,8 +351,8 @@ Sampled sample(const circuit::Program& program, bool detectors, bool packed, std
   FrameSampler sampler(program, detectors, packed, options);
   Sampled out;
   for (const std::uint64_t count : counts) {
-    std::vector<std::uint8_t> m(count * sampler.measurement_row_bytes()), d(count * sampler.detector_row_bytes()),
-        o(count * sampler.observable_row_bytes());
+    std::vector<std::uint8_t> m(count * sampler.measurement_row_bytes()),
+        d(count * sampler.detector_row_bytes()), o(count * sampler.observable_row_bytes());
     sampler.run_shots(ChaChaKey{11, 12}, first, count, {m, d, o});
     out.measurements.insert(out.measurements.end(), m.begin(), m.end());
     out.detectors.insert(out.detectors.end(), d.begin(), d.end());
@@ -443,7 +389,8 @@ TEST(FrameSampler, ShotsJustBelowTwoToTheSixtyFourWriteTheirRows) {
   const circuit::Program program = circuit::read_circuit("H 0\nM 0\nH 1\nMPAD 1\nM 1");
   const std::uint64_t first = ~std::uint64_t{0} - 300;  // 300 shots up to 2^64 - 2, then one more
   const Sampled whole = sample(program, false, false, first, {301});
-  EXPECT_EQ(sample(program, false, true, first, {100, 201}).measurements, sample(program, false, true, first, {301}).measurements);
+  EXPECT_EQ(sample(program, false, true, first, {100, 201}).measurements,
+            sample(program, false, true, first, {301}).measurements);
   EXPECT_EQ(sample(program, false, false, first, {7, 250, 44}), whole);
   std::size_t ones = 0, pads = 0;
   for (std::size_t shot = 237; shot < 301; ++shot) {  // the last block's shots
@@ -459,7 +406,8 @@ TEST(FrameSampler, ShotsJustBelowTwoToTheSixtyFourWriteTheirRows) {
 // measurements the reference fixes are the same in every shot.
 TEST(FrameSampler, NoiselessDetectorsNeverFireAndFixedOutcomesStayFixed) {
   const circuit::Program program = circuit::read_circuit(
-      "R 0 1 2 3 4\nH 0\nCX 0 1 1 2 2 3\nMPP Z0*Z1 X0*X1*X2*X3\nREPEAT 4 {\nCX 0 4 1 4\nMR 4\nDETECTOR rec[-1]\n"
+      "R 0 1 2 3 4\nH 0\nCX 0 1 1 2 2 3\nMPP Z0*Z1 X0*X1*X2*X3\nREPEAT 4 {\nCX 0 4 1 4\nMR 4\nDETECTOR "
+      "rec[-1]\n"
       "MPP Z0*Z1 X0*X1*X2*X3\nDETECTOR rec[-2] rec[-5]\nDETECTOR rec[-1] rec[-4]\n}\nM 0 1 2 3\n"
       "DETECTOR rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(1) rec[-1] rec[-4]\nOBSERVABLE_INCLUDE(1) Z0 Z3");
   const Sampled d = sample(program, true, false, 0, {1000});
@@ -489,14 +437,17 @@ TEST(FrameSampler, NoiselessDetectorsNeverFireAndFixedOutcomesStayFixed) {
 // pair measurements, rotations and recorded flips.
 const char* const kIsolated[] = {
     "H 0 1 2 3 4\nCX 0 5 1 6 2 7 3 8 4 9\nPAULI_CHANNEL_1(0.1, 0.2, 0.3) 0\n"
-    "PAULI_CHANNEL_2(0.01, 0.02, 0.03, 0.04, 0.05, 0.06, 0.07, 0, 0.02, 0.03, 0.04, 0.05, 0.06, 0.07, 0.08) 1 2\n"
+    "PAULI_CHANNEL_2(0.01, 0.02, 0.03, 0.04, 0.05, 0.06, 0.07, 0, 0.02, 0.03, 0.04, 0.05, 0.06, 0.07, 0.08) "
+    "1 2\n"
     "DEPOLARIZE2(0.3) 3 4\nMPP X0*X5 Z0*Z5 X1*X6 Z1*Z6 X2*X7 Z2*Z7 X3*X8 Z3*Z8 X4*X9 Z4*Z9",
     "H 0 1\nCX 0 2 1 3\nDEPOLARIZE1(0.4) 0\nY_ERROR(0.3) 1\nMXX 0 2 1 3\nMZZ 0 2 1 3",
     "E(0.3) X0\nELSE_CORRELATED_ERROR(0.5) X1\nELSE_CORRELATED_ERROR(0.5) X2 Z0\nE(0.2) X3\n"
     "ELSE_CORRELATED_ERROR(1) X4\nM 0 1 2 3 4",
-    "H 2\nCX 2 3\nHERALDED_ERASE(0.4) 0 2\nHERALDED_PAULI_CHANNEL_1(0.1, 0.2, 0.1, 0.3) 1\nM 0 1\nMXX 2 3\nMZZ 2 3",
+    "H 2\nCX 2 3\nHERALDED_ERASE(0.4) 0 2\nHERALDED_PAULI_CHANNEL_1(0.1, 0.2, 0.1, 0.3) 1\nM 0 1\nMXX 2 "
+    "3\nMZZ 2 3",
     "H 0\nM 0\nCX rec[-1] 1\nCY rec[-1] 2\nH 3\nCZ 3 rec[-1]\nH 3\nXCZ 4 rec[-1]\nM 1 2 3 4\nMY 2",
-    "H 0 1 2\nMPP(0.1) X0*X1 !Z2\nMXX 0 1\nMYY 1 2\nMZZ(0.2) 0 2\nSPP Z0*Z1\nSPP_DAG X2\nMX 0 1\nM !2\nMPAD(0.3) 1 0",
+    "H 0 1 2\nMPP(0.1) X0*X1 !Z2\nMXX 0 1\nMYY 1 2\nMZZ(0.2) 0 2\nSPP Z0*Z1\nSPP_DAG X2\nMX 0 1\nM "
+    "!2\nMPAD(0.3) 1 0",
     "RX 0\nRY 1\nR 2\nX_ERROR(0.25) 0 1 2\nZ_ERROR(0.25) 0 1 2\nMRX(0.05) 0\nMRY 1\nMR 2\nMX 0\nMY 1\nM 2",
 };
 
@@ -504,7 +455,8 @@ const char* const kIsolated[] = {
 double rate(const std::vector<std::uint8_t>& rows, std::size_t width, std::size_t a, std::size_t b) {
   const std::size_t shots = rows.size() / width;
   std::size_t ones = 0;
-  for (std::size_t s = 0; s < shots; ++s) ones += (rows[s * width + a] ^ (a == b ? 0 : rows[s * width + b])) & 1;
+  for (std::size_t s = 0; s < shots; ++s)
+    ones += (rows[s * width + a] ^ (a == b ? 0 : rows[s * width + b])) & 1;
   return static_cast<double>(ones) / static_cast<double>(shots);
 }
 
@@ -541,8 +493,10 @@ TEST(FrameSampler, DistributedAsThePerShotRegisterRuns) {
   // Observables of Pauli products the state fixes (noise moves the state
   // between their eigenstates), next to detectors.
   const circuit::Program program = circuit::read_circuit(
-      "H 0\nCX 0 1\nX_ERROR(0.2) 0\nZ_ERROR(0.3) 1\nOBSERVABLE_INCLUDE(0) Z0 Z1\nOBSERVABLE_INCLUDE(1) X0 X1\n"
-      "Y_ERROR(0.1) 1\nOBSERVABLE_INCLUDE(3) Y0 Y1\nMZZ 0 1\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(1) rec[-1]");
+      "H 0\nCX 0 1\nX_ERROR(0.2) 0\nZ_ERROR(0.3) 1\nOBSERVABLE_INCLUDE(0) Z0 Z1\nOBSERVABLE_INCLUDE(1) X0 "
+      "X1\n"
+      "Y_ERROR(0.1) 1\nOBSERVABLE_INCLUDE(3) Y0 Y1\nMZZ 0 1\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(1) "
+      "rec[-1]");
   const Sampled frames = sample(program, true, false, 0, {shots});
   circuit::ShotSampler registers(program, ChaChaKey{5}, true);
   std::vector<std::uint8_t> d(shots * program.detector_count), o(shots * program.observable_count);

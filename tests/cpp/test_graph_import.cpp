@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/graph_import.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
@@ -64,8 +64,10 @@ TEST(GraphImport, ListsFollowTheEdgeOrderAndHoldTheGraphState) {
     // The plain graph state by gates: H everywhere, then CZ per edge.
     Register gates(n);
     for (Qubit q = 0; q < n; ++q) h(gates, q);
-    for (std::size_t i = 0; i < ends.size(); i += 2) cz(gates, static_cast<Qubit>(ends[i]), static_cast<Qubit>(ends[i + 1]));
-    ASSERT_TRUE(oracle::same_up_to_phase(oracle::state_of(built), oracle::state_of(gates))) << "trial " << trial;
+    for (std::size_t i = 0; i < ends.size(); i += 2)
+      cz(gates, static_cast<Qubit>(ends[i]), static_cast<Qubit>(ends[i + 1]));
+    ASSERT_TRUE(oracle::same_up_to_phase(oracle::state_of(built), oracle::state_of(gates)))
+        << "trial " << trial;
   }
 }
 
@@ -103,7 +105,8 @@ TEST(GraphImport, RefusesBadInputNamingIt) {
   const auto build = [](std::size_t n, std::vector<std::int64_t> ends, std::vector<std::uint8_t> vops,
                         bool with_vops) {
     return [n, ends, vops, with_vops] {
-      graph_register<std::int64_t>(n, ends, with_vops ? NoVops(std::span<const std::uint8_t>(vops)) : NoVops{});
+      graph_register<std::int64_t>(n, ends,
+                                   with_vops ? NoVops(std::span<const std::uint8_t>(vops)) : NoVops{});
     };
   };
   EXPECT_EQ(refusal(build(3, {0, 1, 2, 2}, {}, false)), "invalid graph: edge 1 is (2, 2), a self loop");
@@ -113,7 +116,8 @@ TEST(GraphImport, RefusesBadInputNamingIt) {
             "invalid graph: edge 2 is (3, 2), which repeats edge 1 (2, 3)");
   EXPECT_EQ(refusal(build(3, {0, 1, 1, 3}, {}, false)),
             "invalid graph: edge 1 is (1, 3), but qubits are numbered 0 to 2");
-  EXPECT_EQ(refusal(build(3, {-1, 1}, {}, false)), "invalid graph: edge 0 is (-1, 1), but qubits are numbered 0 to 2");
+  EXPECT_EQ(refusal(build(3, {-1, 1}, {}, false)),
+            "invalid graph: edge 0 is (-1, 1), but qubits are numbered 0 to 2");
   EXPECT_EQ(refusal(build(0, {0, 1}, {}, false)), "invalid graph: edge 0 is (0, 1), but there are no qubits");
   EXPECT_EQ(refusal(build(3, {}, {0, 0}, true)), "invalid graph: vops has 2 bytes for 3 nodes");
   EXPECT_EQ(refusal(build(3, {}, {0, 24, 0}, true)), "invalid graph: VOP 24 of qubit 1 is not below 24");
@@ -123,7 +127,8 @@ TEST(GraphImport, RefusesBadInputNamingIt) {
   std::vector<std::int64_t> full;
   for (std::int64_t leaf = 1; leaf < 5; ++leaf) full.insert(full.end(), {0, leaf});
   full.insert(full.end(), {4, 0});
-  EXPECT_EQ(refusal(build(5, full, {}, false)), "invalid graph: edge 4 is (4, 0), which repeats edge 3 (0, 4)");
+  EXPECT_EQ(refusal(build(5, full, {}, false)),
+            "invalid graph: edge 4 is (4, 0), which repeats edge 3 (0, 4)");
   // The largest unsigned values, shown as they are.
   EXPECT_EQ(refusal([] {
               graph_register<std::uint64_t>(3, std::vector<std::uint64_t>{0, UINT64_MAX}, NoVops{});
@@ -141,23 +146,28 @@ TEST(GraphImport, RefusesBadEdgesBeforeAllocatingTheRegister) {
   EXPECT_EQ(refusal(build({0, 1, 5, 5})), "invalid graph: edge 1 is (5, 5), a self loop");
   EXPECT_EQ(refusal(build({0, static_cast<std::int64_t>(kMaxQubits)})),
             "invalid graph: edge 0 is (0, 4294967295), but qubits are numbered 0 to 4294967294");
-  EXPECT_EQ(refusal(build({0, 1, 2, 3, 1, 0})), "invalid graph: edge 2 is (1, 0), which repeats edge 0 (0, 1)");
+  EXPECT_EQ(refusal(build({0, 1, 2, 3, 1, 0})),
+            "invalid graph: edge 2 is (1, 0), which repeats edge 0 (0, 1)");
   // Small registers, where a list fills up before a later bad edge: the
   // refusal is the one of the building pass, in edge order.
   const auto small = [](std::size_t n, std::vector<std::int64_t> ends) {
     return [n, ends] { graph_register<std::int64_t>(n, ends, NoVops{}); };
   };
-  EXPECT_EQ(refusal(small(3, {0, 1, 0, 2, 0, 1, 2, 2})), "invalid graph: edge 2 is (0, 1), which repeats edge 0 (0, 1)");
+  EXPECT_EQ(refusal(small(3, {0, 1, 0, 2, 0, 1, 2, 2})),
+            "invalid graph: edge 2 is (0, 1), which repeats edge 0 (0, 1)");
   EXPECT_EQ(refusal(small(3, {0, 1, 0, 1, 2, 2})), "invalid graph: edge 2 is (2, 2), a self loop");
-  EXPECT_EQ(refusal(small(2, {0, 1, 0, 1, 0, 7})), "invalid graph: edge 1 is (0, 1), which repeats edge 0 (0, 1)");
+  EXPECT_EQ(refusal(small(2, {0, 1, 0, 1, 0, 7})),
+            "invalid graph: edge 1 is (0, 1), which repeats edge 0 (0, 1)");
 }
 
 TEST(GraphImport, ReadsEndsThroughStridesInEitherByteOrder) {
   // Pairs (0, 1), (1, 2), (3, 0) as big-endian 16-bit ends, each pair
   // followed by a junk word, read with the ends of a pair swapped back:
   // rows of 6 bytes, the second end first.
-  const std::vector<unsigned char> memory{0, 1, 0, 0, 0xff, 0xff, 0, 2, 0, 1, 0xff, 0xff, 0, 0, 0, 3, 0xff, 0xff};
-  const StridedEnds<std::uint16_t> ends(memory.data() + 2, 6, 6, -2, std::endian::native == std::endian::little);
+  const std::vector<unsigned char> memory{0, 1,    0,    0, 0xff, 0xff, 0, 2,    0,
+                                          1, 0xff, 0xff, 0, 0,    0,    3, 0xff, 0xff};
+  const StridedEnds<std::uint16_t> ends(memory.data() + 2, 6, 6, -2,
+                                        std::endian::native == std::endian::little);
   const Register reg = graph_register<std::uint16_t>(4, ends, NoVops{});
   EXPECT_EQ(reg[0].neighbors, (std::vector<Qubit>{1, 3}));
   EXPECT_EQ(reg[1].neighbors, (std::vector<Qubit>{0, 2}));
@@ -168,8 +178,8 @@ TEST(GraphImport, ReadsEndsThroughStridesInEitherByteOrder) {
   const std::vector<std::int64_t> pair{2, 0};
   const auto claimed = [&](std::size_t n, std::ptrdiff_t end_stride) {
     return [n, end_stride, &pair] {
-      const StridedEnds<std::int64_t> alike(reinterpret_cast<const unsigned char*>(pair.data()), std::size_t{1} << 40,
-                                            0, end_stride, false);
+      const StridedEnds<std::int64_t> alike(reinterpret_cast<const unsigned char*>(pair.data()),
+                                            std::size_t{1} << 40, 0, end_stride, false);
       graph_register<std::int64_t>(n, alike, NoVops{});
     };
   };

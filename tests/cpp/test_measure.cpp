@@ -1,6 +1,7 @@
 // Single-qubit measurement: worked examples with the outcome bit forced both
 // ways (exact lists, VOPs and results), the deterministic axis of every VOP,
-// what is drawn when, the outcome chosen instead of drawn, and a dense state-vector oracle on random circuits.
+// what is drawn when, the outcome chosen instead of drawn, and a dense state-vector oracle on random
+// circuits.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,8 +9,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "failure/failure.hpp"
 #include "measure/measure.hpp"
-#include "register/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
@@ -21,13 +22,13 @@ namespace {
 
 using List = std::vector<Qubit>;
 using oracle::DenseState;
-using test_gates::random_gate;
-using test_words::FixedWord;
-using test_words::NoDraws;
-using test_words::forced;
 using oracle::measure_pauli;
 using oracle::same_up_to_phase;
 using oracle::state_of;
+using test_gates::random_gate;
+using test_words::FixedWord;
+using test_words::forced;
+using test_words::NoDraws;
 
 std::vector<Vop> vops_of(const Register& reg) {
   std::vector<Vop> vops;
@@ -100,23 +101,22 @@ TEST(Measure, NewQubitYCarriesTheSignOfTheVop) {
 }
 
 TEST(Measure, XOnAnEdgeWorksAboutTheNeighbour) {
-  expect_measurement(graph_state(2, {{0, 1}}), 0, Axis::x,
-                     {0, {0, 11}, {{}, {}}}, {1, {3, 9}, {{}, {}}});
+  expect_measurement(graph_state(2, {{0, 1}}), 0, Axis::x, {0, {0, 11}, {{}, {}}}, {1, {3, 9}, {{}, {}}});
 }
 
 TEST(Measure, ZOnTheMiddleOfAPathCutsItOut) {
-  expect_measurement(graph_state(3, {{0, 1}, {0, 2}}), 0, Axis::z,
-                     {0, {10, 0, 0}, {{}, {}, {}}}, {1, {9, 3, 3}, {{}, {}, {}}});
+  expect_measurement(graph_state(3, {{0, 1}, {0, 2}}), 0, Axis::z, {0, {10, 0, 0}, {{}, {}, {}}},
+                     {1, {9, 3, 3}, {{}, {}, {}}});
 }
 
 TEST(Measure, YOnTheMiddleOfAPathJoinsItsEnds) {
-  expect_measurement(graph_state(3, {{0, 1}, {0, 2}}), 0, Axis::y,
-                     {0, {6, 6, 6}, {{}, {2}, {1}}}, {1, {5, 5, 5}, {{}, {2}, {1}}});
+  expect_measurement(graph_state(3, {{0, 1}, {0, 2}}), 0, Axis::y, {0, {6, 6, 6}, {{}, {2}, {1}}},
+                     {1, {5, 5, 5}, {{}, {2}, {1}}});
 }
 
 TEST(Measure, XOnATriangleRestoresTheOppositeEdge) {
-  expect_measurement(graph_state(3, {{0, 1}, {0, 2}, {1, 2}}), 0, Axis::x,
-                     {0, {0, 11, 0}, {{}, {2}, {1}}}, {1, {3, 9, 0}, {{}, {2}, {1}}});
+  expect_measurement(graph_state(3, {{0, 1}, {0, 2}, {1, 2}}), 0, Axis::x, {0, {0, 11, 0}, {{}, {2}, {1}}},
+                     {1, {3, 9, 0}, {{}, {2}, {1}}});
 }
 
 // q = 0 with neighbours 1, 2, 3, where 2 and 3 are also neighbours of b = 1.
@@ -125,8 +125,7 @@ TEST(Measure, XOnATriangleRestoresTheOppositeEdge) {
 // finally 1-2 and 1-3 are added.
 TEST(Measure, XWithTwoCommonNeighboursTogglesEachPairOnce) {
   expect_measurement(graph_state(4, {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}}), 0, Axis::x,
-                     {0, {0, 11, 0, 0}, {{}, {2, 3}, {1}, {1}}},
-                     {1, {3, 9, 0, 0}, {{}, {2, 3}, {1}, {1}}});
+                     {0, {0, 11, 0, 0}, {{}, {2, 3}, {1}, {1}}}, {1, {3, 9, 0, 0}, {{}, {2, 3}, {1}, {1}}});
 }
 
 TEST(Measure, IndexFailureDrawsAndChangesNothing) {

@@ -7,10 +7,10 @@
 #include <random>
 #include <vector>
 
+#include "failure/failure.hpp"
 #include "measure/product_measurement.hpp"
 #include "register/export.hpp"
 #include "register/graph_import.hpp"
-#include "register/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
@@ -22,10 +22,10 @@ namespace {
 
 using oracle::Amplitude;
 using oracle::DenseState;
-using test_gates::any_vop;
-using test_words::FixedWord;
 using oracle::same_up_to_phase;
 using oracle::state_of;
+using test_gates::any_vop;
+using test_words::FixedWord;
 
 Register random_state(std::size_t n, std::mt19937& gen) {
   Register reg(n);
@@ -71,7 +71,8 @@ DenseState combined(const DenseState& psi, Amplitude a, const DenseState& p_psi,
 
 double overlap_real(const DenseState& a, const DenseState& b) {
   Amplitude sum{0.0};
-  for (std::size_t i = 0; i < a.amplitudes().size(); ++i) sum += std::conj(a.amplitudes()[i]) * b.amplitudes()[i];
+  for (std::size_t i = 0; i < a.amplitudes().size(); ++i)
+    sum += std::conj(a.amplitudes()[i]) * b.amplitudes()[i];
   return sum.real();
 }
 
@@ -156,7 +157,8 @@ TEST(PauliProduct, ExpectationOfLongProductsAndDenseGraphs) {
     std::vector<std::int64_t> ends;
     for (std::size_t a = 0; a < n && trial % 2 == 1; ++a) {
       for (std::size_t b = a + 1; b < n; ++b) {
-        if (gen() % 20 != 0) ends.insert(ends.end(), {static_cast<std::int64_t>(a), static_cast<std::int64_t>(b)});
+        if (gen() % 20 != 0)
+          ends.insert(ends.end(), {static_cast<std::int64_t>(a), static_cast<std::int64_t>(b)});
       }
     }
     std::vector<std::uint8_t> vops(n);
@@ -239,19 +241,22 @@ TEST(PauliProduct, ReductionKeepsTheOperator) {
     // Long products (past the scan limit) use the index; short ones scan.
     const std::size_t length = trial % 10 == 0 ? 40 : gen() % 7;
     std::vector<PauliFactor> written;
-    for (std::size_t i = 0; i < length; ++i) written.push_back({static_cast<Qubit>(gen() % n), static_cast<Axis>(gen() % 3)});
+    for (std::size_t i = 0; i < length; ++i)
+      written.push_back({static_cast<Qubit>(gen() % n), static_cast<Axis>(gen() % 3)});
     Register reg(n);
     for (int step = 0; step < 12; ++step) test_gates::random_gate(reg, gen, any_vop);
     const DenseState psi = state_of(reg);
     DenseState by_written = psi;  // the leftmost factor acts last
-    for (std::size_t i = written.size(); i-- > 0;) by_written.apply(written[i].qubit, oracle::gates::pauli(written[i].axis));
+    for (std::size_t i = written.size(); i-- > 0;)
+      by_written.apply(written[i].qubit, oracle::gates::pauli(written[i].axis));
     bool negative = false;
     std::vector<PauliFactor> reduced;
     if (!reduce_product(written, negative, reduced)) {
       ++refused;
       // Anti-Hermitian: <psi|P|psi> is purely imaginary for every state.
       Amplitude value{0.0};
-      for (std::size_t i = 0; i < psi.amplitudes().size(); ++i) value += std::conj(psi.amplitudes()[i]) * by_written.amplitudes()[i];
+      for (std::size_t i = 0; i < psi.amplitudes().size(); ++i)
+        value += std::conj(psi.amplitudes()[i]) * by_written.amplitudes()[i];
       ASSERT_NEAR(value.real(), 0.0, 1e-9);
       continue;
     }
@@ -260,7 +265,8 @@ TEST(PauliProduct, ReductionKeepsTheOperator) {
     }
     const DenseState by_reduced = applied(psi, {negative, reduced});
     for (std::size_t i = 0; i < psi.amplitudes().size(); ++i) {
-      ASSERT_NEAR(std::abs(by_reduced.amplitudes()[i] - by_written.amplitudes()[i]), 0.0, 1e-9) << "trial " << trial;
+      ASSERT_NEAR(std::abs(by_reduced.amplitudes()[i] - by_written.amplitudes()[i]), 0.0, 1e-9)
+          << "trial " << trial;
     }
   }
   EXPECT_GT(refused, 200);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 #include "register/pauli_text.hpp"
 
 namespace ordavine {
@@ -23,7 +23,8 @@ Read read(std::string_view text, std::size_t size) {
   std::vector<PauliFactor> factors;
   read_pauli_product(text, size, negative, factors);
   Read out{negative, {}};
-  for (const PauliFactor& f : factors) out.factors.emplace_back(f.qubit, "XYZ"[static_cast<unsigned>(f.axis)]);
+  for (const PauliFactor& f : factors)
+    out.factors.emplace_back(f.qubit, "XYZ"[static_cast<unsigned>(f.axis)]);
   return out;
 }
 
@@ -93,17 +94,22 @@ TEST(PauliText, RefusesWithColumnAndReason) {
       {"X0\xff", 4, "Pauli product 'X0\\xff', column 3: expected '*' or the end of the text, found '\\xff'"},
       {"XZQ", 4, "Pauli product 'XZQ', column 3: expected _, I, X, Y or Z, found 'Q'"},
       {"xz", 4, "Pauli product 'xz', column 1: expected _, I, X, Y or Z, found 'x'"},
-      {"+XYZ_Z", 4, "Pauli product '+XYZ_Z', column 6: a dense product of 5 letters is longer than the register "
-                    "of 4 qubits"},
-      {"X0*Z0", 4, "Pauli product 'X0*Z0' is not Hermitian: its factors multiply to +-i times a Pauli product"},
+      {"+XYZ_Z", 4,
+       "Pauli product '+XYZ_Z', column 6: a dense product of 5 letters is longer than the register "
+       "of 4 qubits"},
+      {"X0*Z0", 4,
+       "Pauli product 'X0*Z0' is not Hermitian: its factors multiply to +-i times a Pauli product"},
       // A character outside ASCII is one letter, found with all its bytes;
       // columns stay in bytes.  A lone surrogate comes as its three bytes.
-      {"X\xef\xbc\xb8", 2, "Pauli product 'X\\xef\\xbc\\xb8', column 2: expected _, I, X, Y or Z, found "
-                           "'\\xef\\xbc\\xb8'"},
-      {"X\xef\xbc\xb8Z", 2, "Pauli product 'X\\xef\\xbc\\xb8Z', column 5: a dense product of 3 letters is longer "
-                            "than the register of 2 qubits"},
-      {"X0\xed\xa0\x80", 4, "Pauli product 'X0\\xed\\xa0\\x80', column 3: expected '*' or the end of the text, "
-                            "found '\\xed\\xa0\\x80'"},
+      {"X\xef\xbc\xb8", 2,
+       "Pauli product 'X\\xef\\xbc\\xb8', column 2: expected _, I, X, Y or Z, found "
+       "'\\xef\\xbc\\xb8'"},
+      {"X\xef\xbc\xb8Z", 2,
+       "Pauli product 'X\\xef\\xbc\\xb8Z', column 5: a dense product of 3 letters is longer "
+       "than the register of 2 qubits"},
+      {"X0\xed\xa0\x80", 4,
+       "Pauli product 'X0\\xed\\xa0\\x80', column 3: expected '*' or the end of the text, "
+       "found '\\xed\\xa0\\x80'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

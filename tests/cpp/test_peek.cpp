@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "failure/failure.hpp"
 #include "measure/peek.hpp"
-#include "register/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
 #include "support/dense_state.hpp"
@@ -19,9 +19,9 @@ namespace ordavine {
 namespace {
 
 using oracle::DenseState;
-using test_gates::random_gate;
 using oracle::measure_pauli;
 using oracle::state_of;
+using test_gates::random_gate;
 
 class Mt19937Words final : public RandomSource {
  public:
@@ -49,13 +49,9 @@ bool same_register(const Register& a, const Register& b) {
   return true;
 }
 
-Axis axis_of(const PeekOutcome& outcome) {
-  return static_cast<Axis>(outcome.info & PeekOutcome::kAxisMask);
-}
+Axis axis_of(const PeekOutcome& outcome) { return static_cast<Axis>(outcome.info & PeekOutcome::kAxisMask); }
 
-bool determined(const PeekOutcome& outcome) {
-  return (outcome.info & PeekOutcome::kDeterminedFlag) != 0;
-}
+bool determined(const PeekOutcome& outcome) { return (outcome.info & PeekOutcome::kDeterminedFlag) != 0; }
 
 // Replays the outcomes on the oracle in order: each reported axis and
 // result must be possible, with probability 1 exactly when the outcome is
@@ -76,8 +72,7 @@ int expect_consistent_with_oracle(const Register& reg, const std::vector<PeekOut
     }
     EXPECT_EQ(determined(outcome), some_axis_certain) << "qubit " << outcome.qubit;
     auto projected = measure_pauli(state, outcome.qubit, axis_of(outcome), outcome.result);
-    EXPECT_NEAR(projected.probability, determined(outcome) ? 1.0 : 0.5, 1e-9)
-        << "qubit " << outcome.qubit;
+    EXPECT_NEAR(projected.probability, determined(outcome) ? 1.0 : 0.5, 1e-9) << "qubit " << outcome.qubit;
     random_outcomes += !determined(outcome);
     state = std::move(projected.after);
   }

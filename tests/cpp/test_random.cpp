@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "measure/chacha.hpp"
-#include "measure/entropy.hpp"
-#include "measure/random_source.hpp"
-#include "measure/seeded_stream.hpp"
-#include "measure/thread_rng.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
+#include "random/chacha.hpp"
+#include "random/os_entropy.hpp"
+#include "random/random_source.hpp"
+#include "random/seeded_stream.hpp"
+#include "random/thread_rng.hpp"
 
 namespace ordavine {
 namespace {
@@ -61,9 +61,8 @@ TEST(ChaChaBlock, TwentyRoundsMatchRfc8439BlockFunctionVector) {
   }
   const std::uint64_t counter = 1 | std::uint64_t{0x09000000} << 32;
   const std::uint64_t stream = 0x4a000000;
-  const ChaChaBlock expected{0xe4e7f110, 0x15593bd1, 0x1fdd0f50, 0xc47120a3,
-                             0xc7f4d1c7, 0x0368c033, 0x9aaa2204, 0x4e6cd4c3,
-                             0x466482d2, 0x09aa9f07, 0x05d7c214, 0xa2028bd9,
+  const ChaChaBlock expected{0xe4e7f110, 0x15593bd1, 0x1fdd0f50, 0xc47120a3, 0xc7f4d1c7, 0x0368c033,
+                             0x9aaa2204, 0x4e6cd4c3, 0x466482d2, 0x09aa9f07, 0x05d7c214, 0xa2028bd9,
                              0xd19c12b5, 0xb94e16de, 0xe883d0cb, 0x4e3c50a2};
   EXPECT_EQ(chacha_block(key, counter, stream, 20), expected);
 }
@@ -82,38 +81,32 @@ struct KeystreamVector {
 // keystream from block counter 0.  TC1 (all zero key and IV) and TC7
 // (sequence patterns in key and IV), first 128 bytes.
 const KeystreamVector kKeystreamVectors[] = {
-    {"TC1", "0000000000000000000000000000000000000000000000000000000000000000",
-     "0000000000000000", 8,
+    {"TC1", "0000000000000000000000000000000000000000000000000000000000000000", "0000000000000000", 8,
      "3e00ef2f895f40d67f5bb8e81f09a5a12c840ec3ce9a7f3b181be188ef711a1e"
      "984ce172b9216f419f445367456d5619314a42a3da86b001387bfdb80e0cfe42",
      "d2aefa0deaa5c151bf0adb6c01f2a5adc0fd581259f9a2aadcf20f8fd566a26b"
      "5032ec38bbc5da98ee0c6f568b872a65a08abf251deb21bb4b56e5d8821e68aa"},
-    {"TC1", "0000000000000000000000000000000000000000000000000000000000000000",
-     "0000000000000000", 12,
+    {"TC1", "0000000000000000000000000000000000000000000000000000000000000000", "0000000000000000", 12,
      "9bf49a6a0755f953811fce125f2683d50429c3bb49e074147e0089a52eae155f"
      "0564f879d27ae3c02ce82834acfa8c793a629f2ca0de6919610be82f411326be",
      "0bd58841203e74fe86fc71338ce0173dc628ebb719bdcbcc151585214cc089b4"
      "42258dcda14cf111c602b8971b8cc843e91e46ca905151c02744a6b017e69316"},
-    {"TC1", "0000000000000000000000000000000000000000000000000000000000000000",
-     "0000000000000000", 20,
+    {"TC1", "0000000000000000000000000000000000000000000000000000000000000000", "0000000000000000", 20,
      "76b8e0ada0f13d90405d6ae55386bd28bdd219b8a08ded1aa836efcc8b770dc7"
      "da41597c5157488d7724e03fb8d84a376a43b8f41518a11cc387b669b2ee6586",
      "9f07e7be5551387a98ba977c732d080dcb0f29a048e3656912c6533e32ee7aed"
      "29b721769ce64e43d57133b074d839d531ed1f28510afb45ace10a1f4b794d6f"},
-    {"TC7", "00112233445566778899aabbccddeeffffeeddccbbaa99887766554433221100",
-     "0f1e2d3c4b5a6978", 8,
+    {"TC7", "00112233445566778899aabbccddeeffffeeddccbbaa99887766554433221100", "0f1e2d3c4b5a6978", 8,
      "db43ad9d1e842d1272e4530e276b3f568f8859b3f7cf6d9d2c74fa53808cb515"
      "7a8ebf46ad3dcc4b6c7dadde131784b0120e0e22f6d5f9ffa7407d4a21b695d9",
      "c5dd30bf55612fab9bdd118920c19816470c7f5dcd42325dbbed8c57a56281c1"
      "44cb0f03e81b3004624e0650a1ce5afaf9a7cd8163f6dbd72602257dd96e471e"},
-    {"TC7", "00112233445566778899aabbccddeeffffeeddccbbaa99887766554433221100",
-     "0f1e2d3c4b5a6978", 12,
+    {"TC7", "00112233445566778899aabbccddeeffffeeddccbbaa99887766554433221100", "0f1e2d3c4b5a6978", 12,
      "7ed12a3a63912ae941ba6d4c0d5e862e568b0e5589346935505f064b8c2698db"
      "f7d850667d8e67be639f3b4f6a16f92e65ea80f6c7429445da1fc2c1b9365040",
      "e32e50c4106f3b3da1ce7ccb1e7140b153493c0f3ad9a9bcff077ec4596f1d0f"
      "29bf9cbaa502820f732af5a93c49eee33d1c4f12af3b4297af91fe41ea9e94a2"},
-    {"TC7", "00112233445566778899aabbccddeeffffeeddccbbaa99887766554433221100",
-     "0f1e2d3c4b5a6978", 20,
+    {"TC7", "00112233445566778899aabbccddeeffffeeddccbbaa99887766554433221100", "0f1e2d3c4b5a6978", 20,
      "9fadf409c00811d00431d67efbd88fba59218d5d6708b1d685863fabbb0e961e"
      "ea480fd6fb532bfd494b2151015057423ab60a63fe4f55f7a212e2167ccab931",
      "fbfd29cf7bc1d279eddf25dd316bb8843d6edee0bd1ef121d12fa17cbc2c574c"
@@ -218,13 +211,10 @@ TEST(ThreadRng, FailedSeedingReportsTheCauseAndIsRetriedOnTheNextDraw) {
 
 TEST(Entropy, ErrorTexts) {
   EXPECT_EQ(EntropyError{EPERM}.text(), "Operation not permitted (os error 1)");
-  EXPECT_EQ(EntropyError{EntropyError::kUnsupported}.text(),
-            "getrandom: this target is not supported");
-  EXPECT_EQ(EntropyError{EntropyError::kErrnoNotPositive}.text(),
-            "errno: did not return a positive value");
+  EXPECT_EQ(EntropyError{EntropyError::kUnsupported}.text(), "getrandom: this target is not supported");
+  EXPECT_EQ(EntropyError{EntropyError::kErrnoNotPositive}.text(), "errno: did not return a positive value");
   EXPECT_EQ(EntropyError{EntropyError::kUnexpected}.text(), "unexpected situation");
-  EXPECT_EQ(EntropyError{EntropyError::kInternalErrorStart + 7}.text(),
-            "Unknown Error: 2147483655");
+  EXPECT_EQ(EntropyError{EntropyError::kInternalErrorStart + 7}.text(), "Unknown Error: 2147483655");
 }
 
 // Both paths fill the whole buffer, odd sizes included, and two requests

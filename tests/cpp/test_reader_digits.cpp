@@ -11,7 +11,7 @@
 
 #include "circuit/digit_word.hpp"
 #include "circuit/reader.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine::circuit {
 namespace {
@@ -27,7 +27,8 @@ TEST(ReaderDigits, WordHelpersAgreeWithReadingByteByByte) {
     }
     unsigned digits = 0;
     std::uint64_t value = 0;
-    while (digits < 8 && bytes[digits] >= '0' && bytes[digits] <= '9') value = value * 10 + (bytes[digits++] - '0');
+    while (digits < 8 && bytes[digits] >= '0' && bytes[digits] <= '9')
+      value = value * 10 + (bytes[digits++] - '0');
     const std::uint64_t word = load_word(bytes);
     ASSERT_EQ(leading_digits(word), digits) << std::string(bytes, 8);
     if (digits > 0) {
@@ -62,7 +63,8 @@ TEST(ReaderDigits, LinesOfIndicesOfEveryLengthInEveryContext) {
     for (auto n = 1 + rng() % 40; n > 0 && expected.empty(); --n) {
       text += blanks[rng() % blanks.size()];
       std::string index;
-      for (auto d = rng() % 4 ? length : 1 + rng() % 12; d > 0; --d) index += rng() % 4 ? char('0' + rng() % 10) : '0';
+      for (auto d = rng() % 4 ? length : 1 + rng() % 12; d > 0; --d)
+        index += rng() % 4 ? char('0' + rng() % 10) : '0';
       if (rng() % 60 == 0) index = rng() % 2 ? "4294967294" : "4294967295";
       const std::size_t column = text.size() + 1;
       text += index;
@@ -72,7 +74,8 @@ TEST(ReaderDigits, LinesOfIndicesOfEveryLengthInEveryContext) {
                    ": qubit index is too large (the largest a register holds is 4294967294)";
       } else if (rng() % 50 == 0) {
         text += junk[rng() % junk.size()];
-        expected = "line 1, column " + std::to_string(text.size()) + ": unexpected " + shown(text.back()) + " in a target";
+        expected = "line 1, column " + std::to_string(text.size()) + ": unexpected " + shown(text.back()) +
+                   " in a target";
       } else {
         targets += ' ' + std::to_string(value);
         if (value >= count) {

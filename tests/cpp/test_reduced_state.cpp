@@ -8,10 +8,10 @@
 #include <random>
 #include <vector>
 
+#include "failure/failure.hpp"
 #include "measure/fidelity.hpp"
 #include "measure/product_measurement.hpp"
 #include "register/entanglement_entropy.hpp"
-#include "register/failure.hpp"
 #include "register/graph_import.hpp"
 #include "register/local_complement.hpp"
 #include "register/reduced_state.hpp"
@@ -92,7 +92,8 @@ TEST(ReducedState, FidelitiesAgreeWithTheDenseOracle) {
     const Register whole = random_state(n, gen, gen() % (3 * n));
     Amplitude overlap{0.0};
     const DenseState a = oracle::state_of(reg), b = oracle::state_of(whole);
-    for (std::size_t i = 0; i < a.amplitudes().size(); ++i) overlap += std::conj(a.amplitudes()[i]) * b.amplitudes()[i];
+    for (std::size_t i = 0; i < a.amplitudes().size(); ++i)
+      overlap += std::conj(a.amplitudes()[i]) * b.amplitudes()[i];
     ASSERT_NEAR(fidelity(reg, whole), std::norm(overlap), 1e-9);
     ASSERT_EQ(fidelity(reg, reg), 1.0);
   }
@@ -227,7 +228,8 @@ TEST(LocalComplementation, KeepsTheStateAndComplementsTheNeighbourhood) {
     const Register before = reg;
     const Qubit w = gen() % n;
     local_complement(reg, w);
-    ASSERT_TRUE(oracle::same_up_to_phase(oracle::state_of(reg), oracle::state_of(before))) << "trial " << trial;
+    ASSERT_TRUE(oracle::same_up_to_phase(oracle::state_of(reg), oracle::state_of(before)))
+        << "trial " << trial;
     const auto& around = before[w].neighbors;
     for (Qubit a = 0; a < n; ++a) {
       for (Qubit b = a + 1; b < n; ++b) {

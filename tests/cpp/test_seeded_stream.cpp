@@ -7,8 +7,8 @@
 #include <set>
 #include <vector>
 
-#include "measure/chacha.hpp"
-#include "measure/seeded_stream.hpp"
+#include "random/chacha.hpp"
+#include "random/seeded_stream.hpp"
 
 namespace ordavine {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "failure/failure.hpp"
 #include "register/export.hpp"
-#include "register/failure.hpp"
 #include "register/single_qubit.hpp"
 #include "register/stabilizer_import.hpp"
 #include "register/two_qubit.hpp"
@@ -143,9 +143,12 @@ TEST(StabilizerImport, RefusesBadGeneratingSetsByName) {
   };
   EXPECT_EQ(refusal({"+X", "+ZZ"}),
             "invalid stabilizers: generator 0 has 1 qubits, but 2 generators are given (one per qubit)");
-  EXPECT_EQ(refusal({"+XQ", "+ZZ"}), "invalid stabilizers: generator 0, character 3: 'Q' is not one of _, I, X, Y, Z");
-  EXPECT_EQ(refusal({"XX", "zz"}), "invalid stabilizers: generator 1, character 1: 'z' is not one of _, I, X, Y, Z");
-  EXPECT_EQ(refusal({"+iXX", "+ZZ"}), "invalid stabilizers: generator 0 has an imaginary sign, so it is not Hermitian");
+  EXPECT_EQ(refusal({"+XQ", "+ZZ"}),
+            "invalid stabilizers: generator 0, character 3: 'Q' is not one of _, I, X, Y, Z");
+  EXPECT_EQ(refusal({"XX", "zz"}),
+            "invalid stabilizers: generator 1, character 1: 'z' is not one of _, I, X, Y, Z");
+  EXPECT_EQ(refusal({"+iXX", "+ZZ"}),
+            "invalid stabilizers: generator 0 has an imaginary sign, so it is not Hermitian");
   EXPECT_EQ(refusal({"+X_", "+Z_"}), "invalid stabilizers: generators 0 and 1 anticommute");
   EXPECT_EQ(refusal({"+XX_", "+ZZ_", "+_YZ"}), "invalid stabilizers: generators 0 and 2 anticommute");
   EXPECT_EQ(refusal({"+Z_", "-Z_"}),
@@ -155,19 +158,24 @@ TEST(StabilizerImport, RefusesBadGeneratingSetsByName) {
             "invalid stabilizers: generators are not independent: generator 2 is, up to sign, a product of "
             "generators before it");
   EXPECT_EQ(refusal({"+Z_", "+__"}), "invalid stabilizers: generator 1 is the identity (up to sign)");
-  EXPECT_EQ(refusal({"+\x01"}), "invalid stabilizers: generator 0, character 2: byte 0x01 is not one of _, I, X, Y, Z");
+  EXPECT_EQ(refusal({"+\x01"}),
+            "invalid stabilizers: generator 0, character 2: byte 0x01 is not one of _, I, X, Y, Z");
   // Lengths and positions count characters; one outside ASCII is named.
-  EXPECT_EQ(refusal({"\xef\xbc\xb8"}),
-            "invalid stabilizers: generator 0, character 1: '\xef\xbc\xb8' (U+FF38) is not one of _, I, X, Y, Z");
+  EXPECT_EQ(
+      refusal({"\xef\xbc\xb8"}),
+      "invalid stabilizers: generator 0, character 1: '\xef\xbc\xb8' (U+FF38) is not one of _, I, X, Y, Z");
   EXPECT_EQ(refusal({"Z\xc3\xa9", "XX"}),
             "invalid stabilizers: generator 0, character 2: '\xc3\xa9' (U+00E9) is not one of _, I, X, Y, Z");
-  EXPECT_EQ(refusal({"-\xed\xa0\x80"}),
-            "invalid stabilizers: generator 0, character 2: U+D800 (a lone surrogate) is not one of _, I, X, Y, Z");
-  EXPECT_EQ(refusal({"+\xff"}), "invalid stabilizers: generator 0, character 2: byte 0xff is not one of _, I, X, Y, Z");
+  EXPECT_EQ(
+      refusal({"-\xed\xa0\x80"}),
+      "invalid stabilizers: generator 0, character 2: U+D800 (a lone surrogate) is not one of _, I, X, Y, Z");
+  EXPECT_EQ(refusal({"+\xff"}),
+            "invalid stabilizers: generator 0, character 2: byte 0xff is not one of _, I, X, Y, Z");
   // Every generator is checked before rows for all of them are allocated:
   // 2^22 one-letter generators would need 4 TiB of rows.
-  EXPECT_EQ(refusal(std::vector<std::string>(std::size_t{1} << 22, "X")),
-            "invalid stabilizers: generator 0 has 1 qubits, but 4194304 generators are given (one per qubit)");
+  EXPECT_EQ(
+      refusal(std::vector<std::string>(std::size_t{1} << 22, "X")),
+      "invalid stabilizers: generator 0 has 1 qubits, but 4194304 generators are given (one per qubit)");
   // Accepted: signs optional, I for the identity.
   EXPECT_EQ(refusal({"XZ", "ZX"}), "accepted");
   EXPECT_EQ(refusal({"-ZI", "IY"}), "accepted");

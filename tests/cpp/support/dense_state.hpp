@@ -85,8 +85,8 @@ inline Matrix4 kron(const Matrix2& a, const Matrix2& b) {
 
 // Whether a = phase * b for some unit phase (entries compared to `tol`).
 template <std::size_t Entries>
-bool equal_up_to_phase(const std::array<Amplitude, Entries>& a,
-                       const std::array<Amplitude, Entries>& b, double tol = 1e-9) {
+bool equal_up_to_phase(const std::array<Amplitude, Entries>& a, const std::array<Amplitude, Entries>& b,
+                       double tol = 1e-9) {
   std::size_t pivot = 0;
   for (std::size_t i = 1; i < Entries; ++i)
     if (std::abs(b[i]) > std::abs(b[pivot])) pivot = i;
@@ -141,30 +141,30 @@ inline Matrix2 vop_matrix(Vop v) {
   const double r = kInvSqrt2;
   const Amplitude i = kI;
   static const std::array<Matrix2, 24> matrices{{
-      {1, 0, 0, 1},                  // 0  I
-      {0, 1, 1, 0},                  // 1  X
-      {0, 1, -1, 0},                 // 2  Y
-      {1, 0, 0, -1},                 // 3  Z
-      {0, 1, -i, 0},                 // 4  (X - Y)/sqrt2
-      {1, 0, 0, -i},                 // 5  S-dagger
-      {1, 0, 0, i},                  // 6  S
-      {0, 1, i, 0},                  // 7  (X + Y)/sqrt2
-      {r, -r, -r, -r},               // 8  (X - Z)/sqrt2
-      {r, -r, r, r},                 // 9  sqrt(-iY)
-      {r, r, r, -r},                 // 10 H
-      {r, r, -r, r},                 // 11 sqrt(iY)
-      {r, i * r, -i * r, -r},        // 12 (Y - Z)/sqrt2
-      {r, -i * r, i * r, -r},        // 13 (Y + Z)/sqrt2
-      {r, i * r, i * r, r},          // 14 sqrt(iX)
-      {r, -i * r, -i * r, r},        // 15 sqrt(-iX)
-      {r, -i * r, r, i * r},         // 16
-      {r, i * r, -r, i * r},         // 17
-      {r, -i * r, -r, -i * r},       // 18
-      {r, i * r, r, -i * r},         // 19
-      {r, r, i * r, -i * r},         // 20
-      {r, r, -i * r, i * r},         // 21
-      {r, -r, -i * r, -i * r},       // 22
-      {r, -r, i * r, i * r},         // 23
+      {1, 0, 0, 1},             // 0  I
+      {0, 1, 1, 0},             // 1  X
+      {0, 1, -1, 0},            // 2  Y
+      {1, 0, 0, -1},            // 3  Z
+      {0, 1, -i, 0},            // 4  (X - Y)/sqrt2
+      {1, 0, 0, -i},            // 5  S-dagger
+      {1, 0, 0, i},             // 6  S
+      {0, 1, i, 0},             // 7  (X + Y)/sqrt2
+      {r, -r, -r, -r},          // 8  (X - Z)/sqrt2
+      {r, -r, r, r},            // 9  sqrt(-iY)
+      {r, r, r, -r},            // 10 H
+      {r, r, -r, r},            // 11 sqrt(iY)
+      {r, i * r, -i * r, -r},   // 12 (Y - Z)/sqrt2
+      {r, -i * r, i * r, -r},   // 13 (Y + Z)/sqrt2
+      {r, i * r, i * r, r},     // 14 sqrt(iX)
+      {r, -i * r, -i * r, r},   // 15 sqrt(-iX)
+      {r, -i * r, r, i * r},    // 16
+      {r, i * r, -r, i * r},    // 17
+      {r, -i * r, -r, -i * r},  // 18
+      {r, i * r, r, -i * r},    // 19
+      {r, r, i * r, -i * r},    // 20
+      {r, r, -i * r, i * r},    // 21
+      {r, -r, -i * r, -i * r},  // 22
+      {r, -r, i * r, i * r},    // 23
   }};
   return matrices.at(v);
 }
@@ -246,8 +246,7 @@ inline bool same_up_to_phase(const DenseState& a, const DenseState& b, double to
   for (std::size_t i = 0; i < a.amplitudes().size(); ++i)
     overlap += std::conj(a.amplitudes()[i]) * b.amplitudes()[i];
   const double na = std::sqrt(a.norm_squared()), nb = std::sqrt(b.norm_squared());
-  return std::abs(na - 1.0) < tol && std::abs(nb - 1.0) < tol &&
-         std::abs(std::abs(overlap) - na * nb) < tol;
+  return std::abs(na - 1.0) < tol && std::abs(nb - 1.0) < tol && std::abs(std::abs(overlap) - na * nb) < tol;
 }
 
 // ---- projective measurement of one qubit in a Pauli basis -------------------
@@ -260,11 +259,9 @@ struct PauliMeasurement {
 
 // Projects qubit q onto the +1 (result_bit 0) or -1 (result_bit 1) eigenspace
 // of the Pauli operator along `axis`: P = (I +- sigma)/2.
-inline PauliMeasurement measure_pauli(const DenseState& state, Qubit q, Axis axis,
-                                      int result_bit) {
+inline PauliMeasurement measure_pauli(const DenseState& state, Qubit q, Axis axis, int result_bit) {
   const double sign = result_bit == 0 ? 1.0 : -1.0;
-  const Matrix2 projector =
-      scaled(sum(gates::identity(), scaled(gates::pauli(axis), sign)), 0.5);
+  const Matrix2 projector = scaled(sum(gates::identity(), scaled(gates::pauli(axis), sign)), 0.5);
   DenseState projected = state;
   projected.apply(q, projector);
   const double probability = projected.norm_squared() / state.norm_squared();

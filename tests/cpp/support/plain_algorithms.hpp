@@ -13,7 +13,7 @@
 #include "clifford/cz_table.hpp"
 #include "measure/measure.hpp"
 #include "measure/peek.hpp"
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 #include "register/register.hpp"
 
 namespace ordavine::plain {

@@ -57,7 +57,8 @@ inline std::size_t entanglement_entropy(const Register& reg, std::span<const Qub
   }
   const std::size_t words = (column_of.size() + 63) / 64;
   std::vector<std::uint64_t> matrix(row_of.size() * words, 0);
-  for (const auto& [row, column] : ones) matrix[row * words + column / 64] |= std::uint64_t{1} << (column % 64);
+  for (const auto& [row, column] : ones)
+    matrix[row * words + column / 64] |= std::uint64_t{1} << (column % 64);
   return gf2_rank(matrix, row_of.size(), words, column_of.size());
 }
 

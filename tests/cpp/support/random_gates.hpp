@@ -11,7 +11,8 @@ namespace ordavine::test_gates {
 
 // The six named single-qubit gates.
 inline Vop named_gate(std::mt19937& gen) {
-  static constexpr Vop gates[] = {vop::pauli_x, vop::pauli_y, vop::pauli_z, vop::s_dagger, vop::s, vop::hadamard};
+  static constexpr Vop gates[] = {vop::pauli_x,  vop::pauli_y, vop::pauli_z,
+                                  vop::s_dagger, vop::s,       vop::hadamard};
   return gates[gen() % std::size(gates)];
 }
 

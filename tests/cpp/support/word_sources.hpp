@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 
 namespace ordavine::test_words {
 

@@ -25,8 +25,8 @@
 #include <cstdint>
 #include <span>
 
-#include "measure/chacha.hpp"
-#include "measure/random_source.hpp"
+#include "random/chacha.hpp"
+#include "random/random_source.hpp"
 
 namespace ordavine {
 

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <optional>
 
-#include "measure/chacha.hpp"
-#include "measure/entropy.hpp"
-#include "measure/random_source.hpp"
-#include "measure/seeded_stream.hpp"
+#include "random/chacha.hpp"
+#include "random/os_entropy.hpp"
+#include "random/random_source.hpp"
+#include "random/seeded_stream.hpp"
 
 namespace ordavine {
 

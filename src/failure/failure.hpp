@@ -40,8 +40,7 @@ class InvalidInput : public std::exception {
 void report_failure(const std::string& message, std::source_location where);
 
 // Reports and throws a Failure.
-[[noreturn]] void fail(std::string message,
-                       std::source_location where = std::source_location::current());
+[[noreturn]] void fail(std::string message, std::source_location where = std::source_location::current());
 
 // Throws a Failure without a new report: used to carry on a failure that has
 // already been reported elsewhere.

@@ -1,11 +1,11 @@
-#include "measure/thread_rng.hpp"
+#include "random/thread_rng.hpp"
 
 #include <pthread.h>
 
 #include <atomic>
 #include <utility>
 
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 namespace ordavine {
 namespace {
@@ -24,9 +24,7 @@ void watch_forks_once() {
 
 }  // namespace
 
-ThreadRng::ThreadRng(EntropyFunction entropy) : entropy_(std::move(entropy)) {
-  watch_forks_once();
-}
+ThreadRng::ThreadRng(EntropyFunction entropy) : entropy_(std::move(entropy)) { watch_forks_once(); }
 
 std::uint32_t ThreadRng::next_word() {
   if (seeded_stream_) {

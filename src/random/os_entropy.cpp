@@ -1,4 +1,4 @@
-#include "measure/entropy.hpp"
+#include "random/os_entropy.hpp"
 
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -1,3 +1,6 @@
+// Test support: the per-shot sampler, kept beside the tests as an independent
+// reference for the frame sampler (each shot run on its own register).
+//
 // Many shots of one program, each on a register of program.qubit_count
 // qubits in |0>, with its own random stream: shot number k draws from
 // SeededStream(key, k + 1), stream 0 being the one a seeded thread uses.
@@ -14,7 +17,7 @@
 #include <vector>
 
 #include "circuit/program.hpp"
-#include "measure/chacha.hpp"
+#include "random/chacha.hpp"
 #include "register/register.hpp"
 
 namespace ordavine::circuit {

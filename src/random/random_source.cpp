@@ -1,4 +1,4 @@
-#include "measure/random_source.hpp"
+#include "random/random_source.hpp"
 
 namespace ordavine {
 
@@ -20,8 +20,6 @@ std::uint32_t uniform_in(RandomSource& source, std::uint32_t low, std::uint32_t 
   return low + hi;
 }
 
-Axis random_axis(RandomSource& source) {
-  return static_cast<Axis>(uniform_in(source, 0, 3));
-}
+Axis random_axis(RandomSource& source) { return static_cast<Axis>(uniform_in(source, 0, 3)); }
 
 }  // namespace ordavine

@@ -1,8 +1,8 @@
-#include "circuit/shot_sampler.hpp"
+#include "support/shot_sampler.hpp"
 
 #include "circuit/runner.hpp"
-#include "measure/seeded_stream.hpp"
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
+#include "random/seeded_stream.hpp"
 
 namespace ordavine::circuit {
 
@@ -32,10 +32,8 @@ void ShotSampler::run_reference_once() {
   have_reference_ = true;
 }
 
-void ShotSampler::run_shots(std::uint64_t first, std::size_t count,
-                            std::span<std::uint8_t> measurements,
-                            std::span<std::uint8_t> detectors,
-                            std::span<std::uint8_t> observables) {
+void ShotSampler::run_shots(std::uint64_t first, std::size_t count, std::span<std::uint8_t> measurements,
+                            std::span<std::uint8_t> detectors, std::span<std::uint8_t> observables) {
   const std::size_t mw = measurement_width(), dw = detector_width(), ow = observable_width();
   if (measurements.size() != count * mw || detectors.size() != count * dw ||
       observables.size() != count * ow) {

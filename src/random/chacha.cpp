@@ -1,4 +1,4 @@
-#include "measure/chacha.hpp"
+#include "random/chacha.hpp"
 
 #include <bit>
 
@@ -9,10 +9,18 @@ namespace {
 constexpr std::array<std::uint32_t, 4> kSigma{0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
 
 constexpr void quarter_round(ChaChaBlock& s, int a, int b, int c, int d) {
-  s[a] += s[b]; s[d] ^= s[a]; s[d] = std::rotl(s[d], 16);
-  s[c] += s[d]; s[b] ^= s[c]; s[b] = std::rotl(s[b], 12);
-  s[a] += s[b]; s[d] ^= s[a]; s[d] = std::rotl(s[d], 8);
-  s[c] += s[d]; s[b] ^= s[c]; s[b] = std::rotl(s[b], 7);
+  s[a] += s[b];
+  s[d] ^= s[a];
+  s[d] = std::rotl(s[d], 16);
+  s[c] += s[d];
+  s[b] ^= s[c];
+  s[b] = std::rotl(s[b], 12);
+  s[a] += s[b];
+  s[d] ^= s[a];
+  s[d] = std::rotl(s[d], 8);
+  s[c] += s[d];
+  s[b] ^= s[c];
+  s[b] = std::rotl(s[b], 7);
 }
 
 }  // namespace
@@ -26,8 +34,7 @@ ChaChaKey chacha_key_from_bytes(std::span<const std::uint8_t, 32> bytes) {
   return key;
 }
 
-ChaChaBlock chacha_block(const ChaChaKey& key, std::uint64_t counter, std::uint64_t stream,
-                         unsigned rounds) {
+ChaChaBlock chacha_block(const ChaChaKey& key, std::uint64_t counter, std::uint64_t stream, unsigned rounds) {
   ChaChaBlock input{};
   for (int i = 0; i < 4; ++i) input[i] = kSigma[i];
   for (int i = 0; i < 8; ++i) input[4 + i] = key[i];

@@ -25,7 +25,6 @@ ChaChaKey chacha_key_from_bytes(std::span<const std::uint8_t, 32> bytes);
 // counter fills state words 12 (low half) and 13 (high half), the stream
 // words 14 and 15.  `rounds` is even: each pass is a column and a diagonal
 // round.
-ChaChaBlock chacha_block(const ChaChaKey& key, std::uint64_t counter, std::uint64_t stream,
-                         unsigned rounds);
+ChaChaBlock chacha_block(const ChaChaKey& key, std::uint64_t counter, std::uint64_t stream, unsigned rounds);
 
 }  // namespace ordavine

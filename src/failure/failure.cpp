@@ -1,4 +1,4 @@
-#include "register/failure.hpp"
+#include "failure/failure.hpp"
 
 #include <execinfo.h>
 #include <pthread.h>
@@ -56,10 +56,9 @@ bool backtrace_requested() {
 void report_failure(const std::string& message, std::source_location where) {
   const std::string thread = current_thread_name();
   const std::string_view file = short_path(where.file_name());
-  std::fprintf(stderr, "ordavine: internal failure in thread '%s' at %.*s:%u:%u:\n%s\n",
-               thread.c_str(), static_cast<int>(file.size()), file.data(),
-               static_cast<unsigned>(where.line()), static_cast<unsigned>(where.column()),
-               message.c_str());
+  std::fprintf(stderr, "ordavine: internal failure in thread '%s' at %.*s:%u:%u:\n%s\n", thread.c_str(),
+               static_cast<int>(file.size()), file.data(), static_cast<unsigned>(where.line()),
+               static_cast<unsigned>(where.column()), message.c_str());
   if (backtrace_requested()) {
     void* frames[64];
     const int depth = backtrace(frames, 64);
@@ -81,9 +80,9 @@ void fail(std::string message, std::source_location where) {
 void resume_failure(std::string message) { throw Failure(std::move(message)); }
 
 void fail_index(std::size_t len, std::size_t index, std::source_location where) {
-  fail("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
-           std::to_string(index),
-       where);
+  fail(
+      "index out of bounds: the len is " + std::to_string(len) + " but the index is " + std::to_string(index),
+      where);
 }
 
 void fail_capacity(std::source_location where) { fail("capacity overflow", where); }

@@ -1,4 +1,4 @@
-#include "measure/seeded_stream.hpp"
+#include "random/seeded_stream.hpp"
 
 #include <algorithm>
 
