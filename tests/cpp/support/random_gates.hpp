@@ -32,7 +32,10 @@ void random_gate(Register& reg, std::mt19937& gen, Pick pick = named_gate) {
     if (b >= a) ++b;
     two_qubit[gen() % std::size(two_qubit)](reg, a, b);
   } else {
-    apply_single_qubit_gate(reg, gen() % n, pick(gen));
+    // The gate is drawn before the qubit, in a statement of its own: the
+    // order of two draws among one call's arguments is up to the compiler.
+    const Vop gate = pick(gen);
+    apply_single_qubit_gate(reg, gen() % n, gate);
   }
 }
 
