@@ -373,13 +373,13 @@ class Session {
       }
       return std::pair{list, n};
     }();
-    const circuit::InstructionSpec& spec = circuit::kInstructions[gates.first[input_.byte() % gates.second]];
-    const std::string name(spec.name);
-    if (spec.kind == circuit::Kind::single_qubit) {
+    const circuit::InstructionRecord& record = circuit::kInstructions[gates.first[input_.byte() % gates.second]];
+    const std::string name(record.name);
+    if (record.kind == circuit::Kind::single_qubit) {
       const Qubit q = index();
-      if (attempt(name.c_str(), !in_range(q), [&] { apply_single_qubit_gate(reg_, q, spec.vop); }) ==
+      if (attempt(name.c_str(), !in_range(q), [&] { apply_single_qubit_gate(reg_, q, record.vop); }) ==
           Result::done) {
-        if (model_) model_->apply(q, oracle::vop_matrix(spec.vop));
+        if (model_) model_->apply(q, oracle::vop_matrix(record.vop));
         compare_with_model(name.c_str());
       }
       return;
@@ -387,8 +387,8 @@ class Session {
     const Qubit a = index();
     const Qubit b = index();
     const bool bad = !in_range(a) || !in_range(b) || a == b;
-    if (attempt(name.c_str(), bad, [&] { apply_gate_steps(reg_, spec.steps, a, b); }) == Result::done) {
-      if (model_) model_->apply(a, b, oracle::gate_matrix(spec.gate));
+    if (attempt(name.c_str(), bad, [&] { apply_gate_steps(reg_, record.steps, a, b); }) == Result::done) {
+      if (model_) model_->apply(a, b, oracle::gate_matrix(record.gate));
       compare_with_model(name.c_str());
     }
   }

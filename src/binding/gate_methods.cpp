@@ -21,7 +21,7 @@
 namespace ordavine::binding {
 namespace {
 
-using circuit::InstructionSpec;
+using circuit::InstructionRecord;
 using circuit::Kind;
 using circuit::kInstructions;
 
@@ -31,10 +31,10 @@ using circuit::kInstructions;
 constexpr std::array<std::string_view, 15> kWrittenByHand{"I",  "X",   "Y",   "Z",   "H",   "S",   "CZ", "CX",
                                                           "CY", "XCX", "XCY", "XCZ", "YCX", "YCY", "YCZ"};
 
-constexpr bool has_generated_method(const InstructionSpec& spec) {
-  if (spec.kind != Kind::single_qubit && spec.kind != Kind::two_qubit) return false;
+constexpr bool has_generated_method(const InstructionRecord& record) {
+  if (record.kind != Kind::single_qubit && record.kind != Kind::two_qubit) return false;
   for (std::string_view name : kWrittenByHand) {
-    if (spec.name == name) return false;
+    if (record.name == name) return false;
   }
   return true;
 }
@@ -74,10 +74,10 @@ inline constexpr std::size_t kGeneratedCount = kGenerated.second;
 
 template <std::size_t I>
 struct GateMethod {
-  static constexpr const InstructionSpec& spec = kInstructions[I];
-  static constexpr bool pair = spec.kind == Kind::two_qubit;
-  static constexpr Text name = lower_name(spec.name);
-  static constexpr Text doc = text_signature(spec.name, pair);
+  static constexpr const InstructionRecord& record = kInstructions[I];
+  static constexpr bool pair = record.kind == Kind::two_qubit;
+  static constexpr Text name = lower_name(record.name);
+  static constexpr Text doc = text_signature(record.name, pair);
   static constexpr Signature<1> one{name.data(), {"qubit"}};
   static constexpr Signature<2> two{name.data(), {"a", "b"}};
 
@@ -87,14 +87,14 @@ struct GateMethod {
                                             [](Register& reg, const auto& slots) {
                                               const Qubit a = to_index(slots[0], two.parameters[0]);
                                               const Qubit b = to_index(slots[1], two.parameters[1]);
-                                              apply_gate_steps(reg, spec.steps, a, b);
+                                              apply_gate_steps(reg, record.steps, a, b);
                                               Py_RETURN_NONE;
                                             });
     } else {
       return call_method<Access::exclusive>(one, self, args, nargs, kwnames,
                                             [](Register& reg, const auto& slots) {
                                               const Qubit q = to_index(slots[0], one.parameters[0]);
-                                              apply_single_qubit_gate(reg, q, spec.vop);
+                                              apply_single_qubit_gate(reg, q, record.vop);
                                               Py_RETURN_NONE;
                                             });
     }

@@ -80,7 +80,7 @@ enum class Targets : std::uint8_t {
   bits,  // MPAD: the bits 0 and 1
 };
 
-struct InstructionSpec {
+struct InstructionRecord {
   std::string_view name;
   std::array<std::string_view, 2> aliases;
   Kind kind;
@@ -95,7 +95,7 @@ struct InstructionSpec {
   bool on_pairs = false;                 // II_ERROR
 };
 
-namespace spec {
+namespace records {
 
 using Aliases = std::array<std::string_view, 2>;
 inline constexpr Aliases kNoAliases{};
@@ -110,7 +110,7 @@ constexpr ArgumentRule kOneProbability{1, 1, Meaning::probability};
 constexpr ArgumentRule disjoint(std::uint8_t n) { return {n, n, Meaning::disjoint}; }
 constexpr ArgumentRule kCoordinates{0, kAnyCount, Meaning::coordinates};
 
-constexpr InstructionSpec clifford(std::string_view name, SignedPauli x, SignedPauli z,
+constexpr InstructionRecord clifford(std::string_view name, SignedPauli x, SignedPauli z,
                                    Aliases aliases = kNoAliases) {
   return {.name = name,
           .aliases = aliases,
@@ -120,7 +120,7 @@ constexpr InstructionSpec clifford(std::string_view name, SignedPauli x, SignedP
           .vop = vop_with_images(x, z)};
 }
 
-constexpr InstructionSpec gate(std::string_view name, TwoQubitGate g, GateSteps steps,
+constexpr InstructionRecord gate(std::string_view name, TwoQubitGate g, GateSteps steps,
                                Aliases aliases = kNoAliases) {
   return {.name = name,
           .aliases = aliases,
@@ -131,7 +131,7 @@ constexpr InstructionSpec gate(std::string_view name, TwoQubitGate g, GateSteps 
           .steps = steps};
 }
 
-constexpr InstructionSpec controlled(std::string_view name, TwoQubitGate g, Axis p, Axis q,
+constexpr InstructionRecord controlled(std::string_view name, TwoQubitGate g, Axis p, Axis q,
                                      Aliases aliases = kNoAliases) {
   return gate(name, g, steps::controlled(p, q), aliases);
 }
@@ -148,7 +148,7 @@ constexpr GateSteps iswap(bool dagger) {
   return steps::on_both(dagger ? vop::s_dagger : vop::s).then(steps::cz()).then(steps::swap());
 }
 
-constexpr InstructionSpec on_axis(std::string_view name, Kind kind, Axis axis, ArgumentRule arguments,
+constexpr InstructionRecord on_axis(std::string_view name, Kind kind, Axis axis, ArgumentRule arguments,
                                   Targets targets, Aliases aliases = kNoAliases) {
   return {.name = name,
           .aliases = aliases,
@@ -158,20 +158,20 @@ constexpr InstructionSpec on_axis(std::string_view name, Kind kind, Axis axis, A
           .axis = axis};
 }
 
-constexpr InstructionSpec line(std::string_view name, Kind kind, ArgumentRule arguments, Targets targets,
+constexpr InstructionRecord line(std::string_view name, Kind kind, ArgumentRule arguments, Targets targets,
                                Aliases aliases = kNoAliases) {
   return {.name = name, .aliases = aliases, .kind = kind, .arguments = arguments, .targets = targets};
 }
 
-constexpr InstructionSpec daggered(InstructionSpec s) {
+constexpr InstructionRecord daggered(InstructionRecord s) {
   s.dagger = true;
   return s;
 }
-constexpr InstructionSpec else_branch(InstructionSpec s) {
+constexpr InstructionRecord else_branch(InstructionRecord s) {
   s.else_branch = true;
   return s;
 }
-constexpr InstructionSpec on_pairs(InstructionSpec s) {
+constexpr InstructionRecord on_pairs(InstructionRecord s) {
   s.on_pairs = true;
   return s;
 }
@@ -309,7 +309,7 @@ inline constexpr auto kNames = sorted_names();
 // The steps of each two-qubit gate, by its place in the program.
 constexpr auto steps_by_gate() {
   std::array<GateSteps, kTwoQubitGates> table{};
-  for (const InstructionSpec& s : kInstructions) {
+  for (const InstructionRecord& s : kInstructions) {
     if (s.kind == Kind::two_qubit) table[static_cast<unsigned>(s.gate)] = s.steps;
   }
   return table;
@@ -322,7 +322,7 @@ constexpr bool names_sorted_and_resolved() {
     if (!(kNames[i - 1].name < kNames[i].name)) return false;
   }
   std::array<int, kTwoQubitGates> gates{};
-  for (const InstructionSpec& s : kInstructions) {
+  for (const InstructionRecord& s : kInstructions) {
     if (s.kind == Kind::single_qubit && s.vop == kNoVop) return false;
     if (s.kind == Kind::two_qubit) {
       ++gates[static_cast<unsigned>(s.gate)];
@@ -340,38 +340,38 @@ constexpr bool names_sorted_and_resolved() {
 static_assert(names_sorted_and_resolved(),
               "names must be unique, every Clifford a VOP, every two-qubit gate declared once with steps");
 
-}  // namespace spec
+}  // namespace records
 
-using spec::kInstructions;
+using records::kInstructions;
 
 // A name as found: the name (upper case, as it stands in the table) and
 // the instruction it names.
 struct NamedInstruction {
   std::string_view name;
-  const InstructionSpec* spec;
+  const InstructionRecord* record;
 };
 
 // The entry for an upper-case name, if there is one.
 constexpr std::optional<NamedInstruction> find_instruction(std::string_view upper_name) {
-  const auto& names = spec::kNames;
+  const auto& names = records::kNames;
   const auto* found = std::lower_bound(
       names.begin(), names.end(), upper_name,
-      [](const spec::NamedEntry& entry, std::string_view name) { return entry.name < name; });
+      [](const records::NamedEntry& entry, std::string_view name) { return entry.name < name; });
   if (found == names.end() || found->name != upper_name) return std::nullopt;
   return NamedInstruction{found->name, &kInstructions[found->instruction]};
 }
 
 // The register steps of a two-qubit gate of the program.
 constexpr const GateSteps& gate_steps(TwoQubitGate gate) {
-  return spec::kStepsByGate[static_cast<unsigned>(gate)];
+  return records::kStepsByGate[static_cast<unsigned>(gate)];
 }
 
-static_assert(find_instruction("H")->spec->vop == vop::hadamard);
-static_assert(find_instruction("SQRT_Z_DAG")->spec->vop == vop::s_dagger);
-static_assert(find_instruction("CNOT")->spec->gate == TwoQubitGate::cx);
+static_assert(find_instruction("H")->record->vop == vop::hadamard);
+static_assert(find_instruction("SQRT_Z_DAG")->record->vop == vop::s_dagger);
+static_assert(find_instruction("CNOT")->record->gate == TwoQubitGate::cx);
 static_assert(!find_instruction("T").has_value());
 // Every name of the circuit format, aliases included, is listed: 81
 // instructions and 12 further aliases.
-static_assert(kInstructions.size() == 81 && spec::kNames.size() == 81 + 12);
+static_assert(kInstructions.size() == 81 && records::kNames.size() == 81 + 12);
 
 }  // namespace ordavine::circuit

@@ -194,7 +194,7 @@ class Reader {
     }
     if (!entry) error(start, "unknown or unsupported instruction '" + shown_name(name) + "'");
     if (peek() == '[') skip_tag();
-    if (entry->spec->kind == Kind::repeat) {
+    if (entry->record->kind == Kind::repeat) {
       open_block(start);
       return finish_line();
     }
@@ -730,7 +730,7 @@ class Reader {
       error(targets.empty() ? start : target_at(targets.size() - 1),
             name + " takes targets in pairs; this one has no partner");
     }
-    const bool controlled = entry.spec->kind == Kind::two_qubit && entry.spec->steps.is_controlled();
+    const bool controlled = entry.record->kind == Kind::two_qubit && entry.record->steps.is_controlled();
     if (line_flags_ != 0) {
       for (std::size_t k = 0; k < targets.size(); ++k) {
         const Target t = targets[k];
@@ -744,7 +744,7 @@ class Reader {
           error(target_at(k), name + (record ? " takes qubit targets, not measurement records"
                                              : " takes no sweep[k] targets"));
         }
-        const ControlLetters letters = entry.spec->steps.letters();
+        const ControlLetters letters = entry.record->steps.letters();
         if ((k % 2 == 0 ? letters.first : letters.second) != Axis::z) {
           error(target_at(k), std::string(record ? "a measurement record" : "a sweep bit") +
                                   " can only stand where " + name +
@@ -894,7 +894,7 @@ class Reader {
   // The parens arguments: how many, then what they must be, as the
   // instruction's record says.  Returns the sum of disjoint probabilities.
   double check_arguments(const NamedInstruction& entry, SourcePosition start) {
-    const ArgumentRule rule = entry.spec->arguments;
+    const ArgumentRule rule = entry.record->arguments;
     if (rule.high != kAnyCount) expect_arguments(entry, start, rule.low, rule.high);
     switch (rule.meaning) {
       case Meaning::probability: check_probabilities(); return 0.0;
@@ -920,7 +920,7 @@ class Reader {
 
   // The line's targets, as the instruction's record says it takes them.
   void check_line_targets(const NamedInstruction& entry, SourcePosition start) {
-    switch (entry.spec->targets) {
+    switch (entry.record->targets) {
       case Targets::none:
         if (line_target_count() != 0) error(target_at(0), std::string(entry.name) + " takes no targets");
         return;
@@ -957,23 +957,23 @@ class Reader {
   }
 
   void compile(const NamedInstruction& entry, SourcePosition start) {
-    const InstructionSpec& spec = *entry.spec;
+    const InstructionRecord& record = *entry.record;
     const double sum = check_arguments(entry, start);
     check_line_targets(entry, start);
     const std::size_t targets = line_target_count();
-    const auto axis = static_cast<std::uint8_t>(spec.axis);
-    switch (spec.kind) {
+    const auto axis = static_cast<std::uint8_t>(record.axis);
+    switch (record.kind) {
       case Kind::single_qubit:
-        if (targets != 0 && spec.vop != vop::identity) emit(Opcode::single_qubit, spec.vop, start);
+        if (targets != 0 && record.vop != vop::identity) emit(Opcode::single_qubit, record.vop, start);
         return;
       case Kind::two_qubit:
         drop_classical_pairs();
-        if (line_target_count() != 0) emit(Opcode::two_qubit, static_cast<std::uint8_t>(spec.gate), start);
+        if (line_target_count() != 0) emit(Opcode::two_qubit, static_cast<std::uint8_t>(record.gate), start);
         return;
       case Kind::measure:
       case Kind::measure_reset:
         if (targets != 0) {
-          emit(spec.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, axis, start, Kept::each);
+          emit(record.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, axis, start, Kept::each);
         }
         add_measurements(start, targets);
         return;
@@ -981,7 +981,7 @@ class Reader {
         if (targets != 0) emit(Opcode::reset, axis, start);
         return;
       case Kind::measure_pair: {
-        const std::size_t pairs = compile_pair_products(spec.axis);
+        const std::size_t pairs = compile_pair_products(record.axis);
         if (pairs != 0) emit(Opcode::measure_product, 0, start, Kept::each);
         add_measurements(start, pairs);
         return;
@@ -994,7 +994,7 @@ class Reader {
       }
       case Kind::rotate_product: {
         const std::size_t products = compile_products(entry);
-        if (products != 0) emit(Opcode::rotate_product, spec.dagger ? 1 : 0, start, Kept::each);
+        if (products != 0) emit(Opcode::rotate_product, record.dagger ? 1 : 0, start, Kept::each);
         return;
       }
       case Kind::pad:
@@ -1019,8 +1019,8 @@ class Reader {
       case Kind::correlated_error:
         compile_unsigned_paulis();
         // E always runs: it starts a new chain even when it cannot fire.
-        if (!spec.else_branch || arguments_[0].value > 0.0) {
-          emit(Opcode::correlated_error, spec.else_branch ? 1 : 0, start, Kept::each);
+        if (!record.else_branch || arguments_[0].value > 0.0) {
+          emit(Opcode::correlated_error, record.else_branch ? 1 : 0, start, Kept::each);
         }
         return;
       case Kind::heralded_erase:

@@ -16,7 +16,7 @@
 namespace ordavine {
 namespace {
 
-using circuit::InstructionSpec;
+using circuit::InstructionRecord;
 using circuit::Kind;
 
 Register random_register(std::size_t n, std::mt19937& gen, int gates) {
@@ -27,16 +27,16 @@ Register random_register(std::size_t n, std::mt19937& gen, int gates) {
 
 TEST(GateSteps, EveryTwoQubitRecordActsAsItsMatrixWithSigns) {
   std::mt19937 gen(7);
-  for (const InstructionSpec& spec : circuit::kInstructions) {
-    if (spec.kind != Kind::two_qubit) continue;
+  for (const InstructionRecord& record : circuit::kInstructions) {
+    if (record.kind != Kind::two_qubit) continue;
     for (int trial = 0; trial < 20; ++trial) {
       Register reg = random_register(4, gen, 12);
       const Qubit a = gen() % 4, b = (a + 1 + gen() % 3) % 4;
       oracle::DenseState expected = oracle::state_of(reg);
-      expected.apply(a, b, oracle::gate_matrix(spec.gate));
-      apply_gate_steps(reg, spec.steps, a, b);
+      expected.apply(a, b, oracle::gate_matrix(record.gate));
+      apply_gate_steps(reg, record.steps, a, b);
       ASSERT_TRUE(oracle::same_up_to_phase(oracle::state_of(reg), expected))
-          << spec.name << " on (" << a << ", " << b << ")";
+          << record.name << " on (" << a << ", " << b << ")";
     }
   }
 }
@@ -46,8 +46,8 @@ TEST(GateSteps, BadOperandsAreRefusedBeforeAnythingChanges) {
   const circuit::NamedInstruction iswap = *circuit::find_instruction("ISWAP");
   Register reg = random_register(3, gen, 10);
   const Register before = reg;
-  EXPECT_THROW(apply_gate_steps(reg, iswap.spec->steps, 1, 3), Failure);
-  EXPECT_THROW(apply_gate_steps(reg, iswap.spec->steps, 2, 2), Failure);
+  EXPECT_THROW(apply_gate_steps(reg, iswap.record->steps, 1, 3), Failure);
+  EXPECT_THROW(apply_gate_steps(reg, iswap.record->steps, 2, 2), Failure);
   for (Qubit q = 0; q < 3; ++q) {
     EXPECT_EQ(reg[q].vop, before[q].vop);
     EXPECT_TRUE(std::equal(reg[q].neighbors.begin(), reg[q].neighbors.end(), before[q].neighbors.begin(),
