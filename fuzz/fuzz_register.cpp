@@ -373,7 +373,8 @@ class Session {
       }
       return std::pair{list, n};
     }();
-    const circuit::InstructionRecord& record = circuit::kInstructions[gates.first[input_.byte() % gates.second]];
+    const circuit::InstructionRecord& record =
+        circuit::kInstructions[gates.first[input_.byte() % gates.second]];
     const std::string name(record.name);
     if (record.kind == circuit::Kind::single_qubit) {
       const Qubit q = index();

@@ -111,7 +111,7 @@ constexpr ArgumentRule disjoint(std::uint8_t n) { return {n, n, Meaning::disjoin
 constexpr ArgumentRule kCoordinates{0, kAnyCount, Meaning::coordinates};
 
 constexpr InstructionRecord clifford(std::string_view name, SignedPauli x, SignedPauli z,
-                                   Aliases aliases = kNoAliases) {
+                                     Aliases aliases = kNoAliases) {
   return {.name = name,
           .aliases = aliases,
           .kind = Kind::single_qubit,
@@ -121,7 +121,7 @@ constexpr InstructionRecord clifford(std::string_view name, SignedPauli x, Signe
 }
 
 constexpr InstructionRecord gate(std::string_view name, TwoQubitGate g, GateSteps steps,
-                               Aliases aliases = kNoAliases) {
+                                 Aliases aliases = kNoAliases) {
   return {.name = name,
           .aliases = aliases,
           .kind = Kind::two_qubit,
@@ -132,7 +132,7 @@ constexpr InstructionRecord gate(std::string_view name, TwoQubitGate g, GateStep
 }
 
 constexpr InstructionRecord controlled(std::string_view name, TwoQubitGate g, Axis p, Axis q,
-                                     Aliases aliases = kNoAliases) {
+                                       Aliases aliases = kNoAliases) {
   return gate(name, g, steps::controlled(p, q), aliases);
 }
 
@@ -149,7 +149,7 @@ constexpr GateSteps iswap(bool dagger) {
 }
 
 constexpr InstructionRecord on_axis(std::string_view name, Kind kind, Axis axis, ArgumentRule arguments,
-                                  Targets targets, Aliases aliases = kNoAliases) {
+                                    Targets targets, Aliases aliases = kNoAliases) {
   return {.name = name,
           .aliases = aliases,
           .kind = kind,
@@ -159,7 +159,7 @@ constexpr InstructionRecord on_axis(std::string_view name, Kind kind, Axis axis,
 }
 
 constexpr InstructionRecord line(std::string_view name, Kind kind, ArgumentRule arguments, Targets targets,
-                               Aliases aliases = kNoAliases) {
+                                 Aliases aliases = kNoAliases) {
   return {.name = name, .aliases = aliases, .kind = kind, .arguments = arguments, .targets = targets};
 }
 

@@ -973,7 +973,8 @@ class Reader {
       case Kind::measure:
       case Kind::measure_reset:
         if (targets != 0) {
-          emit(record.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, axis, start, Kept::each);
+          emit(record.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, axis, start,
+               Kept::each);
         }
         add_measurements(start, targets);
         return;
