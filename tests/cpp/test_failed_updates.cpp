@@ -16,31 +16,7 @@
 #include "register/graph_import.hpp"
 #include "register/single_qubit.hpp"
 #include "register/two_qubit.hpp"
-
-namespace {
-long allocations_until_failure = -1;  // -1: disarmed
-
-void* allocate(std::size_t size) noexcept {
-  if (allocations_until_failure >= 0 && allocations_until_failure-- == 0) return nullptr;
-  return std::malloc(size == 0 ? 1 : size);
-}
-void* allocate_or_throw(std::size_t size) {
-  if (void* p = allocate(size)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-// Every replaceable form without alignment, so that new and delete pair up.
-void* operator new(std::size_t size) { return allocate_or_throw(size); }
-void* operator new[](std::size_t size) { return allocate_or_throw(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#include "support/failing_allocator.hpp"
 
 namespace ordavine {
 namespace {
