@@ -20,30 +20,30 @@
 
 namespace ordavine::circuit {
 
-// Every instruction, with what its `detail`, targets and arguments hold.
+// Every instruction, with the Instruction fields and targets it uses.
 // "flip" is an optional argument: the chance that a recorded bit is
 // inverted (no argument: never).  Instructions that record append one bit
 // per target (per pair, per product) to the measurement record.
 enum class Opcode : std::uint8_t {
-  single_qubit,              // detail: the VOP that multiplies each target's
-  two_qubit,                 // detail: TwoQubitGate; targets in pairs
-  measure,                   // detail: Axis; flip; records
-  reset,                     // detail: Axis
-  measure_reset,             // detail: Axis; flip; records
+  single_qubit,              // vop: multiplies each target's VOP
+  two_qubit,                 // gate; targets in pairs
+  measure,                   // axis; flip; records
+  reset,                     // axis
+  measure_reset,             // axis; flip; records
   measure_product,           // MPP, MXX, MYY, MZZ: products (below); flip; records one bit per product
-  rotate_product,            // SPP (detail 0), SPP_DAG (detail 1): products
+  rotate_product,            // SPP, SPP_DAG (dagger): products
   pad,                       // MPAD: targets are the bits 0 or 1 themselves; flip; records
-  pauli_error,               // detail: Axis of the Pauli; argument p
+  pauli_error,               // axis: the Pauli; argument p
   depolarize1,               // argument p
   depolarize2,               // argument p; targets in pairs
   pauli_channel_1,           // arguments px, py, pz
   pauli_channel_2,           // arguments p_ix, p_iy, ..., p_zz (15, the format's order); pairs
-  correlated_error,          // E (detail 0), ELSE_CORRELATED_ERROR (detail 1): argument p; Pauli targets
+  correlated_error,          // E, ELSE_CORRELATED_ERROR (else_branch): argument p; Pauli targets
   heralded_erase,            // argument p; records the herald
   heralded_pauli_channel_1,  // arguments p_i, p_x, p_y, p_z; records the herald
   detector,                  // record look-backs
-  observable_include,        // count: the observable index; record look-backs and Pauli targets
-  repeat,                    // count: repetitions; the body is the next `body` instructions
+  observable_include,        // observable; record look-backs and Pauli targets
+  repeat,                    // repetitions; the body is the next `body` instructions
 };
 
 // The two-qubit gates.  <p>C<q> applies Pauli q to the second operand when
@@ -111,16 +111,23 @@ struct SourcePosition {
   std::uint64_t column = 0;  // from 1, in bytes
 };
 
+// One instruction.  Each field below the targets and arguments is used by
+// the opcodes its comment names and is left at its default by the others.
 struct Instruction {
   Opcode code;
-  std::uint8_t detail = 0;
   std::uint8_t argument_count = 0;
   std::uint32_t first_target = 0;  // into Program::targets
   std::uint32_t target_count = 0;
-  std::uint32_t first_argument = 0;  // into Program::probabilities and Program::thresholds
-  std::uint64_t count = 0;           // repetitions, or the observable index
-  std::uint64_t body = 0;            // instructions in a repeat body
-  std::uint64_t line = 0;            // where it stands in the text, for errors while running
+  std::uint32_t first_argument = 0;      // into Program::probabilities and Program::thresholds
+  Vop vop = vop::identity;               // single_qubit
+  TwoQubitGate gate = TwoQubitGate::cz;  // two_qubit
+  Axis axis = Axis::none;                // measure, reset, measure_reset, pauli_error
+  bool dagger = false;                   // rotate_product: SPP_DAG
+  bool else_branch = false;              // correlated_error: ELSE_CORRELATED_ERROR
+  std::uint64_t observable = 0;          // observable_include: its index
+  std::uint64_t repetitions = 0;         // repeat
+  std::uint64_t body = 0;                // repeat: instructions in its body
+  std::uint64_t line = 0;                // where it stands in the text, for errors while running
 };
 
 struct Program {

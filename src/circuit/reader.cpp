@@ -578,9 +578,7 @@ class Reader {
     if (peek() != '{') error_here("expected '{' after the repeat count, found " + describe_byte(peek()));
     ++position_;
     frames_.push_back({program_.instructions.size(), count, measurements_, detectors_, work_, start});
-    Instruction repeat{Opcode::repeat};
-    repeat.count = count;
-    program_.instructions.push_back(repeat);
+    program_.instructions.push_back({.code = Opcode::repeat, .repetitions = count});
   }
 
   void close_block(SourcePosition at) {
@@ -859,18 +857,15 @@ class Reader {
   enum class Kept { none, each, cumulative };
 
   // Keeps the line's targets, and its arguments as `kept` says, as one
-  // instruction.
-  void emit(Opcode code, std::uint8_t detail, SourcePosition start, Kept kept = Kept::none,
-            std::uint64_t count = 0) {
+  // instruction: `instruction` with its opcode and the fields it uses.
+  void emit(Instruction instruction, SourcePosition start, Kept kept = Kept::none) {
     if (program_.targets.size() > std::numeric_limits<std::uint32_t>::max() ||
         program_.probabilities.size() > std::numeric_limits<std::uint32_t>::max() - 16) {
       error(start, "the circuit has too many targets");
     }
-    Instruction instruction{code, detail};
     instruction.first_target = static_cast<std::uint32_t>(line_first_target_);
     instruction.target_count = static_cast<std::uint32_t>(line_target_count());
     instruction.first_argument = static_cast<std::uint32_t>(program_.probabilities.size());
-    instruction.count = count;
     instruction.line = start.line;
     if (kept != Kept::none) {
       instruction.argument_count = static_cast<std::uint8_t>(arguments_.size());
@@ -961,80 +956,81 @@ class Reader {
     const double sum = check_arguments(entry, start);
     check_line_targets(entry, start);
     const std::size_t targets = line_target_count();
-    const auto axis = static_cast<std::uint8_t>(record.axis);
     switch (record.kind) {
       case Kind::single_qubit:
-        if (targets != 0 && record.vop != vop::identity) emit(Opcode::single_qubit, record.vop, start);
+        if (targets != 0 && record.vop != vop::identity)
+          emit({.code = Opcode::single_qubit, .vop = record.vop}, start);
         return;
       case Kind::two_qubit:
         drop_classical_pairs();
-        if (line_target_count() != 0) emit(Opcode::two_qubit, static_cast<std::uint8_t>(record.gate), start);
+        if (line_target_count() != 0) emit({.code = Opcode::two_qubit, .gate = record.gate}, start);
         return;
       case Kind::measure:
       case Kind::measure_reset:
         if (targets != 0) {
-          emit(record.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset, axis, start,
-               Kept::each);
+          const Opcode code = record.kind == Kind::measure ? Opcode::measure : Opcode::measure_reset;
+          emit({.code = code, .axis = record.axis}, start, Kept::each);
         }
         add_measurements(start, targets);
         return;
       case Kind::reset:
-        if (targets != 0) emit(Opcode::reset, axis, start);
+        if (targets != 0) emit({.code = Opcode::reset, .axis = record.axis}, start);
         return;
       case Kind::measure_pair: {
         const std::size_t pairs = compile_pair_products(record.axis);
-        if (pairs != 0) emit(Opcode::measure_product, 0, start, Kept::each);
+        if (pairs != 0) emit({.code = Opcode::measure_product}, start, Kept::each);
         add_measurements(start, pairs);
         return;
       }
       case Kind::measure_product: {
         const std::size_t products = compile_products(entry);
-        if (products != 0) emit(Opcode::measure_product, 0, start, Kept::each);
+        if (products != 0) emit({.code = Opcode::measure_product}, start, Kept::each);
         add_measurements(start, products);
         return;
       }
       case Kind::rotate_product: {
         const std::size_t products = compile_products(entry);
-        if (products != 0) emit(Opcode::rotate_product, record.dagger ? 1 : 0, start, Kept::each);
+        if (products != 0) emit({.code = Opcode::rotate_product, .dagger = record.dagger}, start, Kept::each);
         return;
       }
       case Kind::pad:
-        if (targets != 0) emit(Opcode::pad, 0, start, Kept::each);
+        if (targets != 0) emit({.code = Opcode::pad}, start, Kept::each);
         add_measurements(start, targets);
         return;
       case Kind::pauli_error:
-        if (targets != 0 && arguments_[0].value > 0.0) emit(Opcode::pauli_error, axis, start, Kept::each);
+        if (targets != 0 && arguments_[0].value > 0.0)
+          emit({.code = Opcode::pauli_error, .axis = record.axis}, start, Kept::each);
         return;
       case Kind::depolarize1:
-        if (targets != 0 && arguments_[0].value > 0.0) emit(Opcode::depolarize1, 0, start, Kept::each);
+        if (targets != 0 && arguments_[0].value > 0.0) emit({.code = Opcode::depolarize1}, start, Kept::each);
         return;
       case Kind::depolarize2:
-        if (targets != 0 && arguments_[0].value > 0.0) emit(Opcode::depolarize2, 0, start, Kept::each);
+        if (targets != 0 && arguments_[0].value > 0.0) emit({.code = Opcode::depolarize2}, start, Kept::each);
         return;
       case Kind::pauli_channel_1:
-        if (targets != 0 && sum > 0.0) emit(Opcode::pauli_channel_1, 0, start, Kept::cumulative);
+        if (targets != 0 && sum > 0.0) emit({.code = Opcode::pauli_channel_1}, start, Kept::cumulative);
         return;
       case Kind::pauli_channel_2:
-        if (targets != 0 && sum > 0.0) emit(Opcode::pauli_channel_2, 0, start, Kept::cumulative);
+        if (targets != 0 && sum > 0.0) emit({.code = Opcode::pauli_channel_2}, start, Kept::cumulative);
         return;
       case Kind::correlated_error:
         compile_unsigned_paulis();
         // E always runs: it starts a new chain even when it cannot fire.
         if (!record.else_branch || arguments_[0].value > 0.0) {
-          emit(Opcode::correlated_error, record.else_branch ? 1 : 0, start, Kept::each);
+          emit({.code = Opcode::correlated_error, .else_branch = record.else_branch}, start, Kept::each);
         }
         return;
       case Kind::heralded_erase:
         // The format accepts `!` here; a herald is never inverted.
-        if (targets != 0) emit(Opcode::heralded_erase, 0, start, Kept::each);
+        if (targets != 0) emit({.code = Opcode::heralded_erase}, start, Kept::each);
         add_measurements(start, targets);
         return;
       case Kind::heralded_pauli_channel_1:
-        if (targets != 0) emit(Opcode::heralded_pauli_channel_1, 0, start, Kept::cumulative);
+        if (targets != 0) emit({.code = Opcode::heralded_pauli_channel_1}, start, Kept::cumulative);
         add_measurements(start, targets);
         return;
       case Kind::detector:
-        emit(Opcode::detector, 0, start);
+        emit({.code = Opcode::detector}, start);
         ++detectors_;
         if (detectors_ + observables_ > kMaxRecordEntries) too_large(start, "detector record");
         return;
@@ -1042,7 +1038,7 @@ class Reader {
         const auto observable = static_cast<std::uint64_t>(arguments_[0].value);
         observables_ = std::max(observables_, observable + 1);
         if ((line_flags_ & kPauliBits) != 0) compile_unsigned_paulis();
-        emit(Opcode::observable_include, 0, start, Kept::none, observable);
+        emit({.code = Opcode::observable_include, .observable = observable}, start);
         return;
       }
       case Kind::pair_identity:

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "circuit/instructions.hpp"
+#include "circuit/walk.hpp"
+#include "clifford/pauli_pairs.hpp"
 #include "failure/failure.hpp"
 #include "measure/measure.hpp"
 #include "measure/pauli_noise.hpp"
@@ -49,21 +51,162 @@ class Run {
         reference_(reference),
         meter_(cancel) {}
 
-  void block(std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-      const Instruction& instruction = program_.instructions[i];
-      if (instruction.code == Opcode::repeat) {
-        for (std::uint64_t r = 0; r < instruction.count; ++r) {
-          meter_.count(1);
-          block(i + 1, i + 1 + instruction.body);
-        }
-        i += instruction.body;
-      } else {
-        meter_.count(std::uint64_t{1} + instruction.target_count);
-        line_ = instruction.line;
-        step(instruction);
-      }
+  // ---- the walk's members -------------------------------------------------------
+
+  void on_repetition() { meter_.count(1); }
+
+  void on_step(const Step& step) {
+    meter_.count(std::uint64_t{1} + step.targets.size());
+    line_ = step.instruction.line;
+  }
+
+  void on_single_qubit(const Step& step) {
+    for (const Target q : step.targets) pauli(q, step.instruction.vop);
+  }
+
+  void on_two_qubit(const Step& step) {
+    const GateSteps& gate = gate_steps(step.instruction.gate);
+    const auto list = step.targets;
+    if (gate.is_controlled()) return controlled(gate, list);
+    for (std::size_t i = 0; i < list.size(); i += 2) {
+      touch(list[i], list[i + 1]);
+      run_gate_steps(reg_, gate, list[i], list[i + 1]);
     }
+  }
+
+  void on_measure(const Step& step) {
+    const Threshold flip = program_.flip_of(step.instruction);
+    for (const Target t : step.targets) {
+      record(measured(value_of(t), step.instruction.axis) ^ (is_inverted(t) ? 1 : 0), flip);
+    }
+  }
+
+  void on_measure_reset(const Step& step) {
+    const Axis axis = step.instruction.axis;
+    const Threshold flip = program_.flip_of(step.instruction);
+    for (const Target t : step.targets) {
+      const Qubit q = value_of(t);
+      const std::uint8_t result = measured(q, axis);
+      correct_to_plus(reg_, q, axis, result);
+      record(result ^ (is_inverted(t) ? 1 : 0), flip);
+    }
+  }
+
+  void on_reset(const Step& step) {
+    const Axis axis = step.instruction.axis;
+    for (const Target q : step.targets) correct_to_plus(reg_, q, axis, measured(q, axis));
+  }
+
+  void on_measure_product(const Step& step) {
+    const auto list = step.targets;
+    const Threshold flip = program_.flip_of(step.instruction);
+    for (std::size_t at = 0; at < list.size();) {
+      bool negative = false;
+      at = read_product(list, at, negative);
+      const Measurement m = reference_ ? measure_product_with_outcome(reg_, factors_, negative, 0)
+                                       : measure_product(reg_, factors_, negative, random_);
+      record(m.result, flip);
+    }
+  }
+
+  void on_rotate_product(const Step& step) {
+    const auto list = step.targets;
+    for (std::size_t at = 0; at < list.size();) {
+      bool negative = false;
+      at = read_product(list, at, negative);
+      rotate_product(reg_, factors_, negative, step.instruction.dagger);
+    }
+  }
+
+  void on_pad(const Step& step) {
+    const Threshold flip = program_.flip_of(step.instruction);
+    for (const Target bit : step.targets) record(static_cast<std::uint8_t>(bit), flip);
+  }
+
+  void on_pauli_error(const Step& step) {
+    if (reference_) return;
+    const Threshold p = program_.thresholds_of(step.instruction)[0];
+    for (const Target q : step.targets) pauli_error(reg_, q, step.instruction.axis, p, random_);
+  }
+
+  void on_depolarize1(const Step& step) {
+    if (reference_) return;
+    const Threshold p = program_.thresholds_of(step.instruction)[0];
+    for (const Target q : step.targets) depolarize1(reg_, q, p, random_);
+  }
+
+  void on_depolarize2(const Step& step) {
+    if (reference_) return;
+    const Threshold p = program_.thresholds_of(step.instruction)[0];
+    const auto list = step.targets;
+    for (std::size_t i = 0; i < list.size(); i += 2) depolarize2(reg_, list[i], list[i + 1], p, random_);
+  }
+
+  void on_pauli_channel_1(const Step& step) {
+    const auto t = program_.thresholds_of(step.instruction);
+    for (const Target q : step.targets) {
+      const std::size_t k = disjoint_choice(t);  // X, Y, Z
+      if (k < t.size()) pauli(q, static_cast<Vop>(k + 1));
+    }
+  }
+
+  void on_pauli_channel_2(const Step& step) {
+    const auto t = program_.thresholds_of(step.instruction);
+    const auto list = step.targets;
+    for (std::size_t i = 0; i < list.size(); i += 2) {
+      const std::size_t k = disjoint_choice(t);
+      if (k == t.size()) continue;
+      const PairCode pair = pair_code(static_cast<unsigned>(k + 1));
+      if (pair.first != 0) pauli(list[i], static_cast<Vop>(pair.first));
+      if (pair.second != 0) pauli(list[i + 1], static_cast<Vop>(pair.second));
+    }
+  }
+
+  // E starts a chain; an ELSE fires only while no earlier member has.
+  void on_correlated_error(const Step& step) {
+    const bool is_else = step.instruction.else_branch;
+    if (is_else && chain_fired_) return;
+    const bool fired = channel_fires(program_.thresholds_of(step.instruction)[0]);
+    chain_fired_ = fired || (is_else && chain_fired_);
+    if (!fired) return;
+    read_paulis(step.targets);
+    apply_factors();
+  }
+
+  void on_heralded_erase(const Step& step) {
+    const Threshold p = program_.thresholds_of(step.instruction)[0];
+    for (const Target target : step.targets) {
+      std::uint8_t herald = 0;
+      if (channel_fires(p)) {
+        herald = 1;
+        const std::uint32_t which = uniform_in(random_, 0, 4);  // I, X, Y, Z
+        if (which != 0) pauli(value_of(target), static_cast<Vop>(which));
+      }
+      record_.measurements[written_++] = herald;
+    }
+  }
+
+  void on_heralded_pauli_channel_1(const Step& step) {
+    const auto t = program_.thresholds_of(step.instruction);
+    for (const Target target : step.targets) {
+      const std::size_t k = disjoint_choice(t);  // herald with I, X, Y or Z
+      std::uint8_t herald = 0;
+      if (k < t.size()) {
+        herald = 1;
+        if (k != 0) pauli(value_of(target), static_cast<Vop>(k));
+      }
+      record_.measurements[written_++] = herald;
+    }
+  }
+
+  void on_detector(const Step& step) {
+    if (!record_.detectors.empty()) record_.detectors[detectors_written_] = parity(step.targets);
+    ++detectors_written_;
+  }
+
+  void on_observable_include(const Step& step) {
+    if (record_.observables.empty()) return;
+    record_.observables[step.instruction.observable] ^= parity(step.targets) ^ pauli_value(step);
   }
 
   // The line of the instruction running (or last run).
@@ -77,10 +220,6 @@ class Run {
   }
 
  private:
-  std::span<const Target> targets(const Instruction& instruction) const {
-    return program_.targets_of(instruction);
-  }
-
   std::uint8_t looked_back(Target target) const { return record_.measurements[written_ - value_of(target)]; }
 
   void pauli(Qubit q, Vop p) { apply_to_vop(reg_[q], p); }
@@ -159,47 +298,6 @@ class Run {
     }
   }
 
-  void two_qubit(const Instruction& instruction) {
-    const GateSteps& gate = gate_steps(static_cast<TwoQubitGate>(instruction.detail));
-    const auto list = targets(instruction);
-    if (gate.is_controlled()) return controlled(gate, list);
-    for (std::size_t i = 0; i < list.size(); i += 2) {
-      touch(list[i], list[i + 1]);
-      run_gate_steps(reg_, gate, list[i], list[i + 1]);
-    }
-  }
-
-  void measure_products(const Instruction& instruction) {
-    const auto list = targets(instruction);
-    const Threshold flip = program_.flip_of(instruction);
-    for (std::size_t at = 0; at < list.size();) {
-      bool negative = false;
-      at = read_product(list, at, negative);
-      const Measurement m = reference_ ? measure_product_with_outcome(reg_, factors_, negative, 0)
-                                       : measure_product(reg_, factors_, negative, random_);
-      record(m.result, flip);
-    }
-  }
-
-  void rotate_products(const Instruction& instruction) {
-    const auto list = targets(instruction);
-    for (std::size_t at = 0; at < list.size();) {
-      bool negative = false;
-      at = read_product(list, at, negative);
-      rotate_product(reg_, factors_, negative, instruction.detail != 0);
-    }
-  }
-
-  // E starts a chain; an ELSE fires only while no earlier member has.
-  void correlated_error(const Instruction& instruction) {
-    if (instruction.detail != 0 && chain_fired_) return;
-    const bool fired = channel_fires(program_.thresholds_of(instruction)[0]);
-    chain_fired_ = fired || (instruction.detail != 0 && chain_fired_);
-    if (!fired) return;
-    read_paulis(targets(instruction));
-    apply_factors();
-  }
-
   // The index of the first cumulative threshold a word falls below, or
   // thresholds.size() when it falls below none (or the channel draws
   // nothing: it cannot fire).
@@ -211,140 +309,26 @@ class Run {
     return k;
   }
 
-  void heralded(const Instruction& instruction) {
-    const auto t = program_.thresholds_of(instruction);
-    for (const Target target : targets(instruction)) {
-      const Qubit q = value_of(target);
-      std::uint8_t herald = 0;
-      if (instruction.code == Opcode::heralded_erase) {
-        if (channel_fires(t[0])) {
-          herald = 1;
-          const std::uint32_t which = uniform_in(random_, 0, 4);  // I, X, Y, Z
-          if (which != 0) pauli(q, static_cast<Vop>(which));
-        }
-      } else {
-        const std::size_t k = disjoint_choice(t);  // herald with I, X, Y or Z
-        if (k < t.size()) {
-          herald = 1;
-          if (k != 0) pauli(q, static_cast<Vop>(k));
-        }
-      }
-      record_.measurements[written_++] = herald;
-    }
-  }
-
-  std::uint8_t parity(const Instruction& instruction) const {
+  std::uint8_t parity(std::span<const Target> list) const {
     std::uint8_t bit = 0;
-    for (const Target t : targets(instruction)) {
+    for (const Target t : list) {
       if (is_record(t)) bit ^= looked_back(t);
     }
     return bit;
   }
 
   // The value of the Pauli targets of an observable line, as a bit.
-  std::uint8_t pauli_value(const Instruction& instruction) {
-    read_paulis(targets(instruction));
+  std::uint8_t pauli_value(const Step& step) {
+    read_paulis(step.targets);
     if (factors_.empty()) return 0;
     const int value = expectation(reg_, factors_, false);
     if (value == 0) {
-      throw InvalidInput("line " + std::to_string(instruction.line) + ": OBSERVABLE_INCLUDE(" +
-                         std::to_string(instruction.count) +
+      throw InvalidInput("line " + std::to_string(step.instruction.line) + ": OBSERVABLE_INCLUDE(" +
+                         std::to_string(step.instruction.observable) +
                          ") includes a Pauli product whose value the state does not fix here, so a "
                          "run on the register has no value for it");
     }
     return value < 0 ? 1 : 0;
-  }
-
-  void step(const Instruction& instruction) {
-    const auto axis = static_cast<Axis>(instruction.detail);
-    switch (instruction.code) {
-      case Opcode::single_qubit:
-        for (const Target q : targets(instruction)) pauli(q, instruction.detail);
-        return;
-      case Opcode::two_qubit: return two_qubit(instruction);
-      case Opcode::measure: {
-        const Threshold flip = program_.flip_of(instruction);
-        for (const Target t : targets(instruction)) {
-          record(measured(value_of(t), axis) ^ (is_inverted(t) ? 1 : 0), flip);
-        }
-        return;
-      }
-      case Opcode::measure_reset: {
-        const Threshold flip = program_.flip_of(instruction);
-        for (const Target t : targets(instruction)) {
-          const Qubit q = value_of(t);
-          const std::uint8_t result = measured(q, axis);
-          correct_to_plus(reg_, q, axis, result);
-          record(result ^ (is_inverted(t) ? 1 : 0), flip);
-        }
-        return;
-      }
-      case Opcode::reset:
-        for (const Target q : targets(instruction)) correct_to_plus(reg_, q, axis, measured(q, axis));
-        return;
-      case Opcode::measure_product: return measure_products(instruction);
-      case Opcode::rotate_product: return rotate_products(instruction);
-      case Opcode::pad: {
-        const Threshold flip = program_.flip_of(instruction);
-        for (const Target bit : targets(instruction)) record(static_cast<std::uint8_t>(bit), flip);
-        return;
-      }
-      case Opcode::pauli_error: {
-        if (reference_) return;
-        const Threshold p = program_.thresholds_of(instruction)[0];
-        for (const Target q : targets(instruction)) pauli_error(reg_, q, axis, p, random_);
-        return;
-      }
-      case Opcode::depolarize1: {
-        if (reference_) return;
-        const Threshold p = program_.thresholds_of(instruction)[0];
-        for (const Target q : targets(instruction)) depolarize1(reg_, q, p, random_);
-        return;
-      }
-      case Opcode::depolarize2: {
-        if (reference_) return;
-        const Threshold p = program_.thresholds_of(instruction)[0];
-        const auto list = targets(instruction);
-        for (std::size_t i = 0; i < list.size(); i += 2) depolarize2(reg_, list[i], list[i + 1], p, random_);
-        return;
-      }
-      case Opcode::pauli_channel_1: {
-        const auto t = program_.thresholds_of(instruction);
-        for (const Target q : targets(instruction)) {
-          const std::size_t k = disjoint_choice(t);  // X, Y, Z
-          if (k < t.size()) pauli(q, static_cast<Vop>(k + 1));
-        }
-        return;
-      }
-      case Opcode::pauli_channel_2: {
-        const auto t = program_.thresholds_of(instruction);
-        const auto list = targets(instruction);
-        for (std::size_t i = 0; i < list.size(); i += 2) {
-          const std::size_t k = disjoint_choice(t);
-          if (k == t.size()) continue;
-          // 1..15 as two base-4 digits, the first qubit's first: 0 = I,
-          // 1 = X, 2 = Y, 3 = Z (the format's order IX, IY, ..., ZZ).
-          const std::size_t pair = k + 1;
-          if (pair / 4 != 0) pauli(list[i], static_cast<Vop>(pair / 4));
-          if (pair % 4 != 0) pauli(list[i + 1], static_cast<Vop>(pair % 4));
-        }
-        return;
-      }
-      case Opcode::correlated_error: return correlated_error(instruction);
-      case Opcode::heralded_erase:
-      case Opcode::heralded_pauli_channel_1: return heralded(instruction);
-      case Opcode::detector:
-        if (!record_.detectors.empty()) record_.detectors[detectors_written_] = parity(instruction);
-        ++detectors_written_;
-        return;
-      case Opcode::observable_include:
-        if (!record_.observables.empty()) {
-          record_.observables[instruction.count] ^= parity(instruction) ^ pauli_value(instruction);
-        }
-        return;
-      case Opcode::repeat: break;
-    }
-    fail("unknown opcode in a program");
   }
 
   const Program& program_;
@@ -370,7 +354,7 @@ void run(const Program& program, Register& reg, RandomSource& random, RunRecord 
   std::fill(record.observables.begin(), record.observables.end(), std::uint8_t{0});
   Run run(program, reg, random, record, reference, cancel);
   try {
-    run.block(0, program.instructions.size());
+    walk(program, run);
   } catch (const OutOfMemory&) {
     throw;
   } catch (const std::bad_alloc&) {

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "circuit/runner.hpp"
+#include "circuit/walk.hpp"
+#include "clifford/pauli_pairs.hpp"
 #include "failure/failure.hpp"
 #include "frames/block_stream.hpp"
 #include "frames/clifford_maps.hpp"
@@ -23,6 +25,7 @@ using circuit::is_record;
 using circuit::Opcode;
 using circuit::pauli_of;
 using circuit::Program;
+using circuit::Step;
 using circuit::Target;
 using circuit::value_of;
 
@@ -106,7 +109,7 @@ Plan make_plan(const Program& program) {
         }
         break;
       }
-      case Opcode::observable_include: slots.emplace(in.count, 0); break;
+      case Opcode::observable_include: slots.emplace(in.observable, 0); break;
       case Opcode::detector:
         plan.widest_detector = std::max<std::size_t>(plan.widest_detector, in.target_count);
         break;
@@ -120,7 +123,7 @@ Plan make_plan(const Program& program) {
   }
   for (std::size_t i = 0; i < n; ++i) {
     if (program.instructions[i].code == Opcode::observable_include) {
-      plan.slot[i] = slots.at(program.instructions[i].count);
+      plan.slot[i] = slots.at(program.instructions[i].observable);
     }
   }
   plan.ring_rows = std::bit_ceil(std::max<std::uint64_t>(plan.lookback + 1, kFlush));
@@ -300,7 +303,7 @@ class FrameSampler::Engine {
     zero(chain_.data());
     written_ = 0;
     detected_ = 0;
-    run_block(0, program_.instructions.size());
+    circuit::walk(program_, *this);
     if (written_ != program_.measurement_count || detected_ != program_.detector_count) {
       fail("a batch wrote a record of another length than its program counted");
     }
@@ -309,22 +312,6 @@ class FrameSampler::Engine {
       flush_observables();
     } else {
       flush_measurements();
-    }
-  }
-
-  void run_block(std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-      const Instruction& in = program_.instructions[i];
-      if (in.code == Opcode::repeat) {
-        for (std::uint64_t r = 0; r < in.count; ++r) {
-          meter_.count(1);
-          run_block(i + 1, i + 1 + in.body);
-        }
-        i += in.body;
-      } else {
-        meter_.count((std::uint64_t{1} + in.target_count) * blocks_);
-        step(i, in);
-      }
     }
   }
 
@@ -350,72 +337,86 @@ class FrameSampler::Engine {
     return std::span<const double>(plan_.cumulative).subspan(plan_.choices[i], count);
   }
 
-  void step(std::size_t i, const Instruction& in) {
-    const auto targets = program_.targets_of(in);
-    switch (in.code) {
-      case Opcode::single_qubit:
-        return kernels_.single[in.detail](frames_.data(), row_words_, targets.data(), targets.size());
-      case Opcode::two_qubit: return two_qubit(i, in, targets);
-      case Opcode::measure:
-      case Opcode::measure_reset:
-      case Opcode::reset: return measure(i, in, targets);
-      case Opcode::measure_product: return measure_products(i, targets);
-      case Opcode::rotate_product: return rotate_products(targets);
-      case Opcode::pad: return recorded(i, targets.size(), [](std::size_t, std::size_t, std::uint64_t) {});
-      case Opcode::pauli_error: {
-        const unsigned bits = axis_bits(static_cast<Axis>(in.detail));
-        return each_firing(i, targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-          apply_at(value_of(targets[site / kBlockShots]), bits, j, site % kBlockShots);
-        });
-      }
-      case Opcode::depolarize1:
-        return each_firing(i, targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-          const unsigned code = 1 + uniform_choice(noise_streams_[j].next(), 3);
-          apply_at(value_of(targets[site / kBlockShots]), kCodeBits[code], j, site % kBlockShots);
-        });
-      case Opcode::depolarize2:
-        return each_firing(i, targets.size() / 2 * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-          pair_error(targets, site, j, 1 + uniform_choice(noise_streams_[j].next(), 15));
-        });
-      case Opcode::pauli_channel_1:
-        return each_firing(i, targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-          const std::size_t k = choose(alternatives(i, 3), noise_streams_[j].next());
-          apply_at(value_of(targets[site / kBlockShots]), kCodeBits[k + 1], j, site % kBlockShots);
-        });
-      case Opcode::pauli_channel_2:
-        return each_firing(i, targets.size() / 2 * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-          const std::size_t k = choose(alternatives(i, 15), noise_streams_[j].next());
-          pair_error(targets, site, j, static_cast<unsigned>(k + 1));
-        });
-      case Opcode::correlated_error: return correlated_error(i, in, targets);
-      case Opcode::heralded_erase:
-        return recorded(i, targets.size(), [&](std::size_t t, std::size_t j, std::uint64_t lane) {
-          const unsigned code = uniform_choice(noise_streams_[j].next(), 4);
-          apply_at(value_of(targets[t]), kCodeBits[code], j, lane);
-        });
-      case Opcode::heralded_pauli_channel_1:
-        return recorded(i, targets.size(), [&](std::size_t t, std::size_t j, std::uint64_t lane) {
-          const std::size_t code = choose(alternatives(i, 4), noise_streams_[j].next());
-          apply_at(value_of(targets[t]), kCodeBits[code], j, lane);
-        });
-      case Opcode::detector: return detector(targets);
-      case Opcode::observable_include: return observable(i, targets);
-      case Opcode::repeat: break;
-    }
-    fail("unknown opcode in a program");
+  // ---- the walk's members -------------------------------------------------------
+
+ public:
+  void on_repetition() { meter_.count(1); }
+  void on_step(const Step& step) { meter_.count((std::uint64_t{1} + step.targets.size()) * blocks_); }
+
+  void on_single_qubit(const Step& step) {
+    kernels_.single[step.instruction.vop](frames_.data(), row_words_, step.targets.data(),
+                                          step.targets.size());
+  }
+  void on_measure(const Step& step) { measure(step, kernels_.measure[axis_index(step)]); }
+  void on_measure_reset(const Step& step) { measure(step, kernels_.measure_reset[axis_index(step)]); }
+  void on_pad(const Step& step) {
+    recorded(step.index, step.targets.size(), [](std::size_t, std::size_t, std::uint64_t) {});
+  }
+  void on_pauli_error(const Step& step) {
+    const unsigned bits = axis_bits(step.instruction.axis);
+    each_firing(step.index, step.targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
+      apply_at(value_of(step.targets[site / kBlockShots]), bits, j, site % kBlockShots);
+    });
+  }
+  void on_depolarize1(const Step& step) {
+    each_firing(step.index, step.targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
+      const unsigned code = 1 + uniform_choice(noise_streams_[j].next(), 3);
+      apply_at(value_of(step.targets[site / kBlockShots]), kCodeBits[code], j, site % kBlockShots);
+    });
+  }
+  void on_depolarize2(const Step& step) {
+    each_firing(step.index, step.targets.size() / 2 * kBlockShots, [&](std::size_t j, std::uint64_t site) {
+      pair_error(step.targets, site, j, 1 + uniform_choice(noise_streams_[j].next(), 15));
+    });
+  }
+  void on_pauli_channel_1(const Step& step) {
+    const auto choices = alternatives(step.index, 3);
+    each_firing(step.index, step.targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
+      const std::size_t k = choose(choices, noise_streams_[j].next());
+      apply_at(value_of(step.targets[site / kBlockShots]), kCodeBits[k + 1], j, site % kBlockShots);
+    });
+  }
+  void on_pauli_channel_2(const Step& step) {
+    const auto choices = alternatives(step.index, 15);
+    each_firing(step.index, step.targets.size() / 2 * kBlockShots, [&](std::size_t j, std::uint64_t site) {
+      const std::size_t k = choose(choices, noise_streams_[j].next());
+      pair_error(step.targets, site, j, static_cast<unsigned>(k + 1));
+    });
+  }
+  void on_heralded_erase(const Step& step) {
+    recorded(step.index, step.targets.size(), [&](std::size_t t, std::size_t j, std::uint64_t lane) {
+      const unsigned code = uniform_choice(noise_streams_[j].next(), 4);
+      apply_at(value_of(step.targets[t]), kCodeBits[code], j, lane);
+    });
+  }
+  void on_heralded_pauli_channel_1(const Step& step) {
+    const auto choices = alternatives(step.index, 4);
+    recorded(step.index, step.targets.size(), [&](std::size_t t, std::size_t j, std::uint64_t lane) {
+      const std::size_t code = choose(choices, noise_streams_[j].next());
+      apply_at(value_of(step.targets[t]), kCodeBits[code], j, lane);
+    });
   }
 
-  // Pair code 1..15 as two base-4 digits, the first qubit's first.
+ private:
+  static unsigned axis_index(const Step& step) { return static_cast<unsigned>(step.instruction.axis); }
+
+  // The two-qubit Pauli of a pair code (clifford/pauli_pairs.hpp) on the
+  // pair of a site.
   void pair_error(std::span<const Target> targets, std::uint64_t site, std::size_t j, unsigned code) {
     const std::uint64_t pair = site / kBlockShots, lane = site % kBlockShots;
-    apply_at(value_of(targets[2 * pair]), kCodeBits[code / 4], j, lane);
-    apply_at(value_of(targets[2 * pair + 1]), kCodeBits[code % 4], j, lane);
+    const PairCode paulis = pair_code(code);
+    apply_at(value_of(targets[2 * pair]), kCodeBits[paulis.first], j, lane);
+    apply_at(value_of(targets[2 * pair + 1]), kCodeBits[paulis.second], j, lane);
   }
 
-  void two_qubit(std::size_t i, const Instruction& in, std::span<const Target> targets) {
-    const GateKernel kernel = kernels_.pair[in.detail];
-    if (!plan_.feeds_forward[i]) return kernel(frames_.data(), row_words_, targets.data(), targets.size());
-    const FeedForward ff = feed_forward(static_cast<circuit::TwoQubitGate>(in.detail));
+ public:
+  void on_two_qubit(const Step& step) {
+    const auto targets = step.targets;
+    const GateKernel kernel = kernels_.pair[static_cast<unsigned>(step.instruction.gate)];
+    if (!plan_.feeds_forward[step.index]) {
+      return kernel(frames_.data(), row_words_, targets.data(), targets.size());
+    }
+    const FeedForward ff = feed_forward(step.instruction.gate);
     for (std::size_t p = 0; p < targets.size(); p += 2) {
       const Target a = targets[p], b = targets[p + 1];
       if (is_record(a)) {
@@ -428,6 +429,7 @@ class FrameSampler::Engine {
     }
   }
 
+ private:
   // Gauge bits for `count` targets: row t of gauge_, block j's words from
   // block j's gauge stream, target by target.
   void draw_gauges(std::size_t count) {
@@ -479,19 +481,25 @@ class FrameSampler::Engine {
     if (!detectors_ && written_ % kFlush == 0) flush_measurement_rows(written_ - kFlush, kFlush);
   }
 
-  void measure(std::size_t i, const Instruction& in, std::span<const Target> targets) {
-    const auto axis = static_cast<unsigned>(in.detail);
-    if (in.code == Opcode::reset) {
-      for (std::size_t done = 0; done < targets.size();) {
-        const std::size_t count = std::min(targets.size() - done, kPiece);
-        draw_gauges(count);
-        kernels_.reset[axis](frames_.data(), row_words_, &targets[done], count, gauge_.data(), nullptr);
-        done += count;
-      }
-      return;
+  // Resets draw a gauge per target and record nothing.
+ public:
+  void on_reset(const Step& step) {
+    const auto targets = step.targets;
+    const MeasureKernel kernel = kernels_.reset[axis_index(step)];
+    for (std::size_t done = 0; done < targets.size();) {
+      const std::size_t count = std::min(targets.size() - done, kPiece);
+      draw_gauges(count);
+      kernel(frames_.data(), row_words_, &targets[done], count, gauge_.data(), nullptr);
+      done += count;
     }
-    const MeasureKernel kernel =
-        in.code == Opcode::measure ? kernels_.measure[axis] : kernels_.measure_reset[axis];
+  }
+
+ private:
+  // Measurements (and measurements with a reset) draw a gauge per target
+  // and record the flips the kernel finds, plus the recorded noise.
+  void measure(const Step& step, MeasureKernel kernel) {
+    const std::size_t i = step.index;
+    const auto targets = step.targets;
     const std::uint64_t sites = targets.size() * kBlockShots;
     start_sites(i, sites);
     Word* records[kPiece];
@@ -544,7 +552,10 @@ class FrameSampler::Engine {
     for (const Target f : factors) apply_where(value_of(f), axis_bits(pauli_of(f)), mask);
   }
 
-  void measure_products(std::size_t i, std::span<const Target> targets) {
+ public:
+  void on_measure_product(const Step& step) {
+    const std::size_t i = step.index;
+    const auto targets = step.targets;
     std::size_t products = 0;
     for (std::size_t at = 0; at < targets.size(); at = product_end(targets, at)) ++products;
     const std::uint64_t sites = products * kBlockShots;
@@ -568,7 +579,8 @@ class FrameSampler::Engine {
   }
 
   // exp(+-i pi/4 P): a frame that anticommutes with P is multiplied by P.
-  void rotate_products(std::span<const Target> targets) {
+  void on_rotate_product(const Step& step) {
+    const auto targets = step.targets;
     for (std::size_t at = 0; at < targets.size();) {
       const std::size_t end = product_end(targets, at);
       const auto factors = targets.subspan(at + 1, end - at - 1);
@@ -580,12 +592,13 @@ class FrameSampler::Engine {
 
   // E fires in each shot with its probability and starts a chain; ELSE
   // fires only in shots where no earlier member of the chain has.
-  void correlated_error(std::size_t i, const Instruction& in, std::span<const Target> paulis) {
+  void on_correlated_error(const Step& step) {
+    const std::size_t i = step.index;
     Word* fired = mask_.data();
     zero(fired);
     each_firing(i, kBlockShots, [&](std::size_t j, std::uint64_t lane) { flip(fired, j, lane); });
     Word* chain = chain_.data();
-    if (in.detail == 0) {
+    if (!step.instruction.else_branch) {
       std::copy_n(fired, row_words_, chain);
     } else {
       for (std::size_t k = 0; k < row_words_; ++k) {
@@ -593,25 +606,26 @@ class FrameSampler::Engine {
         chain[k] |= fired[k];
       }
     }
-    apply_product_where(paulis, fired);
+    apply_product_where(step.targets, fired);
   }
 
-  void detector(std::span<const Target> targets) {
+  void on_detector(const Step& step) {
     if (!detectors_) {
       ++detected_;
       return;
     }
     sources_.clear();
-    for (const Target t : targets) sources_.push_back(looked_back(t));
+    for (const Target t : step.targets) sources_.push_back(looked_back(t));
     Word* row = tile_.data() + (detected_ % kFlush) * row_words_;
     kernels_.parity(row, sources_.data(), sources_.size(), row_words_);
     ++detected_;
     if (detected_ % kFlush == 0) flush_detector_rows(detected_ - kFlush, kFlush);
   }
 
-  void observable(std::size_t i, std::span<const Target> targets) {
+  void on_observable_include(const Step& step) {
     if (!detectors_) return;
-    Word* row = slot_row(plan_.slot[i]);
+    const auto targets = step.targets;
+    Word* row = slot_row(plan_.slot[step.index]);
     std::size_t paulis = 0;
     for (const Target t : targets) {
       if (is_record(t)) {

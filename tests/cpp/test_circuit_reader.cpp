@@ -89,7 +89,7 @@ TEST(CircuitReader, SingleQubitCliffordsAreTheOperatorsTheFormatDefines) {
     const Program p = read_circuit(std::string(name) + " 0");
     ASSERT_EQ(p.instructions.size(), 1u) << name;
     ASSERT_EQ(p.instructions[0].code, Opcode::single_qubit) << name;
-    EXPECT_EQ(test_matrices::identify(matrix), std::optional<int>(p.instructions[0].detail)) << name;
+    EXPECT_EQ(test_matrices::identify(matrix), std::optional<int>(p.instructions[0].vop)) << name;
   }
   EXPECT_TRUE(read_circuit("I 0 1 2").instructions.empty());
 }

@@ -74,8 +74,9 @@ TEST(StateVector, IsTheDenseStateWithItsFirstAmplitudeRealPositiveAndExact) {
       for (const auto a : out) {
         // 0, or one magnitude times a power of i, written without rounding.
         EXPECT_TRUE(a == std::complex<float>(0, 0) || a.real() == 0.0f || a.imag() == 0.0f);
-        if (a != std::complex<float>(0, 0))
+        if (a != std::complex<float>(0, 0)) {
           EXPECT_EQ(std::abs(a.real()) + std::abs(a.imag()), out[first].real());
+        }
       }
     }
   }
