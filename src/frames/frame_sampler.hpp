@@ -41,13 +41,12 @@
 #include <span>
 
 #include "circuit/program.hpp"
+#include "frames/batch_rows.hpp"
 #include "frames/kernels.hpp"
 #include "random/chacha.hpp"
 #include "register/work_meter.hpp"
 
 namespace ordavine::frames {
-
-inline constexpr std::uint64_t kBlockShots = 256;
 
 struct SamplerOptions {
   VectorWidth width = widest_width();
