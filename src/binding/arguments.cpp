@@ -12,19 +12,45 @@
 namespace ordavine::binding {
 namespace {
 
-std::string function_name(const char* method) { return std::string("Ordavine.") + method + "()"; }
+std::string function_name(const Parameters& parameters) {
+  std::string name = parameters.owner == nullptr ? std::string() : std::string(parameters.owner) + ".";
+  return name + parameters.method + "()";
+}
 
-[[noreturn]] void raise_too_many(const char* method, std::size_t n, Py_ssize_t given) {
-  raise(PyExc_TypeError, function_name(method) + " takes " + std::to_string(n) +
-                             " positional arguments but " + std::to_string(given) +
-                             (given == 1 ? " was given" : " were given"));
+// Whether `name` (a str) is one of the keyword-only parameters.
+bool names_keyword_only(const Parameters& parameters, PyObject* name) {
+  const char* utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : nullptr;
+  if (utf8 == nullptr) {
+    // A name that UTF-8 cannot encode names no parameter; any other error stands.
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonError{};
+    PyErr_Clear();
+    return false;
+  }
+  for (std::size_t i = parameters.positional; i < parameters.names.size(); ++i) {
+    if (std::strcmp(utf8, parameters.names[i]) == 0) return true;
+  }
+  return false;
+}
+
+// Too many positional arguments.  As CPython says it for a def with
+// keyword-only parameters, those given by keyword are counted too:
+// "... but 3 positional arguments (and 1 keyword-only argument) were given".
+[[noreturn]] void raise_too_many(const Parameters& parameters, Py_ssize_t given, std::size_t keyword_only) {
+  std::string text = function_name(parameters) + " takes " + std::to_string(parameters.positional) +
+                     " positional arguments but " + std::to_string(given);
+  if (keyword_only != 0) {
+    text += std::string(" positional argument") + (given == 1 ? "" : "s") + " (and " +
+            std::to_string(keyword_only) + " keyword-only argument" + (keyword_only == 1 ? "" : "s") + ")";
+  }
+  text += given == 1 && keyword_only == 0 ? " was given" : " were given";
+  raise(PyExc_TypeError, text);
 }
 
 // Formatted from the name itself, which may hold what UTF-8 cannot.
-[[noreturn]] void raise_unexpected_keyword(const char* method, PyObject* name) {
+[[noreturn]] void raise_unexpected_keyword(const Parameters& parameters, PyObject* name) {
   PyRef text(check(PyObject_Str(name)));
-  PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", function_name(method).c_str(),
-               text.get());
+  PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
+               function_name(parameters).c_str(), text.get());
   throw PythonError{};
 }
 
@@ -41,8 +67,7 @@ std::string name_list(const std::vector<const char*>& names) {
   return text;
 }
 
-void put_keyword(const char* method, std::span<const char* const> parameters, PyObject* name, PyObject* value,
-                 std::span<PyObject*> slots) {
+void put_keyword(const Parameters& parameters, PyObject* name, PyObject* value, std::span<PyObject*> slots) {
   Py_ssize_t length = 0;
   const char* utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &length) : nullptr;
   if (utf8 == nullptr && PyErr_Occurred()) {
@@ -52,39 +77,32 @@ void put_keyword(const char* method, std::span<const char* const> parameters, Py
   }
   const std::string_view text =
       utf8 ? std::string_view(utf8, static_cast<std::size_t>(length)) : std::string_view();
-  for (std::size_t i = 0; utf8 != nullptr && i < parameters.size(); ++i) {
-    if (text == parameters[i]) {
+  for (std::size_t i = 0; utf8 != nullptr && i < parameters.names.size(); ++i) {
+    if (text == parameters.names[i]) {
       if (slots[i] != nullptr) {
         raise(PyExc_TypeError,
-              function_name(method) + " got multiple values for argument '" + parameters[i] + "'");
+              function_name(parameters) + " got multiple values for argument '" + parameters.names[i] + "'");
       }
       slots[i] = value;
       return;
     }
   }
-  raise_unexpected_keyword(method, name);
+  raise_unexpected_keyword(parameters, name);
 }
 
-void check_missing(const char* method, std::span<const char* const> parameters, std::span<PyObject*> slots) {
+// Only the required parameters, all positional-or-keyword, can be missing.
+void check_missing(const Parameters& parameters, std::span<PyObject*> slots) {
   std::vector<const char*> missing;
-  for (std::size_t i = 0; i < parameters.size(); ++i) {
-    if (slots[i] == nullptr) missing.push_back(parameters[i]);
+  for (std::size_t i = 0; i < parameters.required; ++i) {
+    if (slots[i] == nullptr) missing.push_back(parameters.names[i]);
   }
   if (missing.empty()) return;
   if (missing.size() == 1) {
     raise(PyExc_TypeError,
-          function_name(method) + " missing 1 required positional argument: '" + missing[0] + "'");
+          function_name(parameters) + " missing 1 required positional argument: '" + missing[0] + "'");
   }
-  raise(PyExc_TypeError, function_name(method) + " missing " + std::to_string(missing.size()) +
+  raise(PyExc_TypeError, function_name(parameters) + " missing " + std::to_string(missing.size()) +
                              " required positional arguments: " + name_list(missing));
-}
-
-void take_positional(const char* method, std::span<const char* const> parameters, PyObject* const* args,
-                     Py_ssize_t nargs, std::span<PyObject*> slots) {
-  if (nargs > static_cast<Py_ssize_t>(parameters.size())) {
-    raise_too_many(method, parameters.size(), nargs);
-  }
-  for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
 }
 
 unsigned long long read_unsigned(PyObject* integer) {
@@ -157,38 +175,42 @@ void resume_panic_if_raised() {
   resume_failure(std::move(message));
 }
 
-void match_fast_call(const char* method, std::span<const char* const> parameters, PyObject* const* args,
-                     Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots) {
-  match_fast_call(method, parameters, parameters.size(), args, nargs, kwnames, slots);
-}
-
-void match_fast_call(const char* method, std::span<const char* const> parameters, std::size_t required,
-                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots) {
-  take_positional(method, parameters, args, nargs, slots);
+void match_fast_call(const Parameters& parameters, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     std::span<PyObject*> slots) {
   const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  if (nargs > static_cast<Py_ssize_t>(parameters.positional)) {
+    std::size_t keyword_only = 0;
+    for (Py_ssize_t i = 0; i < keywords; ++i) {
+      keyword_only += names_keyword_only(parameters, PyTuple_GET_ITEM(kwnames, i));
+    }
+    raise_too_many(parameters, nargs, keyword_only);
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
   for (Py_ssize_t i = 0; i < keywords; ++i) {
-    put_keyword(method, parameters, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], slots);
+    put_keyword(parameters, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], slots);
   }
-  if (nargs < static_cast<Py_ssize_t>(required)) {
-    check_missing(method, parameters.first(required), slots.first(required));
-  }
+  if (nargs < static_cast<Py_ssize_t>(parameters.required)) check_missing(parameters, slots);
 }
 
-void match_classic_call(const char* method, std::span<const char* const> parameters, PyObject* args,
-                        PyObject* kwargs, std::span<PyObject*> slots) {
+void match_classic_call(const Parameters& parameters, PyObject* args, PyObject* kwargs,
+                        std::span<PyObject*> slots) {
   const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-  if (nargs > static_cast<Py_ssize_t>(parameters.size())) {
-    raise_too_many(method, parameters.size(), nargs);
+  if (nargs > static_cast<Py_ssize_t>(parameters.positional)) {
+    std::size_t keyword_only = 0;
+    Py_ssize_t position = 0;
+    PyObject *name, *value;
+    while (kwargs != nullptr && PyDict_Next(kwargs, &position, &name, &value)) {
+      keyword_only += names_keyword_only(parameters, name);
+    }
+    raise_too_many(parameters, nargs, keyword_only);
   }
   for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
   if (kwargs != nullptr) {
     Py_ssize_t position = 0;
     PyObject *name, *value;
-    while (PyDict_Next(kwargs, &position, &name, &value)) {
-      put_keyword(method, parameters, name, value, slots);
-    }
+    while (PyDict_Next(kwargs, &position, &name, &value)) put_keyword(parameters, name, value, slots);
   }
-  if (nargs < static_cast<Py_ssize_t>(parameters.size())) check_missing(method, parameters, slots);
+  if (nargs < static_cast<Py_ssize_t>(parameters.required)) check_missing(parameters, slots);
 }
 
 void raise_argument_error(PyObject* type, const char* parameter, const std::string& what) {

@@ -1,7 +1,6 @@
-// Matching a call's arguments to a method's parameters, and converting them
-// to qubit indices.  Every parameter is positional-or-keyword and required.
-// Nothing is allocated on the successful path; error texts are built only
-// when an error is raised.
+// Matching a call's arguments to a function's parameters, and converting
+// them to the values the core takes.  Nothing is allocated on the
+// successful path; error texts are built only when an error is raised.
 #pragma once
 
 #include <array>
@@ -15,46 +14,59 @@
 
 namespace ordavine::binding {
 
+// ---- matching a call ----------------------------------------------------------
+
+// A function's parameters in order: positional-or-keyword ones, then from
+// `positional` on keyword-only ones.  Those from `required` on (required <=
+// positional) are optional: their slots stay null when they are left out,
+// so keyword-only parameters are always optional.  Errors name the function
+// as "{owner}.{method}()", or "{method}()" for a module function (owner
+// null), in the words CPython uses for a def of that signature.
 template <std::size_t N>
 struct Signature {
   const char* method;  // "x", or "__new__" for the constructor
   std::array<const char*, N> parameters;
+  std::size_t required = N;
+  std::size_t positional = N;
+  const char* owner = "Ordavine";
 };
+
+// A signature of any length, as the matcher reads it.
+struct Parameters {
+  const char* owner;
+  const char* method;
+  std::span<const char* const> names;
+  std::size_t required;
+  std::size_t positional;
+};
+
+template <std::size_t N>
+constexpr Parameters parameters_of(const Signature<N>& signature) {
+  return {signature.owner, signature.method, signature.parameters, signature.required, signature.positional};
+}
 
 // Fills `slots` from a fast call (positional values, then the values of the
 // keyword names in `kwnames`); raises the first mismatch as TypeError.
-void match_fast_call(const char* method, std::span<const char* const> parameters, PyObject* const* args,
-                     Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
-
-// The same where only the first `required` parameters must be given; the
-// slots of optional ones left out stay null.
-void match_fast_call(const char* method, std::span<const char* const> parameters, std::size_t required,
-                     PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
+void match_fast_call(const Parameters& parameters, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     std::span<PyObject*> slots);
 
 // The same for a classic call with an argument tuple and keyword dictionary.
-void match_classic_call(const char* method, std::span<const char* const> parameters, PyObject* args,
-                        PyObject* kwargs, std::span<PyObject*> slots);
+void match_classic_call(const Parameters& parameters, PyObject* args, PyObject* kwargs,
+                        std::span<PyObject*> slots);
 
 template <std::size_t N>
 std::array<PyObject*, N> match_arguments(const Signature<N>& signature, PyObject* const* args,
                                          Py_ssize_t nargs, PyObject* kwnames) {
   std::array<PyObject*, N> slots{};
-  if (kwnames == nullptr && nargs == static_cast<Py_ssize_t>(N)) {
-    for (std::size_t i = 0; i < N; ++i) slots[i] = args[i];  // the common case
+  if (kwnames == nullptr && nargs == static_cast<Py_ssize_t>(signature.positional)) {
+    for (std::size_t i = 0; i < signature.positional; ++i) slots[i] = args[i];  // the common case
   } else {
-    match_fast_call(signature.method, signature.parameters, args, nargs, kwnames, slots);
+    match_fast_call(parameters_of(signature), args, nargs, kwnames, slots);
   }
   return slots;
 }
 
-// Matches a call whose parameters from `required` on are optional.
-template <std::size_t N>
-std::array<PyObject*, N> match_arguments(const Signature<N>& signature, std::size_t required,
-                                         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  std::array<PyObject*, N> slots{};
-  match_fast_call(signature.method, signature.parameters, required, args, nargs, kwnames, slots);
-  return slots;
-}
+// ---- conversion errors ------------------------------------------------------------
 
 // Rethrows the interpreter's pending error for an argument; exactly a
 // TypeError is rewritten as "argument '{parameter}': {text}", its cause kept.
@@ -70,6 +82,8 @@ void resume_panic_if_raised();
 
 // The TypeError of `object` not being a `target`, worded for `parameter`.
 [[noreturn]] void raise_argument_cast_error(PyObject* object, const char* target, const char* parameter);
+
+// ---- converters ------------------------------------------------------------------
 
 // An integer argument as a Python int: the object itself when it is one,
 // else the result of its `__index__` (run under the nesting guard, since it

@@ -1,6 +1,5 @@
 #include "binding/circuit_methods.hpp"
 
-#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
@@ -64,42 +63,12 @@ constexpr Signature<1> kRun{"run", {"circuit"}};
 
 // ---- sample / sample_detectors ------------------------------------------------
 
-// The parameters of both functions: two positional-or-keyword, then three
-// keyword-only with defaults.
-constexpr std::array<const char*, 5> kSampleParameters{"circuit", "shots", "seed", "first_shot",
-                                                       "bit_packed"};
-constexpr std::size_t kPositional = 2;
-
-std::array<PyObject*, 5> match_sample_call(const char* function, PyObject* const* args, Py_ssize_t nargs,
-                                           PyObject* kwnames) {
-  std::array<PyObject*, 5> slots{};
-  const std::string name = std::string(function) + "()";
-  if (nargs > static_cast<Py_ssize_t>(kPositional)) {
-    raise(PyExc_TypeError,
-          name + " takes 2 positional arguments but " + std::to_string(nargs) + " were given");
-  }
-  for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
-  const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-  for (Py_ssize_t k = 0; k < keywords; ++k) {
-    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-    const char* text = PyUnicode_AsUTF8(key);
-    if (text == nullptr) throw PythonError{};
-    const auto* found = std::find_if(kSampleParameters.begin(), kSampleParameters.end(),
-                                     [&](const char* p) { return std::string_view(p) == text; });
-    if (found == kSampleParameters.end()) {
-      raise(PyExc_TypeError, name + " got an unexpected keyword argument '" + text + "'");
-    }
-    PyObject*& slot = slots[static_cast<std::size_t>(found - kSampleParameters.begin())];
-    if (slot != nullptr) raise(PyExc_TypeError, name + " got multiple values for argument '" + text + "'");
-    slot = args[nargs + k];
-  }
-  for (std::size_t i = 0; i < kPositional; ++i) {
-    if (slots[i] == nullptr) {
-      raise(PyExc_TypeError, name + " missing required argument '" + kSampleParameters[i] + "'");
-    }
-  }
-  return slots;
-}
+// Both functions: two positional-or-keyword parameters, then three
+// keyword-only ones with defaults.
+constexpr Signature<5> kSample{
+    "sample", {"circuit", "shots", "seed", "first_shot", "bit_packed"}, 2, 2, nullptr};
+constexpr Signature<5> kSampleDetectors{
+    "sample_detectors", {"circuit", "shots", "seed", "first_shot", "bit_packed"}, 2, 2, nullptr};
 
 // A flag argument: True or False, nothing else.
 bool to_flag(PyObject* object, const char* parameter) {
@@ -138,9 +107,9 @@ ChaChaKey key_from_thread_generator() {
 // before the key is drawn, so that a refused call leaves the thread's
 // generator as it was.  The shots, and the reference run before them, run
 // without the interpreter lock, polling for signals as they go.
-PyObject* sample_body(const char* function, bool detectors, PyObject* const* args, Py_ssize_t nargs,
+PyObject* sample_body(const Signature<5>& signature, bool detectors, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) {
-  const auto slots = match_sample_call(function, args, nargs, kwnames);
+  const auto slots = match_arguments(signature, args, nargs, kwnames);
   const std::string_view text = to_text(slots[0], "circuit");
   const std::uint64_t shots = to_index(slots[1], "shots");
   const std::uint64_t first_shot = slots[3] == nullptr ? 0 : to_index(slots[3], "first_shot");
@@ -180,11 +149,11 @@ PyObject* sample_body(const char* function, bool detectors, PyObject* const* arg
 }
 
 PyObject* sample_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return entry_point([&] { return sample_body("sample", false, args, nargs, kwnames); });
+  return entry_point([&] { return sample_body(kSample, false, args, nargs, kwnames); });
 }
 
 PyObject* sample_detectors_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return entry_point([&] { return sample_body("sample_detectors", true, args, nargs, kwnames); });
+  return entry_point([&] { return sample_body(kSampleDetectors, true, args, nargs, kwnames); });
 }
 
 PyMethodDef functions[] = {

@@ -172,7 +172,7 @@ PyObject* postselect_axis(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 // ---- fidelity ---------------------------------------------------------------
 
-constexpr Signature<2> kFidelity{"fidelity", {"other", "qubits"}};
+constexpr Signature<2> kFidelity{"fidelity", {"other", "qubits"}, 1};
 
 // ---- local_complement, add_qubits -------------------------------------------
 
@@ -266,7 +266,7 @@ PyObject* postselect_pauli_method(PyObject* self, PyObject* const* args, Py_ssiz
 
 PyObject* fidelity_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return entry_point([&]() -> PyObject* {
-    const auto slots = match_arguments(kFidelity, 1, args, nargs, kwnames);
+    const auto slots = match_arguments(kFidelity, args, nargs, kwnames);
     OrdavineObject& object = as_ordavine(self);
     Borrow<Access::shared> borrow(object.borrow);
     if (!PyObject_TypeCheck(slots[0], ordavine_type()))
