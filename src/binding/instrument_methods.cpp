@@ -189,14 +189,13 @@ constexpr Signature<3> kDepolarize2{"depolarize2", {"a", "b", "p"}};
 
 template <const Signature<2>& signature, Axis axis>
 PyObject* pauli_error_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_method<Access::exclusive>(signature, self, args, nargs, kwnames,
-                                        [](Register& reg, const auto& slots) {
-                                          const Qubit qubit = to_index(slots[0], signature.parameters[0]);
-                                          const double p = to_probability(slots[1], signature.parameters[1]);
-                                          reg.check(qubit);
-                                          pauli_error(reg, qubit, axis, threshold_of(p), thread_rng());
-                                          Py_RETURN_NONE;
-                                        });
+  return call_method<Access::exclusive>(
+      signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+        const Qubit qubit = to_index(slots[0], signature.parameters[0]);
+        const double p = to_probability(slots[1], signature.parameters[1]);
+        checked_pauli_error(reg, qubit, axis, threshold_of(p), thread_rng());
+        Py_RETURN_NONE;
+      });
 }
 
 PyObject* num_qubits_get(PyObject* self, void*) {
@@ -328,8 +327,7 @@ PyObject* depolarize1_method(PyObject* self, PyObject* const* args, Py_ssize_t n
       kDepolarize1, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         const Qubit qubit = to_index(slots[0], kDepolarize1.parameters[0]);
         const double p = to_probability(slots[1], kDepolarize1.parameters[1]);
-        reg.check(qubit);
-        depolarize1(reg, qubit, threshold_of(p), thread_rng());
+        checked_depolarize1(reg, qubit, threshold_of(p), thread_rng());
         Py_RETURN_NONE;
       });
 }
@@ -340,10 +338,7 @@ PyObject* depolarize2_method(PyObject* self, PyObject* const* args, Py_ssize_t n
         const Qubit a = to_index(slots[0], kDepolarize2.parameters[0]);
         const Qubit b = to_index(slots[1], kDepolarize2.parameters[1]);
         const double p = to_probability(slots[2], kDepolarize2.parameters[2]);
-        reg.check(a);
-        reg.check(b);
-        if (a == b) fail("a and b must be different qubits, both are " + std::to_string(a));
-        depolarize2(reg, a, b, threshold_of(p), thread_rng());
+        checked_depolarize2(reg, a, b, threshold_of(p), thread_rng());
         Py_RETURN_NONE;
       });
 }
