@@ -13,6 +13,7 @@
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
+#include "frames/sample_shots.hpp"
 #include "random/seeded_stream.hpp"
 #include "random/thread_rng.hpp"
 #include "register/out_of_memory.hpp"
@@ -88,23 +89,16 @@ std::optional<ChaChaKey> key_of_seed(PyObject* seed) {
   return key_from_seed(to_seed_bytes(seed, "seed"));
 }
 
-// A key from the calling thread's generator (itself reproducible after
-// ordavine.seed): eight words.
-ChaChaKey key_from_thread_generator() {
-  ChaChaKey key{};
-  RandomSource& random = thread_rng();
-  for (auto& word : key) word = random.next_word();
-  return key;
-}
-
 [[noreturn]] void raise_batch_too_large(std::uint64_t shots, std::uint64_t width) {
   raise(PyExc_MemoryError, std::to_string(shots) + " shots of " + std::to_string(width) +
                                " bytes would hold more than " + std::to_string(circuit::kMaxRecordEntries) +
                                " entries");
 }
 
-// Everything that can be refused (arguments, text, sizes, memory) is met
-// before the key is drawn, so that a refused call leaves the thread's
+// Everything that can be refused here (arguments, text, sizes, the rows'
+// memory) is met before sample_shots, which meets the rest before it draws
+// the key of an unseeded call from the thread's generator (itself
+// reproducible after ordavine.seed), so that a refused call leaves the
 // generator as it was.  The shots, and the reference run before them, run
 // without the interpreter lock, polling for signals as they go.
 PyObject* sample_body(const Signature<5>& signature, bool detectors, PyObject* const* args, Py_ssize_t nargs,
@@ -137,10 +131,8 @@ PyObject* sample_body(const Signature<5>& signature, bool detectors, PyObject* c
   {
     InterpreterReleased released;  // the thread's generator needs no lock
     SignalCheck signals(released);
-    sampler.prepare(first_shot, shots, &signals);
-    const ChaChaKey key = seeded ? *seeded : key_from_thread_generator();
-    sampler.run_shots(key, first_shot, shots,
-                      {bytes_of(measurements), bytes_of(detector_rows), bytes_of(observable_rows)}, &signals);
+    frames::sample_shots(sampler, {seeded, &thread_rng(), first_shot, shots, &signals},
+                         {bytes_of(measurements), bytes_of(detector_rows), bytes_of(observable_rows)});
   }
   if (!detectors) return measurements.release();
   PyTuple_SET_ITEM(pair.get(), 0, detector_rows.release());  // steals the reference
