@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "binding/py_ref.hpp"
+#include "binding/results.hpp"
 
 namespace ordavine::binding {
 namespace {
@@ -119,6 +120,35 @@ bool type_has(PyObject* object, const char* name) {
   if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError{};
   PyErr_Clear();
   return false;
+}
+
+// The offset of the first lone surrogate in UTF-8 that passes them through.
+std::size_t first_surrogate(std::string_view bytes) {
+  for (std::size_t at = 0; at + 2 < bytes.size(); ++at) {
+    if (static_cast<unsigned char>(bytes[at]) == 0xED && static_cast<unsigned char>(bytes[at + 1]) >= 0xA0) {
+      return at;
+    }
+  }
+  fail("a str that UTF-8 cannot encode holds no lone surrogate");
+}
+
+std::vector<std::uint8_t> little_endian_bytes(unsigned long long value) {
+  std::vector<std::uint8_t> bytes;
+  for (; value != 0; value >>= 8) bytes.push_back(static_cast<std::uint8_t>(value & 0xffu));
+  return bytes;
+}
+
+// For ints beyond 64 bits: `int.to_bytes` through the interpreter, which
+// both CPython and PyPy provide, sized by `int.bit_length`.
+std::vector<std::uint8_t> long_bytes(PyObject* integer) {
+  PyRef bits(check(PyObject_CallMethod(integer, "bit_length", nullptr)));
+  const Py_ssize_t bit_count = PyLong_AsSsize_t(bits.get());
+  if (bit_count < 0) throw PythonError{};
+  PyRef bytes(check(PyObject_CallMethod(integer, "to_bytes", "ns", (bit_count + 7) / 8, "little")));
+  char* data = nullptr;
+  Py_ssize_t length = 0;
+  check_status(PyBytes_AsStringAndSize(bytes.get(), &data, &length));
+  return std::vector<std::uint8_t>(data, data + length);
 }
 
 }  // namespace
@@ -302,6 +332,125 @@ std::vector<Qubit> to_index_set(PyObject* object, const char* parameter) {
   std::sort(indices.begin(), indices.end());
   indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
   return indices;
+}
+
+IndexSequence to_index_sequence(PyObject* object, const char* parameter, std::size_t limit) {
+  IndexSequence sequence;
+  // A list or tuple of ints runs no Python code while it is read.
+  if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
+    PyObject* const* items = PySequence_Fast_ITEMS(object);
+    const auto length = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object));
+    const std::size_t read = std::min(length, limit);
+    bool plain = true;
+    for (std::size_t i = 0; i < read && plain; ++i) plain = PyLong_Check(items[i]);
+    if (plain) {
+      for (std::size_t i = 0; i < read; ++i) sequence.indices.push_back(to_index(items[i], parameter));
+      if (length > limit) sequence.longer = std::to_string(length);
+      return sequence;
+    }
+  }
+  const NestingGuard nesting;  // iteration and __index__ may call into the module
+  if (PyAnySet_Check(object) || PyDict_Check(object) || PyUnicode_Check(object) || PyBytes_Check(object)) {
+    raise_argument_cast_error(object, "Sequence[int]", parameter);
+  }
+  const PyRef iterator = iterate_argument(object, "Sequence[int]", parameter);
+  for (std::size_t i = 0;; ++i) {
+    const PyRef item = next_item(iterator.get());
+    if (!item) return sequence;
+    if (i == limit) {
+      sequence.longer = count_beyond(object, limit);
+      return sequence;
+    }
+    sequence.indices.push_back(to_index(item.get(), parameter));
+  }
+}
+
+// A float, or anything float() accepts without parsing text, the same on
+// every interpreter (PyPy's PyFloat_AsDouble does not look at __index__).
+double to_probability(PyObject* object, const char* parameter) {
+  double p;
+  if (PyFloat_Check(object)) {
+    p = PyFloat_AS_DOUBLE(object);
+  } else {
+    const NestingGuard nesting;  // __float__ may call into the module again
+    p = to_real(object, parameter);
+  }
+  if (!(p >= 0.0 && p <= 1.0)) {
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%.17g", p);
+    raise_argument_error(PyExc_ValueError, parameter,
+                         std::string("a probability must be in [0, 1], not ") + shown);
+  }
+  return p;
+}
+
+bool to_flag(PyObject* object, const char* parameter) {
+  if (object == nullptr || object == Py_False) return false;
+  if (object == Py_True) return true;
+  raise_argument_cast_error(object, "bool", parameter);
+}
+
+std::uint8_t to_result(PyObject* object, const char* parameter) {
+  const PyRef integer = PyObject_TypeCheck(object, measurement_result_type())
+                            ? PyRef(check(PyNumber_Long(object)))
+                            : to_python_int(object, parameter);
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
+  if (value == -1 && overflow == 0 && PyErr_Occurred()) throw PythonError{};
+  if (overflow == 0 && (value == 0 || value == 1)) return static_cast<std::uint8_t>(value);
+  PyRef shown(check(PyObject_Repr(integer.get())));
+  raise_argument_error(PyExc_ValueError, parameter,
+                       std::string("the outcome must be 0 (+1), 1 (-1) or a MeasurementResult, not ") +
+                           check(PyUnicode_AsUTF8(shown.get())));
+}
+
+std::vector<std::uint8_t> to_seed_bytes(PyObject* value, const char* parameter) {
+  if (PyBool_Check(value)) {
+    raise(PyExc_TypeError,
+          std::string("argument '") + parameter + "': 'bool' object cannot be interpreted as a seed");
+  }
+  const PyRef integer = to_python_int(value, parameter);
+  int overflow = 0;
+  const long long small = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
+  if (small == -1 && overflow == 0 && PyErr_Occurred()) throw PythonError{};
+  if (overflow < 0 || (overflow == 0 && small < 0)) {
+    raise(PyExc_ValueError,
+          std::string("argument '") + parameter + "': can't convert negative int to a seed");
+  }
+  if (overflow == 0) return little_endian_bytes(static_cast<unsigned long long>(small));
+  return long_bytes(integer.get());
+}
+
+Utf8Text::Utf8Text(PyObject* text) {
+  Py_ssize_t length = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &length);
+  if (utf8 == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonError{};
+    PyErr_Clear();
+    passed_ = PyRef(check(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass")));
+    char* data = nullptr;
+    check_status(PyBytes_AsStringAndSize(passed_.get(), &data, &length));
+    utf8 = data;
+  }
+  view_ = std::string_view(utf8, static_cast<std::size_t>(length));
+}
+
+std::string_view to_text(PyObject* object, const char* parameter) {
+  if (!PyUnicode_Check(object)) raise_argument_cast_error(object, "str", parameter);
+  const Utf8Text text(object);
+  const std::string_view bytes = text.view();
+  if (!text.has_surrogates()) return bytes;  // the str's own UTF-8, alive as long as it is
+  const std::size_t at = first_surrogate(bytes);
+  const std::size_t line_start =
+      bytes.rfind('\n', at) == std::string_view::npos ? 0 : bytes.rfind('\n', at) + 1;
+  std::size_t line = 1;
+  for (std::size_t i = 0; i < line_start; ++i) line += bytes[i] == '\n';
+  const unsigned point = 0xD000u | (static_cast<unsigned char>(bytes[at + 1]) & 0x3Fu) << 6 |
+                         (static_cast<unsigned char>(bytes[at + 2]) & 0x3Fu);
+  char shown[16];
+  std::snprintf(shown, sizeof shown, "U+%04X", point);
+  throw InvalidInput("line " + std::to_string(line) + ", column " + std::to_string(at - line_start + 1) +
+                     ": unexpected lone surrogate " + shown + " (UTF-8 cannot encode it)");
 }
 
 }  // namespace ordavine::binding

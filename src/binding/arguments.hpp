@@ -1,14 +1,23 @@
 // Matching a call's arguments to a function's parameters, and converting
-// them to the values the core takes.  Nothing is allocated on the
-// successful path; error texts are built only when an error is raised.
+// them to the values the core takes: every conversion of a Python object
+// to a core value is declared here, the larger readers with a job of their
+// own (a buffer, a Pauli product, an iterable read item by item) in the
+// headers included below.  Nothing is allocated on the successful path of
+// the matcher; error texts are built only when an error is raised.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "binding/buffer_argument.hpp"  // BufferArgument: any buffer, read as its view shows it
 #include "binding/errors.hpp"
+#include "binding/iterable_argument.hpp"  // iterables read item by item, their own errors passed on
+#include "binding/pauli_argument.hpp"     // to_product: a Pauli product as text, dict or (sign, dict)
 #include "binding/py_ref.hpp"
 #include "register/register.hpp"
 
@@ -105,5 +114,85 @@ double to_real(PyObject* object, const char* parameter);
 // Converts a set or frozenset of qubit indices, duplicates collapsed, in
 // ascending order.
 std::vector<Qubit> to_index_set(PyObject* object, const char* parameter);
+
+// Qubit indices in the order given, a few of them without an allocation.
+class QubitSequence {
+ public:
+  void push_back(Qubit q) {
+    if (count_ < small_.size()) {
+      small_[count_] = q;
+    } else {
+      if (count_ == small_.size()) large_.assign(small_.begin(), small_.end());
+      large_.push_back(q);
+    }
+    ++count_;
+  }
+  std::span<const Qubit> view() const {
+    return count_ <= small_.size() ? std::span<const Qubit>(small_.data(), count_)
+                                   : std::span<const Qubit>(large_);
+  }
+
+ private:
+  std::array<Qubit, 8> small_{};
+  std::vector<Qubit> large_;
+  std::size_t count_ = 0;
+};
+
+struct IndexSequence {
+  QubitSequence indices;  // the first `limit` at most
+  std::string longer;     // empty, or how many items a sequence of more than `limit` holds (count_beyond)
+};
+
+// Converts a sequence of qubit indices, in order, that is to name at most
+// `limit` qubits.  Sets (and dicts, str, bytes) are refused: their order is
+// not one the caller chose.  Items past the first `limit` are not
+// converted: one more is enough for the caller to refuse the sequence for
+// its length, however long it says it is (range(10**18) is not read to its
+// end).
+IndexSequence to_index_sequence(PyObject* object, const char* parameter, std::size_t limit);
+
+// Converts a probability in [0, 1]: a float, or anything float() accepts
+// without parsing text (to_real); outside the range (NaN included) is a
+// ValueError naming the parameter.
+double to_probability(PyObject* object, const char* parameter);
+
+// Converts a flag: True or False (False too for a left-out argument, null),
+// anything else a TypeError naming the parameter.
+bool to_flag(PyObject* object, const char* parameter);
+
+// Converts an outcome to postselect: 0 (+1) or 1 (-1), as an int (bool
+// included) or an object with __index__, or a MeasurementResult; another
+// value is a ValueError naming the parameter.
+std::uint8_t to_result(PyObject* object, const char* parameter);
+
+// Converts a seed, a non-negative int of any size, to its minimal
+// little-endian bytes (empty for 0).  Accepts an int or an object with
+// `__index__`, as qubit indices do, but not a bool (TypeError); a negative
+// value is a ValueError.  Both messages name the parameter.
+std::vector<std::uint8_t> to_seed_bytes(PyObject* value, const char* parameter);
+
+// Text arguments: a str as the UTF-8 bytes that the core's readers take.
+//
+// A str may hold lone surrogates, which UTF-8 cannot encode.  The readers
+// of Pauli products and stabilizers get them as the bytes UTF-8 would give
+// them were they characters, and refuse them naming where they stand, as
+// any character they do not know; circuit text refuses them itself.
+class Utf8Text {
+ public:
+  explicit Utf8Text(PyObject* text);
+  std::string_view view() const { return view_; }
+  // Whether the str holds a lone surrogate (then written as its three bytes).
+  bool has_surrogates() const { return static_cast<bool>(passed_); }
+
+ private:
+  std::string_view view_;
+  PyRef passed_;  // the bytes of a str with surrogates; else the str's own UTF-8 is used
+};
+
+// Converts the circuit text of a `str` argument to UTF-8 (valid while the
+// object lives).  Another type is a TypeError; a lone surrogate is a
+// ValueError naming its line and column, as the circuit reader names the
+// bytes it refuses.
+std::string_view to_text(PyObject* object, const char* parameter);
 
 }  // namespace ordavine::binding

@@ -5,11 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "binding/arguments.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
-#include "binding/seed_argument.hpp"
 #include "binding/signal_check.hpp"
-#include "binding/text_argument.hpp"
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
@@ -70,17 +69,6 @@ constexpr Signature<5> kSample{
     "sample", {"circuit", "shots", "seed", "first_shot", "bit_packed"}, 2, 2, nullptr};
 constexpr Signature<5> kSampleDetectors{
     "sample_detectors", {"circuit", "shots", "seed", "first_shot", "bit_packed"}, 2, 2, nullptr};
-
-// A flag argument: True or False, nothing else.
-bool to_flag(PyObject* object, const char* parameter) {
-  if (object == nullptr || object == Py_False) return false;
-  if (object == Py_True) return true;
-  try {
-    raise_cast_error(object, "bool");
-  } catch (const PythonError&) {
-    raise_conversion_error(parameter);
-  }
-}
 
 // The key of a seed argument; none for None (or no argument), whose key
 // comes from the generator once nothing can be refused any more.

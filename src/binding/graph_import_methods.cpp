@@ -11,11 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "binding/buffer_argument.hpp"
-#include "binding/iterable_argument.hpp"
+#include "binding/arguments.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
-#include "binding/text_argument.hpp"
 #include "register/graph_import.hpp"
 #include "register/stabilizer_import.hpp"
 
