@@ -20,20 +20,35 @@ bool holds_rows(std::span<const std::uint8_t> rows, std::size_t width, std::uint
   return rows.size() % width == 0 && rows.size() / width == count;
 }
 
-// The stretch loop that both calls share.  `rows_of(offset, count)` gives
-// the rows of the `count` shots `offset` shots into the call; `done` takes
-// each stretch once it is written.  Nothing is drawn before preparation has
-// met every refusal and allocation of the sampler.
-template <class RowsOf, class Done>
-void run_stretches(FrameSampler& sampler, const ShotCall& call, std::uint64_t stretch, RowsOf&& rows_of,
-                   Done&& done) {
+struct RowWidths {
+  std::size_t measurements, detectors, observables;
+};
+
+RowWidths widths_of(const FrameSampler& sampler) {
+  return {sampler.measurement_row_bytes(), sampler.detector_row_bytes(), sampler.observable_row_bytes()};
+}
+
+// The rows of the first `count` shots of `rows`.
+SampleOutputs first_rows(const SampleOutputs& rows, const RowWidths& widths, std::uint64_t count) {
+  const auto n = static_cast<std::size_t>(count);
+  return {rows.measurements.first(widths.measurements * n), rows.detectors.first(widths.detectors * n),
+          rows.observables.first(widths.observables * n)};
+}
+
+// The stretch loop that both calls share: each stretch is written into the
+// first rows of `rows` (which hold a stretch) and handed to `sink`, if any.
+// Nothing is drawn before preparation has met every refusal and allocation
+// of the sampler.
+void run_stretches(FrameSampler& sampler, const ShotCall& call, std::uint64_t stretch,
+                   const SampleOutputs& rows, StretchSink* sink) {
   sampler.prepare(call.first, call.count, call.cancel);
   const ChaChaKey key = call.seeded ? *call.seeded : key_from_source(*call.random);
+  const RowWidths widths = widths_of(sampler);
   for (std::uint64_t offset = 0; offset < call.count;) {
     const std::uint64_t count = std::min(stretch, call.count - offset);
-    const Stretch written{call.first + offset, count, rows_of(offset, count)};
+    const Stretch written{call.first + offset, count, first_rows(rows, widths, count)};
     sampler.run_shots(key, written.first, written.count, written.rows, call.cancel);
-    done(written);
+    if (sink != nullptr) sink->take(written);
     offset += count;
   }
 }
@@ -65,34 +80,25 @@ ChaChaKey key_from_source(RandomSource& random) {
 
 void sample_shots(FrameSampler& sampler, const ShotCall& call, SampleOutputs outputs) {
   check_call(call);
-  if (!holds_rows(outputs.measurements, sampler.measurement_row_bytes(), call.count) ||
-      !holds_rows(outputs.detectors, sampler.detector_row_bytes(), call.count) ||
-      !holds_rows(outputs.observables, sampler.observable_row_bytes(), call.count)) {
+  const RowWidths widths = widths_of(sampler);
+  if (!holds_rows(outputs.measurements, widths.measurements, call.count) ||
+      !holds_rows(outputs.detectors, widths.detectors, call.count) ||
+      !holds_rows(outputs.observables, widths.observables, call.count)) {
     fail("shot rows sized differently from the program");
   }
   // One stretch of every shot, written where the caller wants them.
-  const std::uint64_t stretch = std::max<std::uint64_t>(call.count, 1);
-  run_stretches(
-      sampler, call, stretch, [&](std::uint64_t, std::uint64_t) { return outputs; }, [](const Stretch&) {});
+  run_stretches(sampler, call, std::max<std::uint64_t>(call.count, 1), outputs, nullptr);
 }
 
 void sample_shots(FrameSampler& sampler, const ShotCall& call, std::uint64_t stretch, StretchSink& sink) {
   check_call(call);
   if (stretch == 0) fail("a stretch of no shots");
   const std::uint64_t shots = std::min(stretch, call.count);
-  const std::size_t widths[] = {sampler.measurement_row_bytes(), sampler.detector_row_bytes(),
-                                sampler.observable_row_bytes()};
-  std::vector<std::uint8_t> measurements = stretch_rows(widths[0], shots, "measurement");
-  std::vector<std::uint8_t> detectors = stretch_rows(widths[1], shots, "detector");
-  std::vector<std::uint8_t> observables = stretch_rows(widths[2], shots, "observable");
-  const auto rows_of = [&](std::uint64_t, std::uint64_t count) {
-    const auto first = [count](std::vector<std::uint8_t>& rows, std::size_t width) {
-      return std::span<std::uint8_t>(rows.data(), width * static_cast<std::size_t>(count));
-    };
-    return SampleOutputs{first(measurements, widths[0]), first(detectors, widths[1]),
-                         first(observables, widths[2])};
-  };
-  run_stretches(sampler, call, stretch, rows_of, [&](const Stretch& written) { sink.take(written); });
+  const RowWidths widths = widths_of(sampler);
+  std::vector<std::uint8_t> measurements = stretch_rows(widths.measurements, shots, "measurement");
+  std::vector<std::uint8_t> detectors = stretch_rows(widths.detectors, shots, "detector");
+  std::vector<std::uint8_t> observables = stretch_rows(widths.observables, shots, "observable");
+  run_stretches(sampler, call, stretch, {measurements, detectors, observables}, &sink);
 }
 
 }  // namespace ordavine::frames
