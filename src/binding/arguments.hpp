@@ -30,7 +30,12 @@ namespace ordavine::binding {
 // positional) are optional: their slots stay null when they are left out,
 // so keyword-only parameters are always optional.  Errors name the function
 // as "{owner}.{method}()", or "{method}()" for a module function (owner
-// null), in the words CPython uses for a def of that signature.
+// null), in the words CPython uses for a def of that signature, except that
+// a positional count is always "N positional arguments" (no "from 1 to 2").
+// The first mismatch is raised, looked for in this order: surplus
+// positional arguments, then the keywords as given (unknown, or a value
+// given twice), then missing required ones; CPython looks at the keywords
+// before the surplus.
 template <std::size_t N>
 struct Signature {
   const char* method;  // "x", or "__new__" for the constructor
