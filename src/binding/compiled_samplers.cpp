@@ -123,10 +123,10 @@ class Reservation {
 
 void run_shots(const SamplerObject& sampler, bool detectors, bool packed, std::uint64_t first,
                std::uint64_t shots, frames::SampleOutputs outputs, unsigned threads) {
-  const frames::ShotJob job{*sampler.program, detectors, packed, sampler.reference};
+  frames::ThreadedSampler threaded(*sampler.program, detectors, packed, sampler.reference, threads);
   InterpreterReleased released;
   SignalCheck signals(released);
-  frames::run_shots_on_threads(job, sampler.key, first, shots, outputs, threads, &signals);
+  frames::sample_shots(threaded, {sampler.key, nullptr, first, shots, &signals}, outputs);
 }
 
 constexpr Signature<3> kSample{

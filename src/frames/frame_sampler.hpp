@@ -77,7 +77,22 @@ struct SampleOutputs {
   std::span<std::uint8_t> observables = {};
 };
 
-class FrameSampler {
+// What runs shots into rows: one frame sampler, or several on threads
+// (parallel_shots.hpp).  The calls are FrameSampler's, below.
+class ShotSource {
+ public:
+  virtual std::size_t measurement_row_bytes() const = 0;
+  virtual std::size_t detector_row_bytes() const = 0;
+  virtual std::size_t observable_row_bytes() const = 0;
+  virtual void prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel) = 0;
+  virtual void run_shots(const ChaChaKey& key, std::uint64_t first, std::uint64_t count,
+                         SampleOutputs outputs, CancelCheck* cancel) = 0;
+
+ protected:
+  ~ShotSource() = default;
+};
+
+class FrameSampler final : public ShotSource {
  public:
   // `detectors`: rows are detection events and observable flips instead of
   // measurement records.  `packed`: 8 entries a byte.
@@ -87,9 +102,9 @@ class FrameSampler {
   FrameSampler& operator=(const FrameSampler&) = delete;
 
   // Bytes per shot of each output (0 for the outputs not made).
-  std::size_t measurement_row_bytes() const;
-  std::size_t detector_row_bytes() const;
-  std::size_t observable_row_bytes() const;
+  std::size_t measurement_row_bytes() const override;
+  std::size_t detector_row_bytes() const override;
+  std::size_t observable_row_bytes() const override;
 
   // Takes all that run_shots(key, first, count, ...) will allocate but a
   // few kilobytes of scratch (the rows of its widest batch, the streams,
@@ -98,14 +113,14 @@ class FrameSampler {
   // per sampler).  It draws nothing and needs no key, so that a caller can
   // meet every lack of memory before it draws a key.  An allocation that
   // fails throws OutOfMemory naming what it was for and how many bytes.
-  void prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel = nullptr);
+  void prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel = nullptr) override;
 
   // Runs shots first .. first + count - 1 (at most 2^64 - 1) of `key` into
   // their rows, preparing first what prepare() has not.  `cancel` is polled
   // as work is done, inside batches too; Cancelled leaves the rows partly
   // written.
   void run_shots(const ChaChaKey& key, std::uint64_t first, std::uint64_t count, SampleOutputs outputs,
-                 CancelCheck* cancel = nullptr);
+                 CancelCheck* cancel = nullptr) override;
 
  private:
   class Engine;

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "failure/failure.hpp"
 #include "frames/batch_rows.hpp"
 #include "register/out_of_memory.hpp"
 
@@ -50,45 +51,14 @@ class CallerStop final : public CancelCheck {
   std::atomic<bool>& stop_;
 };
 
-// The shots of one thread: [first, first + count), and its rows.
-struct Share {
-  std::uint64_t first = 0, count = 0;
-  SampleOutputs outputs;
-};
-
-void run_share(const ShotJob& job, const ChaChaKey& key, const Share& share, CancelCheck* check) {
-  SamplerOptions options;
-  options.reference = job.reference;
-  FrameSampler sampler(job.program, job.detectors, job.packed, options);
-  sampler.run_shots(key, share.first, share.count, share.outputs, check);
+// The rows of a share; none where the call gives no rows (preparing).
+std::span<std::uint8_t> part(std::span<std::uint8_t> rows, std::size_t offset, std::size_t size) {
+  return rows.empty() ? rows : rows.subspan(offset, size);
 }
 
-// Splits the call's blocks into `threads` runs of whole blocks, as even as
-// they can be.
-std::vector<Share> shares_of(const ShotJob& job, std::uint64_t first, std::uint64_t count,
-                             SampleOutputs outputs, unsigned threads) {
-  const std::uint64_t first_block = first / kBlockShots;
-  const std::uint64_t blocks = (first + count - 1) / kBlockShots + 1 - first_block;
-  const unsigned n = static_cast<unsigned>(std::min<std::uint64_t>(std::max(threads, 1u), blocks));
-  FrameSampler sizes(job.program, job.detectors, job.packed);
-  const std::size_t widths[] = {sizes.measurement_row_bytes(), sizes.detector_row_bytes(),
-                                sizes.observable_row_bytes()};
-  std::vector<Share> shares;
-  std::uint64_t block = first_block;
-  for (unsigned i = 0; i < n; ++i) {
-    const std::uint64_t take = blocks / n + (i < blocks % n ? 1 : 0);
-    const std::uint64_t begin = std::max(first, block * kBlockShots);
-    const std::uint64_t end = std::min(first + count, (block + take) * kBlockShots);
-    const std::size_t offset = static_cast<std::size_t>(begin - first),
-                      size = static_cast<std::size_t>(end - begin);
-    shares.push_back({begin,
-                      end - begin,
-                      {outputs.measurements.subspan(offset * widths[0], size * widths[0]),
-                       outputs.detectors.subspan(offset * widths[1], size * widths[1]),
-                       outputs.observables.subspan(offset * widths[2], size * widths[2])}});
-    block += take;
-  }
-  return shares;
+// Shot numbers stop at 2^64 - 1.
+void check_range(std::uint64_t first, std::uint64_t count) {
+  if (count != 0 && count - 1 > ~std::uint64_t{0} - first) fail("shot numbers past 2^64 - 1");
 }
 
 }  // namespace
@@ -102,13 +72,59 @@ unsigned available_cores() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-void run_shots_on_threads(const ShotJob& job, const ChaChaKey& key, std::uint64_t first, std::uint64_t count,
-                          SampleOutputs outputs, unsigned threads, CancelCheck* cancel) {
-  if (count == 0 || threads <= 1) {
-    return run_share(job, key, {first, count, outputs}, cancel);
+ThreadedSampler::ThreadedSampler(const circuit::Program& program, bool detectors, bool packed,
+                                 std::shared_ptr<const ReferenceRecord> reference, unsigned threads) {
+  if (!detectors && !reference) reference = make_reference_record(program);
+  SamplerOptions options;
+  options.reference = std::move(reference);
+  for (unsigned i = 0; i < std::max(threads, 1u); ++i) {
+    samplers_.push_back(std::make_unique<FrameSampler>(program, detectors, packed, options));
   }
-  const std::vector<Share> shares = shares_of(job, first, count, outputs, threads);
-  if (shares.size() == 1) return run_share(job, key, shares.front(), cancel);
+}
+
+// The call's blocks in as many runs of whole blocks as there are samplers
+// (fewer when there are fewer blocks), as even as they can be.
+std::vector<ThreadedSampler::Share> ThreadedSampler::shares_of(std::uint64_t first, std::uint64_t count,
+                                                               SampleOutputs outputs) const {
+  const std::uint64_t first_block = first / kBlockShots;
+  const std::uint64_t blocks = (first + count - 1) / kBlockShots + 1 - first_block;
+  const auto n = static_cast<unsigned>(std::min<std::uint64_t>(samplers_.size(), blocks));
+  const std::size_t widths[] = {measurement_row_bytes(), detector_row_bytes(), observable_row_bytes()};
+  std::vector<Share> shares;
+  std::uint64_t block = first_block;
+  for (unsigned i = 0; i < n; ++i) {
+    const std::uint64_t take = blocks / n + (i < blocks % n ? 1 : 0);
+    const std::uint64_t begin = std::max(first, block * kBlockShots);
+    const std::uint64_t end = std::min(first + count, (block + take) * kBlockShots);
+    const auto offset = static_cast<std::size_t>(begin - first), size = static_cast<std::size_t>(end - begin);
+    shares.push_back({begin,
+                      end - begin,
+                      {part(outputs.measurements, offset * widths[0], size * widths[0]),
+                       part(outputs.detectors, offset * widths[1], size * widths[1]),
+                       part(outputs.observables, offset * widths[2], size * widths[2])}});
+    block += take;
+  }
+  return shares;
+}
+
+void ThreadedSampler::prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel) {
+  check_range(first, count);
+  if (count == 0) return;
+  const std::vector<Share> shares = shares_of(first, count, {});
+  for (std::size_t i = 0; i < shares.size(); ++i)
+    samplers_[i]->prepare(shares[i].first, shares[i].count, cancel);
+}
+
+void ThreadedSampler::run_shots(const ChaChaKey& key, std::uint64_t first, std::uint64_t count,
+                                SampleOutputs outputs, CancelCheck* cancel) {
+  check_range(first, count);
+  if (count == 0 || samplers_.size() == 1)
+    return samplers_.front()->run_shots(key, first, count, outputs, cancel);
+  const std::vector<Share> shares = shares_of(first, count, outputs);
+  const auto run_share = [&](std::size_t i, CancelCheck* check) {
+    samplers_[i]->run_shots(key, shares[i].first, shares[i].count, shares[i].outputs, check);
+  };
+  if (shares.size() == 1) return run_share(0, cancel);
 
   std::atomic<bool> stop{false};
   std::vector<std::exception_ptr> errors(shares.size());
@@ -120,7 +136,7 @@ void run_shots_on_threads(const ShotJob& job, const ChaChaKey& key, std::uint64_
   const auto work = [&](std::size_t i) {
     SharedStop check(stop);
     try {
-      run_share(job, key, shares[i], &check);
+      run_share(i, &check);
     } catch (...) {
       errors[i] = std::current_exception();
       stop.store(true, std::memory_order_relaxed);
@@ -139,7 +155,7 @@ void run_shots_on_threads(const ShotJob& job, const ChaChaKey& key, std::uint64_
   }
   CallerStop check(cancel, stop);
   try {
-    run_share(job, key, shares.front(), &check);
+    run_share(0, &check);
   } catch (...) {
     errors.front() = std::current_exception();
     stop.store(true, std::memory_order_relaxed);

@@ -1,11 +1,13 @@
-// The shots of one call on several threads.  Each thread runs its own
-// frame sampler over a contiguous range of whole blocks, writing straight
-// into its shots' rows, so the bytes are those of one thread whatever the
-// count (a block's bits depend on the key and its number alone).
+// The shots of one call on several threads.  A ThreadedSampler keeps one
+// frame sampler per thread and runs each call's blocks as contiguous runs
+// of whole blocks, one per thread, each written straight into its shots'
+// rows, so the bytes are those of one sampler whatever the thread count (a
+// block's bits depend on the key and its number alone).
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "circuit/program.hpp"
 #include "frames/frame_sampler.hpp"
@@ -14,27 +16,42 @@
 
 namespace ordavine::frames {
 
-struct ShotJob {
-  const circuit::Program& program;
-  bool detectors = false;
-  bool packed = false;
-  // For a record of measurements: the program's reference record, shared by
-  // every thread (null: each sampler would make its own).
-  std::shared_ptr<const ReferenceRecord> reference = nullptr;
-};
-
 // The cores the process may run on: its CPU affinity where the system
 // tells it, else the machine's hardware threads; at least 1.
 unsigned available_cores();
 
-// Runs shots first .. first + count - 1 of `key` into `outputs` (sized as
-// FrameSampler's rows for the job) on at most `threads` threads, the
-// calling thread among them, and never more threads than blocks.  Only the
-// calling thread polls `cancel` (it may be a check that must stay on its
-// thread); the others stop when it says to, or when one of them fails.
-// What a thread throws is rethrown here once every thread has stopped: a
-// failure before a cancellation.
-void run_shots_on_threads(const ShotJob& job, const ChaChaKey& key, std::uint64_t first, std::uint64_t count,
-                          SampleOutputs outputs, unsigned threads, CancelCheck* cancel);
+class ThreadedSampler final : public ShotSource {
+ public:
+  // At most `threads` threads (at least 1), the calling thread among them.
+  // `reference`: for a record of measurements, the program's reference
+  // record, shared by every thread's sampler (null: made once, here, when
+  // first needed).
+  ThreadedSampler(const circuit::Program& program, bool detectors, bool packed,
+                  std::shared_ptr<const ReferenceRecord> reference, unsigned threads);
+
+  std::size_t measurement_row_bytes() const override { return samplers_.front()->measurement_row_bytes(); }
+  std::size_t detector_row_bytes() const override { return samplers_.front()->detector_row_bytes(); }
+  std::size_t observable_row_bytes() const override { return samplers_.front()->observable_row_bytes(); }
+
+  // Prepares every thread's sampler for its share of these shots.
+  void prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel) override;
+
+  // As FrameSampler::run_shots, never on more threads than blocks.  Only
+  // the calling thread polls `cancel` (it may be a check that must stay on
+  // its thread); the others stop when it says to, or when one of them
+  // fails.  What a thread throws is rethrown once every thread has
+  // stopped: a failure before a cancellation.
+  void run_shots(const ChaChaKey& key, std::uint64_t first, std::uint64_t count, SampleOutputs outputs,
+                 CancelCheck* cancel) override;
+
+ private:
+  struct Share {
+    std::uint64_t first = 0, count = 0;
+    SampleOutputs outputs;
+  };
+  std::vector<Share> shares_of(std::uint64_t first, std::uint64_t count, SampleOutputs outputs) const;
+
+  std::vector<std::unique_ptr<FrameSampler>> samplers_;
+};
 
 }  // namespace ordavine::frames

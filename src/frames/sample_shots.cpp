@@ -24,7 +24,7 @@ struct RowWidths {
   std::size_t measurements, detectors, observables;
 };
 
-RowWidths widths_of(const FrameSampler& sampler) {
+RowWidths widths_of(const ShotSource& sampler) {
   return {sampler.measurement_row_bytes(), sampler.detector_row_bytes(), sampler.observable_row_bytes()};
 }
 
@@ -39,7 +39,7 @@ SampleOutputs first_rows(const SampleOutputs& rows, const RowWidths& widths, std
 // first rows of `rows` (which hold a stretch) and handed to `sink`, if any.
 // Nothing is drawn before preparation has met every refusal and allocation
 // of the sampler.
-void run_stretches(FrameSampler& sampler, const ShotCall& call, std::uint64_t stretch,
+void run_stretches(ShotSource& sampler, const ShotCall& call, std::uint64_t stretch,
                    const SampleOutputs& rows, StretchSink* sink) {
   sampler.prepare(call.first, call.count, call.cancel);
   const ChaChaKey key = call.seeded ? *call.seeded : key_from_source(*call.random);
@@ -78,7 +78,7 @@ ChaChaKey key_from_source(RandomSource& random) {
   return key;
 }
 
-void sample_shots(FrameSampler& sampler, const ShotCall& call, SampleOutputs outputs) {
+void sample_shots(ShotSource& sampler, const ShotCall& call, SampleOutputs outputs) {
   check_call(call);
   const RowWidths widths = widths_of(sampler);
   if (!holds_rows(outputs.measurements, widths.measurements, call.count) ||
@@ -90,7 +90,7 @@ void sample_shots(FrameSampler& sampler, const ShotCall& call, SampleOutputs out
   run_stretches(sampler, call, std::max<std::uint64_t>(call.count, 1), outputs, nullptr);
 }
 
-void sample_shots(FrameSampler& sampler, const ShotCall& call, std::uint64_t stretch, StretchSink& sink) {
+void sample_shots(ShotSource& sampler, const ShotCall& call, std::uint64_t stretch, StretchSink& sink) {
   check_call(call);
   if (stretch == 0) fail("a stretch of no shots");
   const std::uint64_t shots = std::min(stretch, call.count);

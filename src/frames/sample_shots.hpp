@@ -54,12 +54,12 @@ class StretchSink {
 
 // Every shot of the call into `outputs`, sized as the sampler's row widths
 // times the count (else a Failure, before any draw).
-void sample_shots(FrameSampler& sampler, const ShotCall& call, SampleOutputs outputs);
+void sample_shots(ShotSource& sampler, const ShotCall& call, SampleOutputs outputs);
 
 // Every shot of the call, in stretches of `stretch` shots (the last one
 // shorter), each written into rows this call allocates before the key is
 // drawn and handed to `sink`.  A stretch of 0 shots is a Failure; rows
 // larger than memory holds are OutOfMemory naming them, both before any draw.
-void sample_shots(FrameSampler& sampler, const ShotCall& call, std::uint64_t stretch, StretchSink& sink);
+void sample_shots(ShotSource& sampler, const ShotCall& call, std::uint64_t stretch, StretchSink& sink);
 
 }  // namespace ordavine::frames

@@ -47,9 +47,9 @@ Rows sample(const circuit::Program& program, bool detectors, bool packed, std::u
   Rows rows{std::vector<std::uint8_t>(count * sizes.measurement_row_bytes()),
             std::vector<std::uint8_t>(count * sizes.detector_row_bytes()),
             std::vector<std::uint8_t>(count * sizes.observable_row_bytes())};
-  ShotJob job{program, detectors, packed, detectors ? nullptr : make_reference_record(program)};
-  run_shots_on_threads(job, key_from_seed(kSeed), first, count,
-                       {rows.measurements, rows.detectors, rows.observables}, threads, cancel);
+  ThreadedSampler sampler(program, detectors, packed, nullptr, threads);
+  sampler.run_shots(key_from_seed(kSeed), first, count, {rows.measurements, rows.detectors, rows.observables},
+                    cancel);
   return rows;
 }
 
