@@ -1,19 +1,18 @@
 #include "binding/circuit_methods.hpp"
 
-#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "binding/arguments.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
-#include "binding/seed_argument.hpp"
 #include "binding/signal_check.hpp"
-#include "binding/text_argument.hpp"
 #include "circuit/reader.hpp"
 #include "circuit/runner.hpp"
 #include "frames/frame_sampler.hpp"
+#include "frames/sample_shots.hpp"
 #include "random/seeded_stream.hpp"
 #include "random/thread_rng.hpp"
 #include "register/out_of_memory.hpp"
@@ -64,53 +63,12 @@ constexpr Signature<1> kRun{"run", {"circuit"}};
 
 // ---- sample / sample_detectors ------------------------------------------------
 
-// The parameters of both functions: two positional-or-keyword, then three
-// keyword-only with defaults.
-constexpr std::array<const char*, 5> kSampleParameters{"circuit", "shots", "seed", "first_shot",
-                                                       "bit_packed"};
-constexpr std::size_t kPositional = 2;
-
-std::array<PyObject*, 5> match_sample_call(const char* function, PyObject* const* args, Py_ssize_t nargs,
-                                           PyObject* kwnames) {
-  std::array<PyObject*, 5> slots{};
-  const std::string name = std::string(function) + "()";
-  if (nargs > static_cast<Py_ssize_t>(kPositional)) {
-    raise(PyExc_TypeError,
-          name + " takes 2 positional arguments but " + std::to_string(nargs) + " were given");
-  }
-  for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
-  const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-  for (Py_ssize_t k = 0; k < keywords; ++k) {
-    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-    const char* text = PyUnicode_AsUTF8(key);
-    if (text == nullptr) throw PythonError{};
-    const auto* found = std::find_if(kSampleParameters.begin(), kSampleParameters.end(),
-                                     [&](const char* p) { return std::string_view(p) == text; });
-    if (found == kSampleParameters.end()) {
-      raise(PyExc_TypeError, name + " got an unexpected keyword argument '" + text + "'");
-    }
-    PyObject*& slot = slots[static_cast<std::size_t>(found - kSampleParameters.begin())];
-    if (slot != nullptr) raise(PyExc_TypeError, name + " got multiple values for argument '" + text + "'");
-    slot = args[nargs + k];
-  }
-  for (std::size_t i = 0; i < kPositional; ++i) {
-    if (slots[i] == nullptr) {
-      raise(PyExc_TypeError, name + " missing required argument '" + kSampleParameters[i] + "'");
-    }
-  }
-  return slots;
-}
-
-// A flag argument: True or False, nothing else.
-bool to_flag(PyObject* object, const char* parameter) {
-  if (object == nullptr || object == Py_False) return false;
-  if (object == Py_True) return true;
-  try {
-    raise_cast_error(object, "bool");
-  } catch (const PythonError&) {
-    raise_conversion_error(parameter);
-  }
-}
+// Both functions: two positional-or-keyword parameters, then three
+// keyword-only ones with defaults.
+constexpr Signature<5> kSample{
+    "sample", {"circuit", "shots", "seed", "first_shot", "bit_packed"}, 2, 2, nullptr};
+constexpr Signature<5> kSampleDetectors{
+    "sample_detectors", {"circuit", "shots", "seed", "first_shot", "bit_packed"}, 2, 2, nullptr};
 
 // The key of a seed argument; none for None (or no argument), whose key
 // comes from the generator once nothing can be refused any more.
@@ -119,28 +77,21 @@ std::optional<ChaChaKey> key_of_seed(PyObject* seed) {
   return key_from_seed(to_seed_bytes(seed, "seed"));
 }
 
-// A key from the calling thread's generator (itself reproducible after
-// ordavine.seed): eight words.
-ChaChaKey key_from_thread_generator() {
-  ChaChaKey key{};
-  RandomSource& random = thread_rng();
-  for (auto& word : key) word = random.next_word();
-  return key;
-}
-
 [[noreturn]] void raise_batch_too_large(std::uint64_t shots, std::uint64_t width) {
   raise(PyExc_MemoryError, std::to_string(shots) + " shots of " + std::to_string(width) +
                                " bytes would hold more than " + std::to_string(circuit::kMaxRecordEntries) +
                                " entries");
 }
 
-// Everything that can be refused (arguments, text, sizes, memory) is met
-// before the key is drawn, so that a refused call leaves the thread's
+// Everything that can be refused here (arguments, text, sizes, the rows'
+// memory) is met before sample_shots, which meets the rest before it draws
+// the key of an unseeded call from the thread's generator (itself
+// reproducible after ordavine.seed), so that a refused call leaves the
 // generator as it was.  The shots, and the reference run before them, run
 // without the interpreter lock, polling for signals as they go.
-PyObject* sample_body(const char* function, bool detectors, PyObject* const* args, Py_ssize_t nargs,
+PyObject* sample_body(const Signature<5>& signature, bool detectors, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) {
-  const auto slots = match_sample_call(function, args, nargs, kwnames);
+  const auto slots = match_arguments(signature, args, nargs, kwnames);
   const std::string_view text = to_text(slots[0], "circuit");
   const std::uint64_t shots = to_index(slots[1], "shots");
   const std::uint64_t first_shot = slots[3] == nullptr ? 0 : to_index(slots[3], "first_shot");
@@ -168,10 +119,8 @@ PyObject* sample_body(const char* function, bool detectors, PyObject* const* arg
   {
     InterpreterReleased released;  // the thread's generator needs no lock
     SignalCheck signals(released);
-    sampler.prepare(first_shot, shots, &signals);
-    const ChaChaKey key = seeded ? *seeded : key_from_thread_generator();
-    sampler.run_shots(key, first_shot, shots,
-                      {bytes_of(measurements), bytes_of(detector_rows), bytes_of(observable_rows)}, &signals);
+    frames::sample_shots(sampler, {seeded, &thread_rng(), first_shot, shots, &signals},
+                         {bytes_of(measurements), bytes_of(detector_rows), bytes_of(observable_rows)});
   }
   if (!detectors) return measurements.release();
   PyTuple_SET_ITEM(pair.get(), 0, detector_rows.release());  // steals the reference
@@ -180,11 +129,11 @@ PyObject* sample_body(const char* function, bool detectors, PyObject* const* arg
 }
 
 PyObject* sample_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return entry_point([&] { return sample_body("sample", false, args, nargs, kwnames); });
+  return entry_point([&] { return sample_body(kSample, false, args, nargs, kwnames); });
 }
 
 PyObject* sample_detectors_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return entry_point([&] { return sample_body("sample_detectors", true, args, nargs, kwnames); });
+  return entry_point([&] { return sample_body(kSampleDetectors, true, args, nargs, kwnames); });
 }
 
 PyMethodDef functions[] = {

@@ -11,18 +11,16 @@
 #include <string_view>
 #include <vector>
 
-#include "binding/buffer_argument.hpp"
-#include "binding/iterable_argument.hpp"
+#include "binding/arguments.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
-#include "binding/text_argument.hpp"
 #include "register/graph_import.hpp"
 #include "register/stabilizer_import.hpp"
 
 namespace ordavine::binding {
 namespace {
 
-constexpr Signature<3> kFromGraph{"from_graph", {"nodes", "edges", "vops"}};
+constexpr Signature<3> kFromGraph{"from_graph", {"nodes", "edges", "vops"}, 2};
 constexpr Signature<1> kFromStabilizers{"from_stabilizers", {"stabilizers"}};
 
 // The integer layout of a buffer's items, read from its struct format.
@@ -224,7 +222,7 @@ Register from_iterable(std::size_t nodes, PyObject* edges, OptionalVops& vops) {
 
 PyObject* from_graph_method(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return entry_point([&]() -> PyObject* {
-    const auto slots = match_arguments(kFromGraph, 2, args, nargs, kwnames);
+    const auto slots = match_arguments(kFromGraph, args, nargs, kwnames);
     const std::size_t nodes = to_index(slots[0], kFromGraph.parameters[0]);
     OptionalVops vops;
     if (slots[2] != nullptr && slots[2] != Py_None) vops.emplace(slots[2]);

@@ -1,15 +1,10 @@
 #include "binding/instrument_methods.hpp"
 
-#include <algorithm>
-#include <array>
-#include <cstdio>
 #include <span>
 #include <string>
-#include <vector>
 
-#include "binding/iterable_argument.hpp"
+#include "binding/arguments.hpp"
 #include "binding/ordavine_object.hpp"
-#include "binding/pauli_argument.hpp"
 #include "binding/py_ref.hpp"
 #include "binding/results.hpp"
 #include "measure/fidelity.hpp"
@@ -23,101 +18,9 @@
 namespace ordavine::binding {
 namespace {
 
-// An outcome to postselect: 0 (+1) or 1 (-1), as an int (bool included) or
-// an object with __index__, or a MeasurementResult.
-std::uint8_t to_result(PyObject* object, const char* parameter) {
-  const PyRef integer = PyObject_TypeCheck(object, measurement_result_type())
-                            ? PyRef(check(PyNumber_Long(object)))
-                            : to_python_int(object, parameter);
-  int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
-  if (value == -1 && overflow == 0 && PyErr_Occurred()) throw PythonError{};
-  if (overflow == 0 && (value == 0 || value == 1)) return static_cast<std::uint8_t>(value);
-  PyRef shown(check(PyObject_Repr(integer.get())));
-  raise_argument_error(PyExc_ValueError, parameter,
-                       std::string("the outcome must be 0 (+1), 1 (-1) or a MeasurementResult, not ") +
-                           check(PyUnicode_AsUTF8(shown.get())));
-}
-
-// A probability in [0, 1]: a float, or anything float() accepts without
-// parsing text (an int, __float__, __index__), the same on every
-// interpreter (PyPy's PyFloat_AsDouble does not look at __index__).
-double to_probability(PyObject* object, const char* parameter) {
-  double p;
-  if (PyFloat_Check(object)) {
-    p = PyFloat_AS_DOUBLE(object);
-  } else {
-    const NestingGuard nesting;  // __float__ may call into the module again
-    p = to_real(object, parameter);
-  }
-  if (!(p >= 0.0 && p <= 1.0)) {
-    char shown[64];
-    std::snprintf(shown, sizeof shown, "%.17g", p);
-    raise_argument_error(PyExc_ValueError, parameter,
-                         std::string("a probability must be in [0, 1], not ") + shown);
-  }
-  return p;
-}
-
 [[noreturn]] void refuse_qubit_count(const std::string& named, std::size_t count) {
   throw InvalidInput("qubits names " + named + " qubits, but the other register has " +
                      std::to_string(count));
-}
-
-// Qubit indices in the order given, a few of them without an allocation.
-class QubitSequence {
- public:
-  void push_back(Qubit q) {
-    if (count_ < small_.size()) {
-      small_[count_] = q;
-    } else {
-      if (count_ == small_.size()) large_.assign(small_.begin(), small_.end());
-      large_.push_back(q);
-    }
-    ++count_;
-  }
-  std::span<const Qubit> view() const {
-    return count_ <= small_.size() ? std::span<const Qubit>(small_.data(), count_)
-                                   : std::span<const Qubit>(large_);
-  }
-
- private:
-  std::array<Qubit, 8> small_{};
-  std::vector<Qubit> large_;
-  std::size_t count_ = 0;
-};
-
-// A sequence of qubit indices, in order, that is to name `count` qubits.
-// Sets (and dicts, str, bytes) are refused: their order is not one the
-// caller chose.  Items past the first `count` are not converted: one more
-// is enough to refuse the sequence for its length, however long it says it
-// is (range(10**18) is not read to its end).
-QubitSequence to_index_sequence(PyObject* object, const char* parameter, std::size_t count) {
-  QubitSequence indices;
-  // A list or tuple of ints runs no Python code while it is read.
-  if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
-    PyObject* const* items = PySequence_Fast_ITEMS(object);
-    const auto length = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object));
-    const std::size_t read = std::min(length, count);
-    bool plain = true;
-    for (std::size_t i = 0; i < read && plain; ++i) plain = PyLong_Check(items[i]);
-    if (plain) {
-      for (std::size_t i = 0; i < read; ++i) indices.push_back(to_index(items[i], parameter));
-      if (length > count) refuse_qubit_count(std::to_string(length), count);
-      return indices;
-    }
-  }
-  const NestingGuard nesting;  // iteration and __index__ may call into the module
-  if (PyAnySet_Check(object) || PyDict_Check(object) || PyUnicode_Check(object) || PyBytes_Check(object)) {
-    raise_argument_cast_error(object, "Sequence[int]", parameter);
-  }
-  const PyRef iterator = iterate_argument(object, "Sequence[int]", parameter);
-  for (std::size_t i = 0;; ++i) {
-    const PyRef item = next_item(iterator.get());
-    if (!item) return indices;
-    if (i == count) refuse_qubit_count(count_beyond(object, count), count);
-    indices.push_back(to_index(item.get(), parameter));
-  }
 }
 
 std::string outcome_text(std::uint8_t bit) { return bit == 0 ? "+1" : "-1"; }
@@ -172,7 +75,7 @@ PyObject* postselect_axis(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 // ---- fidelity ---------------------------------------------------------------
 
-constexpr Signature<2> kFidelity{"fidelity", {"other", "qubits"}};
+constexpr Signature<2> kFidelity{"fidelity", {"other", "qubits"}, 1};
 
 // ---- local_complement, add_qubits -------------------------------------------
 
@@ -189,14 +92,13 @@ constexpr Signature<3> kDepolarize2{"depolarize2", {"a", "b", "p"}};
 
 template <const Signature<2>& signature, Axis axis>
 PyObject* pauli_error_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return call_method<Access::exclusive>(signature, self, args, nargs, kwnames,
-                                        [](Register& reg, const auto& slots) {
-                                          const Qubit qubit = to_index(slots[0], signature.parameters[0]);
-                                          const double p = to_probability(slots[1], signature.parameters[1]);
-                                          reg.check(qubit);
-                                          pauli_error(reg, qubit, axis, threshold_of(p), thread_rng());
-                                          Py_RETURN_NONE;
-                                        });
+  return call_method<Access::exclusive>(
+      signature, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
+        const Qubit qubit = to_index(slots[0], signature.parameters[0]);
+        const double p = to_probability(slots[1], signature.parameters[1]);
+        checked_pauli_error(reg, qubit, axis, threshold_of(p), thread_rng());
+        Py_RETURN_NONE;
+      });
 }
 
 PyObject* num_qubits_get(PyObject* self, void*) {
@@ -266,7 +168,7 @@ PyObject* postselect_pauli_method(PyObject* self, PyObject* const* args, Py_ssiz
 
 PyObject* fidelity_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return entry_point([&]() -> PyObject* {
-    const auto slots = match_arguments(kFidelity, 1, args, nargs, kwnames);
+    const auto slots = match_arguments(kFidelity, args, nargs, kwnames);
     OrdavineObject& object = as_ordavine(self);
     Borrow<Access::shared> borrow(object.borrow);
     if (!PyObject_TypeCheck(slots[0], ordavine_type()))
@@ -283,8 +185,9 @@ PyObject* fidelity_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
       }
       return check(PyFloat_FromDouble(fidelity(reg, other.reg)));
     }
-    const QubitSequence sequence = to_index_sequence(slots[1], kFidelity.parameters[1], other.reg.size());
-    const std::span<const Qubit> qubits = sequence.view();
+    const IndexSequence sequence = to_index_sequence(slots[1], kFidelity.parameters[1], other.reg.size());
+    if (!sequence.longer.empty()) refuse_qubit_count(sequence.longer, other.reg.size());
+    const std::span<const Qubit> qubits = sequence.indices.view();
     if (qubits.size() != other.reg.size())
       refuse_qubit_count(std::to_string(qubits.size()), other.reg.size());
     return check(PyFloat_FromDouble(reduced_fidelity(reg, qubits, other.reg)));
@@ -328,8 +231,7 @@ PyObject* depolarize1_method(PyObject* self, PyObject* const* args, Py_ssize_t n
       kDepolarize1, self, args, nargs, kwnames, [](Register& reg, const auto& slots) {
         const Qubit qubit = to_index(slots[0], kDepolarize1.parameters[0]);
         const double p = to_probability(slots[1], kDepolarize1.parameters[1]);
-        reg.check(qubit);
-        depolarize1(reg, qubit, threshold_of(p), thread_rng());
+        checked_depolarize1(reg, qubit, threshold_of(p), thread_rng());
         Py_RETURN_NONE;
       });
 }
@@ -340,10 +242,7 @@ PyObject* depolarize2_method(PyObject* self, PyObject* const* args, Py_ssize_t n
         const Qubit a = to_index(slots[0], kDepolarize2.parameters[0]);
         const Qubit b = to_index(slots[1], kDepolarize2.parameters[1]);
         const double p = to_probability(slots[2], kDepolarize2.parameters[2]);
-        reg.check(a);
-        reg.check(b);
-        if (a == b) fail("a and b must be different qubits, both are " + std::to_string(a));
-        depolarize2(reg, a, b, threshold_of(p), thread_rng());
+        checked_depolarize2(reg, a, b, threshold_of(p), thread_rng());
         Py_RETURN_NONE;
       });
 }

@@ -1,6 +1,7 @@
-// Module initialisation: creates the module and its three classes once per
+// Module initialisation: creates the module and its classes once per
 // process and hands back the same module on every later initialisation.
 #include "binding/circuit_methods.hpp"
+#include "binding/circuit_object.hpp"
 #include "binding/module_functions.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
@@ -63,6 +64,13 @@ PyObject* initialise() {
   add_class(module.get(), "Outcome", outcome_type());
   add_class(module.get(), "Ordavine", ordavine_type());
   check_status(PyModule_AddFunctions(module.get(), circuit_functions()));
+  // The circuit object and its samplers are attributes beside the
+  // functions, not classes of `__all__`.
+  check_status(PyObject_SetAttrString(module.get(), "Circuit", reinterpret_cast<PyObject*>(circuit_type())));
+  check_status(PyObject_SetAttrString(module.get(), "CompiledMeasurementSampler",
+                                      reinterpret_cast<PyObject*>(measurement_sampler_type())));
+  check_status(PyObject_SetAttrString(module.get(), "CompiledDetectorSampler",
+                                      reinterpret_cast<PyObject*>(detector_sampler_type())));
   cached_module = PyRef::borrow(module.get()).release();  // kept for the process
   return module.release();
 }

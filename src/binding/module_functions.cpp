@@ -1,7 +1,9 @@
 #include "binding/module_functions.hpp"
 
-#include "binding/errors.hpp"
-#include "binding/seed_argument.hpp"
+#include <cstdint>
+#include <vector>
+
+#include "binding/arguments.hpp"
 #include "random/seeded_stream.hpp"
 #include "random/thread_rng.hpp"
 

@@ -20,7 +20,7 @@ PyObject* ordavine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return entry_point([&]() -> PyObject* {
     require_own_class(type, ordavine_class, kOrdavineName);
     std::array<PyObject*, 1> slots{};
-    match_classic_call(kConstructor.method, kConstructor.parameters, args, kwargs, slots);
+    match_classic_call(parameters_of(kConstructor), args, kwargs, slots);
     const std::size_t count = to_index(slots[0], "nodes");
     return new_ordavine([&] { return Register(count); });
   });

@@ -5,7 +5,6 @@
 
 #include "binding/arguments.hpp"
 #include "binding/py_ref.hpp"
-#include "binding/text_argument.hpp"
 #include "register/pauli_text.hpp"
 
 namespace ordavine::binding {

@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "binding/buffer_argument.hpp"
+#include "binding/arguments.hpp"
 #include "binding/ordavine_object.hpp"
 #include "binding/py_ref.hpp"
 #include "register/serialise.hpp"

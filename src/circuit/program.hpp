@@ -7,6 +7,7 @@
 // state) and the Pauli-frame sampler (many shots as bit rows).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <new>
@@ -167,6 +168,18 @@ struct Program {
     return instruction.argument_count == 0 ? 0 : thresholds[instruction.first_argument];
   }
 };
+
+// The qubit count as the format counts it: one more than the largest
+// index any target names, MPAD's bits among them (they are written as
+// qubit targets).
+inline std::uint64_t format_qubit_count(const Program& program) {
+  std::uint64_t count = program.qubit_count;
+  for (const Instruction& in : program.instructions) {
+    if (in.code != Opcode::pad) continue;
+    for (const Target bit : program.targets_of(in)) count = std::max<std::uint64_t>(count, bit + 1);
+  }
+  return count;
+}
 
 // Limits the reader enforces.  REPEAT blocks nest at most kMaxNesting deep.
 // A run's record (measurements, or detectors plus observables) and a batch

@@ -26,6 +26,24 @@ std::size_t round_up(std::size_t n, std::size_t quantum) { return (n + quantum -
 
 }  // namespace
 
+std::shared_ptr<const ReferenceRecord> make_reference_record(const Program& program, CancelCheck* cancel) {
+  auto words = std::make_shared<ReferenceRecord>();
+  if (program.measurement_count == 0) return words;
+  std::vector<std::uint8_t> record = allocate_for(
+      program.measurement_count, [] { return std::string("the reference record"); },
+      [&] { return std::vector<std::uint8_t>(program.measurement_count); });
+  {
+    Register reg = allocate_for(
+        program.qubit_count * sizeof(Node),
+        [&] { return "the reference run's register of " + std::to_string(program.qubit_count) + " qubits"; },
+        [&] { return Register(program.qubit_count); });
+    circuit::run_reference(program, reg, {record}, cancel);
+  }
+  words->assign((record.size() + 63) / 64, 0);
+  for (std::size_t m = 0; m < record.size(); ++m) (*words)[m / 64] |= Word{record[m]} << (m % 64);
+  return words;
+}
+
 // The plan, the rows a batch of blocks side by side runs in, the reference
 // record, and the loop over the batches of a call.  Work, for
 // cancellation, is counted in rows of a batch (batch_walk.cpp), here one
@@ -38,6 +56,7 @@ class FrameSampler::Engine {
         packed_(packed),
         kernels_(kernels_for(options.width)),
         plan_(make_plan(program, kFlush)),
+        reference_(std::move(options.reference)),
         shape_{program.qubit_count, plan_.ring_rows, plan_.observables.size(), detectors},
         rows_(shape_) {
     // Bytes per block of every row a batch keeps.
@@ -88,7 +107,7 @@ class FrameSampler::Engine {
     const CallRows call{{outputs.measurements.data(), first, count, measurement_bytes(), packed_},
                         {outputs.detectors.data(), first, count, detector_bytes(), packed_},
                         {outputs.observables.data(), first, count, observable_bytes(), packed_},
-                        reference_.data()};
+                        reference_ ? reference_->data() : nullptr};
     std::fill(outputs.observables.begin(), outputs.observables.end(), std::uint8_t{0});
     const std::uint64_t first_block = first / kBlockShots;
     const std::uint64_t end_block = (first + count - 1) / kBlockShots + 1;
@@ -102,22 +121,7 @@ class FrameSampler::Engine {
   static std::size_t row_words_for(std::size_t blocks) { return round_up(blocks * kBlockWords, kRowQuantum); }
 
   void make_reference(CancelCheck* cancel) {
-    if (have_reference_ || program_.measurement_count == 0) return;
-    std::vector<std::uint8_t> record = allocate_for(
-        program_.measurement_count, [] { return std::string("the reference record"); },
-        [&] { return std::vector<std::uint8_t>(program_.measurement_count); });
-    {
-      Register reg = allocate_for(
-          program_.qubit_count * sizeof(Node),
-          [&] {
-            return "the reference run's register of " + std::to_string(program_.qubit_count) + " qubits";
-          },
-          [&] { return Register(program_.qubit_count); });
-      circuit::run_reference(program_, reg, {record}, cancel);
-    }
-    reference_.assign((record.size() + 63) / 64, 0);
-    for (std::size_t m = 0; m < record.size(); ++m) reference_[m / 64] |= Word{record[m]} << (m % 64);
-    have_reference_ = true;
+    if (!reference_) reference_ = make_reference_record(program_, cancel);
   }
 
   // Block b draws its gauges from stream 2b + 1 of the key and its noise
@@ -152,12 +156,10 @@ class FrameSampler::Engine {
   bool packed_;
   const Kernels& kernels_;
   SamplerPlan plan_;
+  std::shared_ptr<const ReferenceRecord> reference_;
   BatchShape shape_;
   BatchBuffers rows_;
   std::size_t max_blocks_ = 1;
-
-  bool have_reference_ = false;
-  std::vector<Word> reference_;  // the reference record, 64 entries a word
 
   std::vector<BlockStream> gauge_streams_, noise_streams_;
   WalkScratch scratch_;

@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "circuit/program.hpp"
 #include "frames/batch_rows.hpp"
@@ -48,12 +49,24 @@
 
 namespace ordavine::frames {
 
+// The noiseless reference record of a program, 64 entries a word (entry m
+// in bit m % 64 of word m / 64), from a run on a register of
+// program.qubit_count qubits.  An allocation that fails throws OutOfMemory
+// naming it.
+using ReferenceRecord = std::vector<Word>;
+std::shared_ptr<const ReferenceRecord> make_reference_record(const circuit::Program& program,
+                                                             CancelCheck* cancel = nullptr);
+
 struct SamplerOptions {
   VectorWidth width = widest_width();
   // At most this many blocks side by side; 0 for the sampler's own choice
   // (as many as keep a batch's rows within about a megabyte, in pairs: at
   // least two, at most sixteen).
   std::size_t batch_blocks = 0;
+  // The program's reference record, made once and shared by samplers of
+  // the same program (on other threads, or over many calls); null for the
+  // sampler to make its own when it first needs one.
+  std::shared_ptr<const ReferenceRecord> reference = nullptr;
 };
 
 // The rows of the shots of one call: each as ShotRows describes (unpacked

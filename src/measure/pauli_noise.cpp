@@ -1,7 +1,9 @@
 #include "measure/pauli_noise.hpp"
 
 #include <cmath>
+#include <string>
 
+#include "failure/failure.hpp"
 #include "register/single_qubit.hpp"
 
 namespace ordavine {
@@ -20,6 +22,23 @@ void depolarize2(Register& reg, Qubit a, Qubit b, Threshold threshold, RandomSou
   const std::uint32_t pair = uniform_in(random, 1, 16);
   if (pair / 4 != 0) apply_to_vop(reg[a], static_cast<Vop>(pair / 4));
   if (pair % 4 != 0) apply_to_vop(reg[b], static_cast<Vop>(pair % 4));
+}
+
+void checked_pauli_error(Register& reg, Qubit q, Axis axis, Threshold threshold, RandomSource& random) {
+  reg.check(q);
+  pauli_error(reg, q, axis, threshold, random);
+}
+
+void checked_depolarize1(Register& reg, Qubit q, Threshold threshold, RandomSource& random) {
+  reg.check(q);
+  depolarize1(reg, q, threshold, random);
+}
+
+void checked_depolarize2(Register& reg, Qubit a, Qubit b, Threshold threshold, RandomSource& random) {
+  reg.check(a);
+  reg.check(b);
+  if (a == b) fail("a and b must be different qubits, both are " + std::to_string(a));
+  depolarize2(reg, a, b, threshold, random);
 }
 
 }  // namespace ordavine

@@ -29,4 +29,14 @@ void depolarize1(Register& reg, Qubit q, Threshold threshold, RandomSource& rand
 // uniformly (uniform_in(1, 16) read as two base-4 digits, a's first).
 void depolarize2(Register& reg, Qubit a, Qubit b, Threshold threshold, RandomSource& random);
 
+// The same for indices nobody has checked yet (the register's noise
+// methods; the circuit runner's programs are checked when they are read and
+// call the functions above).  An index at or above the size is the index
+// failure, `a` checked before `b`, and equal qubits of depolarize2 are
+// refused as the two-qubit gates refuse them, by name; a refused call draws
+// nothing and changes nothing.
+void checked_pauli_error(Register& reg, Qubit q, Axis axis, Threshold threshold, RandomSource& random);
+void checked_depolarize1(Register& reg, Qubit q, Threshold threshold, RandomSource& random);
+void checked_depolarize2(Register& reg, Qubit a, Qubit b, Threshold threshold, RandomSource& random);
+
 }  // namespace ordavine

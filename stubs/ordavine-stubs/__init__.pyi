@@ -7,9 +7,10 @@ every qubit its VOP.  Gates and Pauli measurements update the graph and the
 VOPs; memory grows with the number of qubits and edges, not exponentially.
 
 The module holds three classes, ``Ordavine`` (the register),
-``MeasurementResult`` and ``Outcome``, which are listed in ``__all__``, and
-three functions, ``seed``, ``sample`` and ``sample_detectors``, which are
-not.  ``PanicException`` is not an attribute of the module.
+``MeasurementResult`` and ``Outcome``, which are listed in ``__all__``;
+three functions, ``seed``, ``sample`` and ``sample_detectors``, and the
+circuit classes ``Circuit``, ``CompiledMeasurementSampler`` and
+``CompiledDetectorSampler``, which are not.  ``PanicException`` is not an attribute of the module.
 
 Qubits are numbered 0..n-1.  Every qubit index is an ``int`` (a ``bool``
 counts: ``True`` is qubit 1) or an object with ``__index__``, below the
@@ -121,6 +122,90 @@ def sample_detectors(
     random.  No reference run is needed.  The same seed and shot numbers
     give the same shots as ``sample``.
     """
+
+@final
+class Circuit:
+    """Circuit text read once, for sampling many times.
+
+    ``Circuit(source)`` takes circuit text (as ``Ordavine.run`` reads it) or
+    any object whose ``str()`` is circuit text, such as a ``stim.Circuit``.
+    A refused text is a ``ValueError`` naming its line and column, as for
+    ``sample``.  ``str()`` gives the text back; a circuit pickles by its
+    text, so process pools and spawned workers can take it.
+    Not listed in ``__all__``.
+    """
+
+    def __new__(cls, source: object) -> Circuit: ...
+    @property
+    def num_qubits(self) -> int:
+        """One more than the largest qubit index any target names (MPAD's bits among them)."""
+    @property
+    def num_measurements(self) -> int:
+        """Record entries per shot, repetitions included (MPAD and heralds among them)."""
+    @property
+    def num_detectors(self) -> int:
+        """``DETECTOR`` lines run per shot, repetitions included."""
+    @property
+    def num_observables(self) -> int:
+        """One more than the largest ``OBSERVABLE_INCLUDE`` index (0 without one)."""
+    def compile_sampler(self, *, seed: int | None = None) -> CompiledMeasurementSampler:
+        """A sampler of the measurement record; the noiseless reference run is made here, once.
+
+        With ``seed=s`` the sampler's successive calls give the shots
+        numbered 0, 1, 2, ... of key ``s``: the rows ``ordavine.sample(text,
+        n, seed=s, first_shot=k)`` gives, split at the same points.  With
+        ``seed=None`` a fresh key is drawn from the calling thread's
+        generator, so spawned workers never repeat each other unless seeded.
+        The reference run releases the interpreter lock and stops on Ctrl-C.
+        """
+    def compile_detector_sampler(self, *, seed: int | None = None) -> CompiledDetectorSampler:
+        """A sampler of detection events and observable flips; keys and shots as ``compile_sampler``."""
+
+@final
+class CompiledMeasurementSampler:
+    """Made by ``Circuit.compile_sampler``; not instantiable.  Not listed in ``__all__``."""
+
+    def sample(self, shots: int, *, bit_packed: bool = False, num_threads: int | None = None) -> Any:
+        """The next ``shots`` shots' measurement records.
+
+        A numpy array: ``bool`` of shape ``(shots, num_measurements)``, or
+        with ``bit_packed=True`` ``uint8`` of shape ``(shots,
+        ceil(num_measurements / 8))``, the first measurement in the lowest
+        bit.  Where numpy cannot be imported, a 2-D ``memoryview`` of that
+        shape (format ``'?'``, or ``'B'`` packed), which numpy takes without
+        a copy.
+
+        ``num_threads``: how many threads run the shots; ``None`` for every
+        core the process may run on (its CPU affinity).  Every count gives
+        the same bits.  The interpreter lock is released, and Ctrl-C stops
+        the call (its shots are then not taken: the next call gives them).
+        """
+
+@final
+class CompiledDetectorSampler:
+    """Made by ``Circuit.compile_detector_sampler``; not instantiable.  Not listed in ``__all__``."""
+
+    def sample(
+        self,
+        shots: int,
+        *,
+        separate_observables: bool = False,
+        append_observables: bool = False,
+        prepend_observables: bool = False,
+        bit_packed: bool = False,
+        num_threads: int | None = None,
+    ) -> Any:
+        """The next ``shots`` shots' detection events.
+
+        The detector array alone, of shape ``(shots, num_detectors)``; with
+        ``append_observables`` (``prepend_observables``) the observable
+        flips as further columns after (before) the detectors; with
+        ``separate_observables`` a ``(detectors, observables)`` tuple.  At
+        most one of the three may be set (else ``ValueError``).  Types,
+        packing, threads and keys as ``CompiledMeasurementSampler.sample``;
+        the rows are those of ``ordavine.sample_detectors`` for the same
+        seed and shot numbers.
+        """
 
 @final
 class MeasurementResult:

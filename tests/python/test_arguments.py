@@ -1,12 +1,14 @@
-"""Argument matching and conversion of the constructor and the methods."""
+"""Argument matching and conversion of the constructor, the methods and the sampling functions."""
 
 import operator
 import sys
 
 import pytest
 
+import ordavine
 from helpers import (
     ALL_METHODS,
+    IS_PYPY,
     INDEX_METHODS,
     METHOD_PARAMETERS,
     SINGLE_QUBIT_GATES,
@@ -156,6 +158,51 @@ def test_two_missing_arguments(name):
     assert type_error_text(name, (), {}) == (
         f"Ordavine.{name}() missing 2 required positional arguments: 'control' and 'target'"
     )
+
+
+def def_sample(circuit, shots, *, seed=None, first_shot=0, bit_packed=False):
+    """The sampling functions' signature as a def: CPython's own texts for it."""
+
+
+SAMPLE_CALLS = [
+    (("M 0", 1, 2), {}, "takes 2 positional arguments but 3 were given"),
+    (("M 0", 1, 2), {"seed": 1},
+     "takes 2 positional arguments but 3 positional arguments (and 1 keyword-only argument) were given"),
+    (("M 0", 1, None, 0, True), {"seed": 1, "bit_packed": True},
+     "takes 2 positional arguments but 5 positional arguments (and 2 keyword-only arguments) were given"),
+    (("M 0",), {}, "missing 1 required positional argument: 'shots'"),
+    ((), {"shots": 1, "seed": 2}, "missing 1 required positional argument: 'circuit'"),
+    ((), {"first_shot": 1}, "missing 2 required positional arguments: 'circuit' and 'shots'"),
+    (("M 0", 1), {"seeds": 2}, "got an unexpected keyword argument 'seeds'"),
+    (("M 0",), {"shots": 1, "Seed": 2}, "got an unexpected keyword argument 'Seed'"),
+    (("M 0", 1), {"n\ud800": 2}, "got an unexpected keyword argument 'n\ud800'"),
+    (("M 0", 1), {"circuit": "M 0"}, "got multiple values for argument 'circuit'"),
+    (("M 0", 1), {"seed": 1, "shots": 1}, "got multiple values for argument 'shots'"),
+]
+
+
+@pytest.mark.parametrize("function", ["sample", "sample_detectors"])
+@pytest.mark.parametrize("case", SAMPLE_CALLS, ids=lambda case: case_id(("sample",) + case[:2]))
+def test_sampling_functions_match_as_a_def_would(function, case):
+    args, kwargs, text = case
+    with pytest.raises(TypeError) as caught:
+        getattr(ordavine, function)(*args, **kwargs)
+    assert type(caught.value) is TypeError
+    assert str(caught.value) == f"{function}() {text}"
+    if not IS_PYPY:
+        with pytest.raises(TypeError) as by_def:
+            def_sample(*args, **kwargs)
+        assert str(by_def.value) == f"def_sample() {text}"
+
+
+def test_sampling_arguments_by_keyword_are_the_same_call():
+    text = "H 0\nDEPOLARIZE1(0.3) 0\nM 0\nDETECTOR rec[-1]\nOBSERVABLE_INCLUDE(0) rec[-1]"
+    rows = ordavine.sample(text, 70, seed=5, first_shot=3, bit_packed=True)
+    assert ordavine.sample(bit_packed=True, first_shot=3, seed=5, shots=70, circuit=text) == rows
+    assert ordavine.sample(text, shots=70, seed=5, first_shot=3, bit_packed=True) == rows
+    events = ordavine.sample_detectors(text, 70, seed=5)
+    assert ordavine.sample_detectors(seed=5, circuit=text, shots=70) == events
+    assert events != ordavine.sample_detectors(text, 70, seed=6)
 
 
 def test_keywords_in_any_order():

@@ -225,7 +225,7 @@ def test_sample_arguments():
         ordavine.sample("M 0", 1, 2)
     with pytest.raises(TypeError, match="unexpected keyword argument 'seeds'"):
         ordavine.sample("M 0", 1, seeds=2)
-    with pytest.raises(TypeError, match="missing required argument 'shots'"):
+    with pytest.raises(TypeError, match="^sample\\(\\) missing 1 required positional argument: 'shots'$"):
         ordavine.sample("M 0")
     with pytest.raises(TypeError, match="argument 'circuit'"):
         ordavine.sample(b"M 0", 1)

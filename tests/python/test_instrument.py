@@ -558,3 +558,23 @@ def test_text_signatures():
     }
     for name, signature in expected.items():
         assert getattr(Ordavine, name).__text_signature__ == signature
+
+
+def test_noise_refusals_check_a_then_b_and_draw_nothing(panic_type):
+    sim = Ordavine(3)
+    sim.run("H 0\nCX 0 1\nS 2")
+    before = sim.to_bytes()
+    refusals = [("x_error", (3,), 3), ("y_error", (7,), 7), ("z_error", (3,), 3), ("depolarize1", (4,), 4),
+                ("depolarize2", (5, 9), 5), ("depolarize2", (0, 3), 3), ("depolarize2", (6, 6), 6),
+                ("depolarize2", (2, 2), None)]
+    ordavine.seed(11)
+    for method, qubits, index in refusals:
+        error = catch_panic(getattr(sim, method), *qubits, 1.0)
+        assert type(error) is panic_type
+        assert str(error) == (f"index out of bounds: the len is 3 but the index is {index}" if index is not None
+                              else "a and b must be different qubits, both are 2")
+    after_refusals = probe(16)
+    ordavine.seed(11)
+    assert probe(16) == after_refusals
+    assert sim.to_bytes() == before
+    ordavine.seed(None)

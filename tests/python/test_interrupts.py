@@ -40,6 +40,13 @@ CALLS = {
     "sample_noise": ("", "ordavine.sample('REPEAT 10000000000 {\\nX_ERROR(0.01) 0\\n}', 1)", "True"),
     # the reference run on a register is the long part
     "sample_reference": ("", "ordavine.sample('REPEAT 10000000000000 {\\nH 0\\n}\\nM 0', 1)", "True"),
+    # the compiled samplers: the reference run at compile time, and shots
+    # on four threads (the calling thread polls, the others follow it)
+    "compile_sampler": ("c = ordavine.Circuit('REPEAT 10000000000000 {\\nH 0\\n}\\nM 0')",
+                        "c.compile_sampler(seed=1)", "True"),
+    "compiled_sample_threads": (
+        "s = ordavine.Circuit('REPEAT 10000000 {\\nX_ERROR(0.01) 0\\n}\\nM 0').compile_sampler(seed=1)",
+        "s.sample(1_000_000, bit_packed=True, num_threads=4)", "True"),
     "entanglement_entropy": (RANDOM_GRAPH, "sim.entanglement_entropy(half)", "sim.num_qubits == 200_000"),
 }
 

@@ -25,7 +25,10 @@ def test_module_documentation_is_empty():
 
 def test_module_functions_are_seed_and_the_samplers():
     public = {name for name in dir(ordavine) if not name.startswith("_")}
-    assert public == set(CLASS_NAMES) | {"seed", "sample", "sample_detectors"}
+    circuit_classes = {"Circuit", "CompiledMeasurementSampler", "CompiledDetectorSampler"}
+    assert public == set(CLASS_NAMES) | {"seed", "sample", "sample_detectors"} | circuit_classes
+    for name in circuit_classes:
+        assert getattr(ordavine, name).__module__ == "ordavine" and name not in ordavine.__all__
 
 
 @pytest.mark.parametrize("name", CLASS_NAMES)
