@@ -8,8 +8,10 @@
 #      registers, from fuzz/corpus_from_bytes), fuzz/fuzz_reader.cpp
 #      (circuit text, from fuzz/corpus_reader), fuzz/fuzz_instrument.cpp
 #      (Pauli product text, stabilizer text and graphs, from
-#      fuzz/corpus_instrument) and fuzz/fuzz_frames.cpp (the frame sampler
-#      on the texts the reader accepts, from fuzz/corpus_reader).
+#      fuzz/corpus_instrument), fuzz/fuzz_frames.cpp (the frame sampler
+#      on the texts the reader accepts, from fuzz/corpus_reader) and
+#      fuzz/fuzz_shot_data.cpp (the shot data writer, from
+#      fuzz/corpus_shot_data).
 # Optionally (--python-asan, or HARDENING_PYTHON_ASAN=1):
 #   3. the Python test suite against a sanitized build of the module.
 #
@@ -19,6 +21,7 @@
 #   FUZZ_READER_SECONDS  length of the circuit reader's fuzzing run (default 30)
 #   FUZZ_INSTRUMENT_SECONDS  length of the product/stabilizer/graph input run (default 30)
 #   FUZZ_FRAMES_SECONDS  length of the frame sampler's fuzzing run (default 30)
+#   FUZZ_SHOT_DATA_SECONDS  length of the shot data writer's fuzzing run (default 20)
 #   FUZZ_OOM       allocation failure injection in the fuzzer: 0, 1 (default), strict
 #   JOBS           parallel build jobs (default 2)
 #
@@ -34,6 +37,7 @@ FUZZ_FROM_BYTES_SECONDS=${FUZZ_FROM_BYTES_SECONDS:-30}
 FUZZ_READER_SECONDS=${FUZZ_READER_SECONDS:-30}
 FUZZ_INSTRUMENT_SECONDS=${FUZZ_INSTRUMENT_SECONDS:-30}
 FUZZ_FRAMES_SECONDS=${FUZZ_FRAMES_SECONDS:-30}
+FUZZ_SHOT_DATA_SECONDS=${FUZZ_SHOT_DATA_SECONDS:-20}
 FUZZ_OOM=${FUZZ_OOM:-1}
 PYTHON_ASAN=${HARDENING_PYTHON_ASAN:-0}
 for argument in "$@"; do
@@ -125,7 +129,8 @@ t0=$SECONDS
 quietly fuzz-configure env CXX="$CLANGXX" cmake -S . -B "$BUILD/fuzz" -G Ninja \
   -DORDAVINE_SANITIZE=ON -DORDAVINE_BUILD_FUZZ=ON -DORDAVINE_BUILD_MODULE=OFF \
   -DORDAVINE_BUILD_TESTS=OFF
-quietly fuzz-build cmake --build "$BUILD/fuzz" -j "$JOBS" --target ordavine_fuzz ordavine_fuzz_from_bytes ordavine_fuzz_reader ordavine_fuzz_instrument ordavine_fuzz_frames
+quietly fuzz-build cmake --build "$BUILD/fuzz" -j "$JOBS" --target ordavine_fuzz ordavine_fuzz_from_bytes ordavine_fuzz_reader ordavine_fuzz_instrument ordavine_fuzz_frames \
+  ordavine_fuzz_shot_data
 # New inputs go to a scratch folder; the committed corpus is only read.
 WORK_CORPUS=$BUILD/fuzz-corpus
 ARTIFACTS=$BUILD/fuzz-artifacts
@@ -196,6 +201,8 @@ fuzz_input_surface ordavine_fuzz_instrument "$FUZZ_INSTRUMENT_SECONDS" fuzz/corp
   "Pauli products, stabilizer text and graphs"
 fuzz_input_surface ordavine_fuzz_frames "$FUZZ_FRAMES_SECONDS" fuzz/corpus_reader \
   "the frame sampler"
+fuzz_input_surface ordavine_fuzz_shot_data "$FUZZ_SHOT_DATA_SECONDS" fuzz/corpus_shot_data \
+  "the shot data writer"
 
 # --- 3. Python tests against the sanitized module (optional) -----------------------
 
