@@ -17,6 +17,7 @@
 #include "binding/circuit_object.hpp"
 #include "binding/errors.hpp"
 #include "binding/py_ref.hpp"
+#include "binding/shot_files.hpp"
 #include "binding/signal_check.hpp"
 #include "binding/type_builder.hpp"
 #include "frames/frame_sampler.hpp"
@@ -26,6 +27,9 @@
 #include "frames/shot_rows.hpp"
 #include "random/seeded_stream.hpp"
 #include "random/thread_rng.hpp"
+#include "shot_data/format.hpp"
+#include "shot_data/sampled_files.hpp"
+#include "shot_data/writer.hpp"
 
 namespace ordavine::binding {
 namespace {
@@ -216,9 +220,117 @@ PyObject* detector_sample(PyObject* self, PyObject* const* args, Py_ssize_t narg
   });
 }
 
+// ---- writing shot data files ---------------------------------------------------------
+
+// A format argument: a str naming one of the formats.
+shot_data::ShotFormat to_format(PyObject* value, const char* parameter) {
+  if (value == nullptr) return shot_data::ShotFormat::f01;
+  if (!PyUnicode_Check(value)) raise_argument_cast_error(value, "str", parameter);
+  return shot_data::parse_shot_format(Utf8Text(value).view());
+}
+
+[[noreturn]] void missing_keyword(const char* owner, const char* parameter) {
+  raise(PyExc_TypeError,
+        std::string(owner) + ".sample_write() missing 1 required keyword-only argument: '" + parameter + "'");
+}
+
+// Runs the shots into the files with the lock released; a file whose write
+// did not finish is removed, and a refused write is an OSError naming it.
+void write_files(const SamplerObject& sampler, bool detectors, std::uint64_t first, std::uint64_t shots,
+                 unsigned threads, ShotFile& records, ShotFile* observables,
+                 const shot_data::SampledFiles& files) {
+  const circuit::Program& program = *sampler.program;
+  frames::ThreadedSampler threaded(program, detectors, true, sampler.reference, threads);
+  try {
+    InterpreterReleased released;
+    SignalCheck signals(released);
+    shot_data::write_sampled_shots(threaded, {sampler.key, nullptr, first, shots, &signals},
+                                   program.detector_count, program.observable_count, files);
+  } catch (const shot_data::IoError& error) {
+    if (observables != nullptr && observables->failed()) observables->raise_write_error(error);
+    records.raise_write_error(error);
+  }
+  records.keep();
+  if (observables != nullptr) observables->keep();
+}
+
+constexpr Signature<4> kSampleWrite{
+    "sample_write", {"shots", "filepath", "format", "num_threads"}, 1, 1, "CompiledMeasurementSampler"};
+
+PyObject* measurement_sample_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+  return entry_point([&]() -> PyObject* {
+    const auto slots = match_arguments(kSampleWrite, args, nargs, kwnames);
+    SamplerObject& sampler = as_sampler(self, measurement_sampler_class, "CompiledMeasurementSampler");
+    const std::uint64_t shots = to_index(slots[0], "shots");
+    if (slots[1] == nullptr) missing_keyword(kSampleWrite.owner, "filepath");
+    const shot_data::ShotFormat format = to_format(slots[2], "format");
+    const unsigned threads = to_thread_count(slots[3]);
+    shot_data::check_shot_count(format, shots);
+    const std::uint64_t m = sampler.program->measurement_count;
+    ShotFile file(slots[1], "filepath");
+    shot_data::ShotDataWriter writer(format, m, {{'M', m}}, file.sink());
+    Reservation reservation(sampler, shots);
+    write_files(sampler, false, reservation.first(), shots, threads, file, nullptr, {&writer});
+    reservation.keep();
+    Py_RETURN_NONE;
+  });
+}
+
+constexpr Signature<8> kDetectorSampleWrite{
+    "sample_write",
+    {"shots", "filepath", "format", "obs_out_filepath", "obs_out_format", "prepend_observables",
+     "append_observables", "num_threads"},
+    1,
+    1,
+    "CompiledDetectorSampler"};
+
+PyObject* detector_sample_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return entry_point([&]() -> PyObject* {
+    const auto slots = match_arguments(kDetectorSampleWrite, args, nargs, kwnames);
+    SamplerObject& sampler = as_sampler(self, detector_sampler_class, "CompiledDetectorSampler");
+    const std::uint64_t shots = to_index(slots[0], "shots");
+    if (slots[1] == nullptr) missing_keyword(kDetectorSampleWrite.owner, "filepath");
+    const shot_data::ShotFormat format = to_format(slots[2], "format");
+    const bool separate = slots[3] != nullptr && slots[3] != Py_None;
+    const shot_data::ShotFormat obs_format = to_format(slots[4], "obs_out_format");
+    const bool prepend = to_flag(slots[5], "prepend_observables");
+    const bool append = to_flag(slots[6], "append_observables");
+    const unsigned threads = to_thread_count(slots[7]);
+    if (prepend && append) {
+      raise(PyExc_ValueError, "append_observables and prepend_observables: at most one may be set");
+    }
+    shot_data::check_shot_count(format, shots);
+    if (separate) shot_data::check_shot_count(obs_format, shots);
+    const std::uint64_t d = sampler.program->detector_count, o = sampler.program->observable_count;
+    using shot_data::PrefixRun;
+    std::vector<PrefixRun> layout{{'D', d}};
+    if (append) layout.push_back({'L', o});
+    if (prepend) layout.insert(layout.begin(), {'L', o});
+    ShotFile records(slots[1], "filepath");
+    std::optional<ShotFile> observables;
+    if (separate) observables.emplace(slots[3], "obs_out_filepath");
+    shot_data::ShotDataWriter writer(format, d + (append || prepend ? o : 0), layout, records.sink());
+    std::optional<shot_data::ShotDataWriter> obs_writer;
+    if (separate) obs_writer.emplace(obs_format, o, std::vector<PrefixRun>{{'L', o}}, observables->sink());
+    const auto columns = append    ? shot_data::ObservableColumns::appended
+                         : prepend ? shot_data::ObservableColumns::prepended
+                                   : shot_data::ObservableColumns::none;
+    Reservation reservation(sampler, shots);
+    write_files(sampler, true, reservation.first(), shots, threads, records,
+                observables ? &*observables : nullptr,
+                {&writer, obs_writer ? &*obs_writer : nullptr, columns});
+    reservation.keep();
+    Py_RETURN_NONE;
+  });
+}
+
 PyMethodDef measurement_sampler_methods[] = {
     {"sample", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(measurement_sample)),
      METH_FASTCALL | METH_KEYWORDS, "sample($self, /, shots, *, bit_packed=False, num_threads=None)\n--\n\n"},
+    {"sample_write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(measurement_sample_write)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "sample_write($self, /, shots, *, filepath, format='01', num_threads=None)\n--\n\n"},
 #ifdef PYPY_VERSION
     subclass_refusal<kMeasurementSamplerName>(),  // CPython refuses subclasses by the type's flags
 #endif
@@ -230,6 +342,10 @@ PyMethodDef detector_sampler_methods[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "sample($self, /, shots, *, separate_observables=False, append_observables=False, "
      "prepend_observables=False, bit_packed=False, num_threads=None)\n--\n\n"},
+    {"sample_write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detector_sample_write)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "sample_write($self, /, shots, *, filepath, format='01', obs_out_filepath=None, obs_out_format='01', "
+     "prepend_observables=False, append_observables=False, num_threads=None)\n--\n\n"},
 #ifdef PYPY_VERSION
     subclass_refusal<kDetectorSamplerName>(),
 #endif

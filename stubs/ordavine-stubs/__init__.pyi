@@ -32,6 +32,7 @@ keyword.  Failures that any method with a qubit argument raises:
 Every one of these failures leaves the register as it was.
 """
 
+import os
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any, ClassVar, Literal, SupportsFloat, SupportsIndex, Union, final
 
@@ -181,6 +182,34 @@ class CompiledMeasurementSampler:
         the call (its shots are then not taken: the next call gives them).
         """
 
+    def sample_write(
+        self,
+        shots: int,
+        *,
+        filepath: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+        format: Literal["01", "b8", "r8", "ptb64", "hits", "dets"] = "01",
+        num_threads: int | None = None,
+    ) -> None:
+        """The next ``shots`` shots' records written to a shot data file.
+
+        The formats are those of Stim's result-format documentation
+        (``stim.read_shot_data_file`` reads them back as ``sample`` gives
+        them): ``01`` (a line of 0s and 1s per shot), ``b8`` (bit-packed
+        rows), ``r8`` (run lengths of zeros), ``ptb64`` (64 shots at a time,
+        a 64-bit word per bit; the shot count must be a multiple of 64),
+        ``hits`` (the indices of the 1 bits per line), ``dets`` (``shot M3
+        M7`` per line).  Shots are made and written in stretches of about
+        16 MiB of rows, so memory does not grow with the shot count.
+
+        Everything is checked before anything is written: an unknown format
+        is a ``ValueError`` listing the formats, a shot count ptb64 cannot
+        write a ``ValueError``, a path that cannot be opened an ``OSError``
+        naming it.  A write that fails part way (a full disk, Ctrl-C)
+        removes the partial file (a regular file; a device or pipe stays)
+        and raises, ``OSError`` naming the path for a refused write.  Threads
+        and shots as ``sample``.
+        """
+
 @final
 class CompiledDetectorSampler:
     """Made by ``Circuit.compile_detector_sampler``; not instantiable.  Not listed in ``__all__``."""
@@ -205,6 +234,28 @@ class CompiledDetectorSampler:
         packing, threads and keys as ``CompiledMeasurementSampler.sample``;
         the rows are those of ``ordavine.sample_detectors`` for the same
         seed and shot numbers.
+        """
+
+    def sample_write(
+        self,
+        shots: int,
+        *,
+        filepath: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+        format: Literal["01", "b8", "r8", "ptb64", "hits", "dets"] = "01",
+        obs_out_filepath: str | bytes | os.PathLike[str] | os.PathLike[bytes] | None = None,
+        obs_out_format: Literal["01", "b8", "r8", "ptb64", "hits", "dets"] = "01",
+        prepend_observables: bool = False,
+        append_observables: bool = False,
+        num_threads: int | None = None,
+    ) -> None:
+        """The next ``shots`` shots' detection events written to a shot data file.
+
+        As ``CompiledMeasurementSampler.sample_write``; in ``dets`` the
+        tokens are ``D`` for detectors and ``L`` for observables.  The
+        observable flips go to ``obs_out_filepath`` in ``obs_out_format``
+        when it is given, and into the main file as further columns with
+        ``append_observables`` or ``prepend_observables`` (at most one of
+        the two).
         """
 
 @final
