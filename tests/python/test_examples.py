@@ -78,7 +78,7 @@ def lying(method, call=1):
 def test_every_example_is_tested():
     tested = {"bell_ghz", "teleport_wire", "cluster_wire", "repeater_chain",
               "repetition_code", "draw_graph", "export_state",
-              "dask_shots", "repeater_fidelity", "mbqc_presimulation"}
+              "dask_shots", "repeater_fidelity", "mbqc_presimulation", "large_cluster_shots"}
     assert {path.stem for path in EXAMPLES.glob("*.py")} == tested
 
 
@@ -443,3 +443,16 @@ def test_dask_shots_circuit_is_silent_without_noise_and_fires_with_it():
         assert not any(quiet[0]) and not any(quiet[1])
         noisy = ordavine.sample_detectors(shots.repetition_code(distance, rounds, 0.05), 40, seed=1)
         assert any(noisy[0])
+
+
+# --- large cluster shots ------------------------------------------------------
+
+
+def test_large_cluster_shots_streams_the_rows_it_samples(tmp_path):
+    pytest.importorskip("numpy")
+    out = tmp_path / "shots.b8"
+    result = run_script("large_cluster_shots", "--side", "60", "--shots", "700", "--out", str(out),
+                        "--threads", "2")
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "700 of 700 shots" in result.stdout and "a cluster state predicts 1/2" in result.stdout
+    assert out.stat().st_size == 700 * ((3600 + 7) // 8)
