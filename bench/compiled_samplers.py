@@ -21,6 +21,9 @@ import time
 import ordavine
 import stim
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from frames import cluster_text  # noqa: E402  (bench/frames.py)
+
 KNOBS = ("after_clifford_depolarization", "before_round_data_depolarization",
          "before_measure_flip_probability", "after_reset_flip_probability")
 SIZES = {
@@ -28,14 +31,6 @@ SIZES = {
     "full": {"surface": [(5, 200_000), (11, 50_000), (21, 10_000)], "cluster_side": 1000,
              "cluster_shots": 2000, "reps": 5},
 }
-
-
-def cluster_text(side, p=0.001):
-    q = lambda r, c: r * side + c  # noqa: E731
-    edges = [f"{q(r, c)} {q(r, c + 1)}" for r in range(side) for c in range(side - 1)]
-    edges += [f"{q(r, c)} {q(r + 1, c)}" for r in range(side - 1) for c in range(side)]
-    every = " ".join(map(str, range(side * side)))
-    return f"H {every}\nCZ {' '.join(edges)}\nDEPOLARIZE1({p}) {every}\nMX {every}\n"
 
 
 def median_time(call, reps):

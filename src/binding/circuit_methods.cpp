@@ -22,20 +22,6 @@ namespace {
 
 using circuit::Program;
 
-// The program of circuit text.  A record too large for memory is refused
-// by the reader with its own text; memory that runs out while the program
-// is built is named here.
-Program read_program(std::string_view text) {
-  try {
-    return circuit::read_circuit(text);
-  } catch (const OutOfMemory&) {
-    throw;
-  } catch (const std::bad_alloc&) {
-    throw OutOfMemory("could not allocate the program of " + std::to_string(text.size()) +
-                      " bytes of circuit text");
-  }
-}
-
 // A new bytes object of `size` bytes for `what`, for the core to fill.  The
 // only way to fail making bytes left unwritten is to lack the memory, and
 // the interpreter's own error says nothing (CPython: MemoryError without a
@@ -148,6 +134,17 @@ PyMethodDef functions[] = {
 };
 
 }  // namespace
+
+Program read_program(std::string_view text) {
+  try {
+    return circuit::read_circuit(text);
+  } catch (const OutOfMemory&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemory("could not allocate the program of " + std::to_string(text.size()) +
+                      " bytes of circuit text");
+  }
+}
 
 PyObject* run_circuit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_method<Access::exclusive>(

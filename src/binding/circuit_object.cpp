@@ -5,11 +5,10 @@
 #include <vector>
 
 #include "binding/arguments.hpp"
+#include "binding/circuit_methods.hpp"
 #include "binding/errors.hpp"
 #include "binding/py_ref.hpp"
 #include "binding/type_builder.hpp"
-#include "circuit/reader.hpp"
-#include "register/out_of_memory.hpp"
 
 namespace ordavine::binding {
 namespace {
@@ -26,24 +25,13 @@ std::string text_of(PyObject* source) {
   return std::string(to_text(printed.get(), "source"));
 }
 
-circuit::Program read_text(std::string_view text) {
-  try {
-    return circuit::read_circuit(text);
-  } catch (const OutOfMemory&) {
-    throw;
-  } catch (const std::bad_alloc&) {
-    throw OutOfMemory("could not allocate the program of " + std::to_string(text.size()) +
-                      " bytes of circuit text");
-  }
-}
-
 PyObject* circuit_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return entry_point([&]() -> PyObject* {
     require_own_class(type, circuit_class, kCircuitName);
     std::array<PyObject*, 1> slots{};
     match_classic_call(parameters_of(kConstructor), args, kwargs, slots);
     auto text = std::make_shared<const std::string>(text_of(slots[0]));
-    auto program = std::make_shared<const circuit::Program>(read_text(*text));
+    auto program = std::make_shared<const circuit::Program>(read_program(*text));
     PyObject* self = allocate_instance(circuit_class);
     auto* object = reinterpret_cast<CircuitObject*>(self);
     new (&object->program) std::shared_ptr<const circuit::Program>(std::move(program));
