@@ -154,7 +154,7 @@ def test_batches_start_at_one_shot_grow_gradually_and_follow_the_suggestion():
     assert sizes[0] == 1 and all(b <= a * MAX_GROWTH for a, b in zip(sizes, sizes[1:]))
     assert [compiled.sample(3).shots for _ in range(3)] == [3, 3, 3]
     sizer = BatchSizer(target_seconds=1.0, bytes_per_shot=4, max_shots=5000)
-    for _ in range(10):
+    for _ in range(10):  # cheap shots: grown to the cap
         sizer.record(sizer.next_shots(10**9), 1e-6)
     assert sizer.next_shots(10**9) == 5000  # the task's max_batch_size
     sizer.record(5000, 10.0)
@@ -165,10 +165,9 @@ def test_batches_start_at_one_shot_grow_gradually_and_follow_the_suggestion():
 
 def test_refuses_masks_and_models_that_do_not_fit_the_circuit():
     circuit, sampler = surface_code(), ordavine_sinter.OrdavineSampler(sinter.BUILT_IN_DECODERS["vacuous"])
-    for mask in (np.zeros(2, np.uint8), np.zeros(3, np.int64)):  # sinter checks these only when validating
-        with pytest.raises(ValueError, match="postselection_mask has dtype .* shape .*; a bit-packed mask over 24"):
-            sampler.compiled_sampler_for_task(
-                sinter.Task(circuit=circuit, postselection_mask=mask, skip_validation=True))
+    with pytest.raises(ValueError, match="postselection_mask has dtype int64 and shape \\(3,\\); a bit-packed"):
+        sampler.compiled_sampler_for_task(  # sinter checks masks and models only when validating
+            sinter.Task(circuit=circuit, postselection_mask=np.zeros(3, np.int64), skip_validation=True))
     other = stim.Circuit.generated("repetition_code:memory", distance=3, rounds=2,
                                    before_round_data_depolarization=0.01)
     with pytest.raises(ValueError, match="model has 6 detectors and 1 observables; its circuit has 24 and 1"):
@@ -192,5 +191,3 @@ def test_command_line_collects_with_ordavine_decoders(tmp_path):
     stats = {s.decoder: s for s in sinter.read_stats_from_csv_files(out)}
     assert set(stats) == {"ordavine+pymatching", "ordavine+vacuous"}
     assert all(s.shots == 300 and s.json_metadata == {"d": 3, "p": 0.01} for s in stats.values())
-    assert stats["ordavine+pymatching"].errors < stats["ordavine+vacuous"].errors or \
-        stats["ordavine+vacuous"].errors <= 1
