@@ -147,7 +147,7 @@ run_pytest() {
 
 section "CPython: install"
 python3 -m venv .venv-cpython
-quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim hypothesis mypy types-networkx networkx matplotlib build 'dask[distributed]'
+quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim sinter pymatching hypothesis mypy types-networkx networkx matplotlib build 'dask[distributed]'
 # The distributable files are what gets tested: a wheel built here for
 # CPython, and a source distribution that the PyPy run below compiles.
 rm -rf build/dist

@@ -25,8 +25,10 @@ NOT_RUN = re.compile(r"^\s*<!--\s*not run:\s*(?P<why>.*?)\s*-->\s*$")
 OUTPUT_TITLE = re.compile(r"""title\s*=\s*["']Output["']""")
 
 # Packages that some blocks use and that not every interpreter has (PyPy has
-# no wheels of stim or numpy); a block that fails to import one is skipped.
-OPTIONAL_PACKAGES = {"stim", "numpy", "dask", "distributed", "networkx", "matplotlib"}
+# no wheels of stim or numpy, so none of sinter); a block that fails to
+# import one is skipped.
+OPTIONAL_PACKAGES = {"stim", "numpy", "dask", "distributed", "networkx", "matplotlib",
+                     "sinter", "pymatching"}
 
 
 class DocsError(Exception):

@@ -6,8 +6,8 @@ pages name every member of the type stubs; the README's links lead to
 files that exist.  The site itself is built in strict mode by the test
 command (tests/run_all.sh), where a broken link or reference fails it.
 
-Blocks that import stim, numpy, dask, networkx or matplotlib skip where the
-package is missing, unless ORDAVINE_DOCS_ALL_BLOCKS=1 (set by the test
+Blocks that import stim, numpy, sinter, pymatching, dask, networkx or
+matplotlib skip where the package is missing, unless ORDAVINE_DOCS_ALL_BLOCKS=1 (set by the test
 command on CPython, which has them all), where that is a failure.
 """
 
