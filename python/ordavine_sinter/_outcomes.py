@@ -9,7 +9,8 @@ def detector_discards(detectors: np.ndarray, postselection_mask: np.ndarray | No
     """The shots (rows) where a postselected detector fired, or None without a mask."""
     if postselection_mask is None:
         return None
-    return np.any(detectors & postselection_mask, axis=1)
+    fired: np.ndarray = np.any(detectors & postselection_mask, axis=1)
+    return fired
 
 
 def check_predictions(predictions: object, shots: int, observable_bytes: int) -> np.ndarray:

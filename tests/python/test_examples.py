@@ -78,7 +78,8 @@ def lying(method, call=1):
 def test_every_example_is_tested():
     tested = {"bell_ghz", "teleport_wire", "cluster_wire", "repeater_chain",
               "repetition_code", "draw_graph", "export_state",
-              "dask_shots", "repeater_fidelity", "mbqc_presimulation", "large_cluster_shots"}
+              "dask_shots", "repeater_fidelity", "mbqc_presimulation", "large_cluster_shots",
+              "surface_code_threshold"}
     assert {path.stem for path in EXAMPLES.glob("*.py")} == tested
 
 
@@ -456,3 +457,16 @@ def test_large_cluster_shots_streams_the_rows_it_samples(tmp_path):
     assert result.returncode == 0, result.stdout + result.stderr
     assert "700 of 700 shots" in result.stdout and "a cluster state predicts 1/2" in result.stdout
     assert out.stat().st_size == 700 * ((3600 + 7) // 8)
+
+
+# --- surface code threshold ---------------------------------------------------
+
+
+def test_surface_code_threshold_runs_sinter_and_draws(tmp_path):
+    for package in ("sinter", "pymatching", "matplotlib"):
+        pytest.importorskip(package)
+    plot = tmp_path / "threshold.png"
+    result = run_script("surface_code_threshold", "--distances", "3,5", "--rates", "0.003,0.01",
+                        "--max-shots", "6000", "--max-errors", "100", "--out", str(plot))
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "falls with the distance" in result.stdout and plot.stat().st_size > 10_000
