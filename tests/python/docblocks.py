@@ -222,7 +222,7 @@ def run_page(blocks: list[Block], cwd: Path, *, env: dict | None = None, timeout
 def _checked(block: Block, printed: str) -> BlockRun:
     if block.output is not None and printed != block.output:
         return BlockRun("failed", printed,
-                        f"{block.page}:{block.line}: the block printed\n{printed}but the page shows\n{block.output}")
+                        f"the block printed\n{printed}but the page shows\n{block.output}")
     return BlockRun("ran", printed)
 
 
