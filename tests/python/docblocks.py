@@ -1,6 +1,10 @@
 """Reads the fenced Python blocks of Markdown pages and runs them as a reader would.
 
-A page's blocks run in order, in one namespace per page.  Rules of the pages:
+A page's blocks run in order as one script, saved to a file and run with
+``python`` in a process of its own, as a reader who pastes them into a file
+runs them: its ``__main__`` is a real file, which process pools that spawn
+their workers import again, so a block that starts processes must guard
+them with ``if __name__ == "__main__":``.  Rules of the pages:
 
 * A block fenced as ``python`` (or ``py``, ``python3``, ``pycon``) runs.
 * A block that is deliberately not run has, on the line before its fence
@@ -11,14 +15,11 @@ A page's blocks run in order, in one namespace per page.  Rules of the pages:
 
 from __future__ import annotations
 
-import contextlib
-import io
 import re
+import subprocess
 import sys
-import types
 from dataclasses import dataclass, field
 from pathlib import Path
-
 PYTHON_LANGUAGES = {"python", "py", "python3", "pycon"}
 FENCE = re.compile(r"^(?P<indent>[ \t]*)(?P<fence>`{3,}|~{3,})\s*(?P<lang>[\w+-]*)(?P<attrs>.*)$")
 NOT_RUN = re.compile(r"^\s*<!--\s*not run:\s*(?P<why>.*?)\s*-->\s*$")
@@ -120,61 +121,119 @@ def _only_blank_between(text: str, first: Fence, second: Fence) -> bool:
     return all(not line.strip() for line in lines[end_of_first + 1:second.line - 1])
 
 
-class MissingPackage(Exception):
-    """A block imports an optional package that is not installed."""
-
-    def __init__(self, name: str):
-        super().__init__(name)
-        self.name = name
-
-
-@contextlib.contextmanager
-def as_main(module: types.ModuleType | None):
-    """Makes `module` the __main__ module for a while, as a script's is: what
-    a block defines can then be pickled by name (process pools need that)."""
-    if module is None:
-        yield
-        return
-    saved = sys.modules["__main__"]
-    sys.modules["__main__"] = module
-    try:
-        yield
-    finally:
-        sys.modules["__main__"] = saved
+# The script writes this line before each block (in the main process only,
+# not in workers that import the script again), so that what each block
+# printed, and the block that was running when the script stopped, can be
+# told apart.
+MARKER = "\x1eordavine-docs-block {}\x1e\n"
+MARKER_PATTERN = re.compile("\x1eordavine-docs-block (\\d+)\x1e\n")
+MISSING_MODULE = re.compile(r"ModuleNotFoundError: No module named '([\w.]+)'")
 
 
-def run_block(block: Block, namespace: dict, main: types.ModuleType | None = None) -> str:
-    """Runs `block` in `namespace` (the dict of `main`, when given); returns what it printed.
+def page_script(blocks: list[Block], left_out: set[int] = frozenset()) -> str:
+    """The script of the blocks that run, `left_out` (indices) left out.
 
-    Raises MissingPackage for an optional package that is not installed,
-    AssertionError when the output differs from the page's, and whatever
-    the block itself raises otherwise.
+    Every line of a block stands on its own line number of the page (the
+    marker takes the fence's line, other lines stay blank), so tracebacks
+    name the page's lines.
     """
-    # Line numbers in tracebacks are the page's own.
-    code = compile("\n" * block.line + block.code, str(block.page), "exec")
-    printed = io.StringIO()
-    try:
-        with contextlib.redirect_stdout(printed), as_main(main):
-            exec(code, namespace)
-    except ModuleNotFoundError as error:
-        top = (error.name or "").partition(".")[0]
-        if top in OPTIONAL_PACKAGES:
-            raise MissingPackage(top) from error
-        raise
-    if block.output is not None and printed.getvalue() != block.output:
-        raise AssertionError(
-            f"{block.page}:{block.line}: the block printed\n{printed.getvalue()}"
-            f"but the page shows\n{block.output}")
-    return printed.getvalue()
+    lines: list[str] = []
+    for index, block in enumerate(blocks):
+        if not block.runs or index in left_out:
+            continue
+        lines += [""] * (block.line - 1 - len(lines))
+        lines.append(f"if __name__ == \"__main__\": __import__(\"sys\").stdout.write({MARKER.format(index)!r})")
+        lines += block.code.splitlines()
+    return "".join(line + "\n" for line in lines)
+
+
+@dataclass
+class BlockRun:
+    """What became of one block of a page run as a script."""
+
+    status: str  # "ran", "failed", "missing" (an optional package), "skipped" or "not reached"
+    printed: str = ""
+    why: str = ""  # the traceback of a failure, or why the block did not run
 
 
 @dataclass
 class PageRun:
-    """The blocks of one page run so far, and the module whose namespace they share."""
+    """The page's blocks run as scripts until every block ran, failed or was left out."""
 
     blocks: list[Block]
-    main: types.ModuleType = field(default_factory=lambda: types.ModuleType("__main__"))
-    done: int = 0
-    stopped: str | None = None  # why the rest of the page cannot run
-    skipped: list[str] = field(default_factory=list)  # blocks skipped for a missing package
-    cwd: Path | None = None  # where its blocks run
+    results: dict[int, BlockRun] = field(default_factory=dict)  # by block index, blocks that run only
+    scripts: int = 0  # how many times the script ran (once more for each block left out)
+
+
+def run_page(blocks: list[Block], cwd: Path, *, env: dict | None = None, timeout: float = 600) -> PageRun:
+    """Runs the page's blocks as one script `cwd/<page>_page.py`, from `cwd`.
+
+    A block that stops the script for an optional package that is not
+    installed is left out and the script runs again; so is a later block
+    that then stops it for a name (one the left-out block would have
+    defined).  Any other failure fails that block, and the blocks after it
+    are not reached.  A block whose output differs from the page's fails.
+    """
+    run = PageRun(blocks)
+    if not any(block.runs for block in blocks):
+        return run
+    page = blocks[0].page
+    script = cwd / f"{page.stem}_page.py"
+    left_out: dict[int, BlockRun] = {}
+    while True:
+        pending = [index for index, block in enumerate(blocks) if block.runs and index not in left_out]
+        if not pending:
+            break
+        script.write_text(page_script(blocks, set(left_out)), encoding="utf-8")
+        run.scripts += 1
+        printed, error, code = _run_script(script, cwd, env, timeout)
+        error = error.replace(str(script), str(page))
+        pieces = MARKER_PATTERN.split(printed)
+        outputs = {int(index): text for index, text in zip(pieces[1::2], pieces[2::2])}
+        last = max(outputs, default=pending[0])  # the block running when the script stopped
+        if code == 0:
+            break
+        final = error.rstrip().rpartition("\n")[2]  # the line naming the exception that stopped it
+        missing = MISSING_MODULE.match(final)
+        if missing and missing[1].partition(".")[0] in OPTIONAL_PACKAGES:
+            left_out[last] = BlockRun("missing", outputs.get(last, ""),
+                                      f"needs {missing[1].partition('.')[0]}, which is not installed")
+            continue
+        absent = [result.why for result in left_out.values() if result.status == "missing"]
+        if absent and final.startswith("NameError: "):
+            left_out[last] = BlockRun("skipped", outputs.get(last, ""),
+                                      f"uses a name from a block that was left out ({absent[-1]}): {final}")
+            continue
+        break
+    for index, block in enumerate(blocks):
+        if not block.runs:
+            continue
+        if index in left_out:
+            run.results[index] = left_out[index]
+        elif index in outputs and (code == 0 or index < last):
+            run.results[index] = _checked(block, outputs[index])
+        elif index == last:
+            how = "a timeout" if code is None else f"signal {-code}" if code < 0 else f"exit code {code}"
+            run.results[index] = BlockRun("failed", outputs.get(index, ""),
+                                          f"the script stopped in this block ({how}):\n{error}")
+        else:
+            run.results[index] = BlockRun("not reached", "", f"an earlier block (line {blocks[last].line}) failed")
+    return run
+
+
+def _checked(block: Block, printed: str) -> BlockRun:
+    if block.output is not None and printed != block.output:
+        return BlockRun("failed", printed,
+                        f"the block printed\n{printed}but the page shows\n{block.output}")
+    return BlockRun("ran", printed)
+
+
+def _run_script(script: Path, cwd: Path, env: dict | None, timeout: float) -> tuple[str, str, int | None]:
+    """Runs `script` with this interpreter; returns stdout, stderr and the exit code (None: timed out)."""
+    try:
+        done = subprocess.run([sys.executable, str(script)], cwd=str(cwd), env=env,
+                              capture_output=True, text=True, timeout=timeout)
+    except subprocess.TimeoutExpired as expired:
+        text = lambda out: out.decode(errors="replace") if isinstance(out, bytes) else out or ""  # noqa: E731
+        return text(expired.stdout), text(expired.stderr) + f"\ntimed out after {timeout} s", None
+    return done.stdout, done.stderr, done.returncode

@@ -61,3 +61,29 @@ def test_instrument_bench_smoke():
     assert proc.returncode == 0, proc.stderr[-3000:]
     for row in ("`expectation` of a weight-4 product", "`fidelity(bell, [a, b])`", "`from_graph`"):
         assert row in proc.stdout
+
+
+def test_codes_per_shot_smoke(tmp_path):
+    """bench/codes_per_shot.py runs at d = 3 and writes both tables, with a
+    row for the distance in each and the register's graph measured."""
+    import pytest
+
+    pytest.importorskip("numpy")
+    pytest.importorskip("stim")
+    out = tmp_path / "codes.md"
+    proc = subprocess.run(
+        [sys.executable, os.path.join(ROOT, "bench", "codes_per_shot.py"), "--smoke", "--out", str(out)],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        universal_newlines=True,
+        timeout=300,
+    )
+    assert proc.returncode == 0, proc.stderr[-3000:]
+    report = out.read_text()
+    assert report == proc.stdout
+    assert "### Shot by shot" in report and "### Compiled detector samplers" in report
+    rows = [line.split("|")[1:-1] for line in report.splitlines() if line.startswith("| 3 |")]
+    assert len(rows) == 2
+    register, frames = rows
+    assert int(register[1]) == 26 and int(register[9].replace(",", "")) > 0  # qubits, edges of the code word
+    assert int(frames[1]) == 24  # detectors

@@ -1,7 +1,7 @@
 """The README and the documentation site, checked against the module.
 
-Every Python block of README.md and docs/**/*.md runs, page by page in
-order, in one namespace per page (rules in docblocks.py); the reference
+Every Python block of README.md and docs/**/*.md runs, a page's blocks in
+order as one script run with `python` (rules in docblocks.py); the reference
 pages name every member of the type stubs; the README's links lead to
 files that exist.  The site itself is built in strict mode by the test
 command (tests/run_all.sh), where a broken link or reference fails it.
@@ -24,7 +24,7 @@ from pathlib import Path
 import pytest
 
 import ordavine
-from docblocks import DocsError, MissingPackage, PageRun, read_blocks, run_block
+from docblocks import DocsError, PageRun, read_blocks, run_page
 
 ROOT = Path(__file__).resolve().parents[2]
 DOCS = ROOT / "docs"
@@ -44,63 +44,36 @@ def every_block():
                 yield pytest.param(page, index, id=f"{relative(page)}:{block.line}")
 
 
+def script_environment() -> dict:
+    """The environment of the page scripts: this one, with the ordavine the
+    tests import first on the path, so the scripts run the same build."""
+    location = Path(ordavine.__file__).resolve()
+    directory = location.parent.parent if location.stem == "__init__" else location.parent
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(directory), env.get("PYTHONPATH")]))
+    return env
+
+
 _runs: dict[Path, PageRun] = {}
-
-
-def run_page_up_to(page: Path, index: int, tmp_path_factory) -> None:
-    """Runs the blocks of `page` before `index` that have not run yet, then block `index`.
-
-    A block that needs a missing optional package is skipped; a later block
-    of the page that then fails for a name such a block would have defined
-    is skipped too.  Any other failure stops the page.
-    """
-    run = _runs.get(page)
-    if run is None:
-        run = _runs[page] = PageRun(read_blocks(page))
-        run.cwd = tmp_path_factory.mktemp(page.stem)
-        ordavine.seed(None)  # a page starts as a new interpreter would
-    if run.stopped:
-        pytest.skip(run.stopped)
-    here = os.getcwd()
-    os.chdir(run.cwd)  # files a block writes land in a directory of its own
-    try:
-        while run.done <= index:
-            block = run.blocks[run.done]
-            run.done += 1
-            if not block.runs:
-                continue
-            where = f"{relative(page)}:{block.line}"
-            try:
-                run_block(block, run.main.__dict__, run.main)
-            except MissingPackage as missing:
-                reason = f"{where} needs {missing.name}, which is not installed"
-                if ALL_BLOCKS:
-                    run.stopped = reason
-                    pytest.fail(reason)
-                run.skipped.append(reason)
-                if run.done > index:
-                    pytest.skip(reason)
-            except NameError as error:
-                if not run.skipped:
-                    run.stopped = f"{where}, before this block, failed"
-                    raise
-                reason = f"{where} uses a name from a block that was skipped ({run.skipped[-1]}): {error}"
-                if run.done > index:
-                    pytest.skip(reason)
-            except BaseException:
-                run.stopped = f"{where}, before this block, failed"
-                raise
-    finally:
-        os.chdir(here)
-        if run.stopped or not any(block.runs for block in run.blocks[run.done:]):
-            # A page that seeded the thread's generator leaves it unseeded
-            # for the tests after it (between its own blocks it stays seeded).
-            ordavine.seed(None)
 
 
 @pytest.mark.parametrize("page, index", list(every_block()))
 def test_block_runs(page, index, tmp_path_factory):
-    run_page_up_to(page, index, tmp_path_factory)
+    """The page runs as one script, once (at its first block's test); each
+    block's test then reports that block: it ran and printed what the page
+    shows, or it failed, or it was left out for a package not installed."""
+    run = _runs.get(page)
+    if run is None:
+        run = _runs[page] = run_page(read_blocks(page), tmp_path_factory.mktemp(page.stem),
+                                     env=script_environment())
+    result = run.results[index]
+    where = f"{relative(page)}:{run.blocks[index].line}"
+    if result.status == "failed":
+        pytest.fail(f"{where}: {result.why}", pytrace=False)
+    if result.status == "missing" and ALL_BLOCKS:
+        pytest.fail(f"{where} {result.why}", pytrace=False)
+    if result.status != "ran":
+        pytest.skip(f"{where} {result.why}")
 
 
 def test_no_python_hides_in_an_unmarked_fence():
@@ -251,32 +224,45 @@ def page(tmp_path, text):
     return path
 
 
-def run_all(path):
-    namespace = {}
-    return [run_block(block, namespace) for block in read_blocks(path) if block.runs]
+def run(path):
+    """The page's blocks that run, by status and what they printed (or why not)."""
+    results = run_page(read_blocks(path), path.parent, timeout=120).results
+    return [(result.status, result.printed if result.status == "ran" else result.why)
+            for _, result in sorted(results.items())]
 
 
-def test_runner_runs_blocks_in_order_in_one_namespace(tmp_path):
+def test_runner_runs_blocks_in_order_as_one_script(tmp_path):
     path = page(tmp_path, """\
         ```python
         value = 2
+        print(__name__, end="")
         ```
         text
         ```py
         print(value * 3)
         ```
         """)
-    assert run_all(path) == ["", "6\n"]
+    assert run(path) == [("ran", "__main__"), ("ran", "6\n")]
 
 
-def test_runner_fails_a_failing_block(tmp_path):
+def test_runner_fails_a_failing_block_and_names_its_line(tmp_path):
     path = page(tmp_path, """\
         ```python
-        assert 1 + 1 == 3
+        print("before")
+        ```
+
+        ```python
+        x = 1
+        assert x + 1 == 3
+        ```
+
+        ```python
+        print("after")
         ```
         """)
-    with pytest.raises(AssertionError):
-        run_all(path)
+    (first, _), (second, why), (third, _) = run(path)
+    assert (first, second, third) == ("ran", "failed", "not reached")
+    assert f'File "{path}", line 7' in why and "AssertionError" in why
 
 
 def test_runner_compares_the_output(tmp_path):
@@ -289,10 +275,36 @@ def test_runner_compares_the_output(tmp_path):
         [1, 2]
         ```
         """)
-    with pytest.raises(AssertionError, match="printed"):
-        run_all(path)
+    [(status, why)] = run(path)
+    assert status == "failed" and "printed\n[1, 3]" in why
     path.write_text(path.read_text().replace("[1, 2]", "[1, 3]"))
-    assert run_all(path) == ["[1, 3]\n"]
+    assert run(path) == [("ran", "[1, 3]\n")]
+
+
+def test_runner_runs_process_pools_as_a_script_does(tmp_path):
+    """Workers that spawn import the script again: a pool under the
+    `__main__` guard works and a function of the page pickles by name;
+    without the guard each worker would start a pool of its own, and the
+    pool breaks."""
+    code = """\
+        ```python
+        import multiprocessing
+        from concurrent.futures import ProcessPoolExecutor
+
+        def square(x):
+            return x * x
+        ```
+
+        ```python
+        if __name__ == "__main__":
+            with ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("spawn")) as pool:
+                print(list(pool.map(square, [1, 2, 3])))
+        ```
+        """
+    assert run(page(tmp_path, code)) == [("ran", ""), ("ran", "[1, 4, 9]\n")]
+    unguarded = code.replace('if __name__ == "__main__":\n', "if True:\n")
+    (_, _), (status, why) = run(page(tmp_path, unguarded))
+    assert status == "failed" and "BrokenProcessPool" in why
 
 
 def test_runner_needs_a_reason_to_leave_a_block_out(tmp_path):
@@ -305,7 +317,7 @@ def test_runner_needs_a_reason_to_leave_a_block_out(tmp_path):
     with pytest.raises(DocsError, match="say why"):
         read_blocks(path)
     path.write_text(path.read_text().replace("not run:", "not run: it talks to a scheduler"))
-    assert run_all(path) == []
+    assert run(path) == []
 
 
 def test_runner_refuses_an_output_block_without_its_code(tmp_path):
@@ -321,18 +333,36 @@ def test_runner_refuses_an_output_block_without_its_code(tmp_path):
         read_blocks(path)
 
 
-def test_runner_skips_only_optional_packages(tmp_path):
+def test_runner_leaves_out_only_what_needs_a_missing_optional_package(tmp_path):
+    """A block importing an optional package that is missing is left out,
+    and a later block that needs its names; the other blocks still run.  A
+    missing package that is not optional fails its block."""
     path = page(tmp_path, """\
         ```python
-        import stim_that_is_not_there
+        print("first")
+        ```
+
+        ```python
+        raise ModuleNotFoundError("No module named 'numpy.linalg'", name="numpy.linalg")
+        table = 1
+        ```
+
+        ```python
+        print(table)
+        ```
+
+        ```python
+        print("last")
         ```
         """)
-    with pytest.raises(ModuleNotFoundError):
-        run_all(path)
-    block = read_blocks(path)[0]
-    block.code = "raise ModuleNotFoundError('no', name='numpy.linalg')\n"
-    with pytest.raises(MissingPackage):
-        run_block(block, {})
+    first, missing, (status, why), last = run(path)
+    assert (first, missing, last) == (("ran", "first\n"), ("missing", "needs numpy, which is not installed"),
+                                      ("ran", "last\n"))
+    assert status == "skipped" and why.startswith(
+        "uses a name from a block that was left out (needs numpy, which is not installed): "
+        "NameError: name 'table' is not defined")
+    path.write_text(path.read_text().replace("numpy.linalg", "stim_that_is_not_there"))
+    assert [status for status, _ in run(path)] == ["ran", "failed", "not reached", "not reached"]
 
 
 def test_runner_reads_blocks_inside_admonitions(tmp_path):
@@ -344,4 +374,4 @@ def test_runner_reads_blocks_inside_admonitions(tmp_path):
             print(len(x))
             ```
         """)
-    assert run_all(path) == ["2\n"]
+    assert run(path) == [("ran", "2\n")]
