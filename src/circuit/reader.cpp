@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "circuit/instructions.hpp"
+#include "circuit/line.hpp"
+#include "circuit/line_checks.hpp"
 #include "circuit/target_reader.hpp"
 #include "circuit/text_scanner.hpp"
 #include "failure/failure.hpp"
@@ -20,10 +22,6 @@ namespace ordavine::circuit {
 namespace {
 
 using namespace reading;
-
-// Disjoint probabilities may add up to a little more than 1, as rounded
-// decimal text does; beyond this they are refused.
-constexpr double kSumTolerance = 1e-7;
 
 // An open REPEAT block, with the running counts at its start.
 struct Frame {
@@ -148,169 +146,6 @@ class Reader {
     const std::uint64_t body = now - before;
     if (body != 0 && count > (kMaxRecordEntries - before) / body) record_too_large(at, what);
     return before + body * count;
-  }
-
-  // ---- checks shared by the instructions -----------------------------------------
-
-  void expect_arguments(const NamedInstruction& entry, SourcePosition start, std::size_t low,
-                        std::size_t high) const {
-    const std::size_t n = arguments_.size();
-    if (n >= low && n <= high) return;
-    std::string wanted =
-        low == high ? std::to_string(low) : std::to_string(low) + " or " + std::to_string(high);
-    read_error(n > 0 ? arguments_.front().at : start, std::string(entry.name) + " takes " + wanted +
-                                                          " argument" + (high == 1 ? "" : "s") + ", found " +
-                                                          std::to_string(n));
-  }
-
-  void check_probabilities() const {
-    for (const Argument& argument : arguments_) {
-      if (!(argument.value >= 0.0 && argument.value <= 1.0)) {
-        read_error(argument.at, "probability " + std::to_string(argument.value) + " is outside [0, 1]");
-      }
-    }
-  }
-
-  // Probabilities of disjoint alternatives: each in [0, 1], and their sum
-  // at most 1 (within the rounding of decimal text).  Returns the sum.
-  double check_disjoint(const NamedInstruction& entry) const {
-    check_probabilities();
-    double sum = 0.0;
-    for (const Argument& argument : arguments_) sum += argument.value;
-    if (sum > 1.0 + kSumTolerance) {
-      read_error(arguments_.front().at,
-                 "the probabilities of " + std::string(entry.name) + " add up to more than 1");
-    }
-    return sum;
-  }
-
-  // The line's largest qubit index, once its targets have passed the checks.
-  void note_line_qubits() {
-    if (line_.qubit_count > program_.qubit_count) {
-      program_.qubit_count = line_.qubit_count;
-      program_.largest_qubit_at = text_.position_of(line_.largest_offset);
-    }
-  }
-
-  // The kinds of target an instruction takes.
-  struct Accepts {
-    bool qubits = true;      // plain indices
-    bool inverted = false;   // !q, !X0
-    bool records = false;    // rec[-k]
-    bool paulis = false;     // X0, Y1, Z2
-    bool combiners = false;  // '*'
-  };
-
-  // Refuses every target of a kind the instruction does not take; the
-  // scan runs only when the flags gathered while reading show one.
-  void check_targets(const NamedInstruction& entry, Accepts accepts) const {
-    const Target refused = (accepts.inverted ? 0 : kInvertedFlag) | (accepts.records ? 0 : kRecordFlag) |
-                           (accepts.paulis ? 0 : kPauliBits) | (accepts.combiners ? 0 : kCombinerMark) |
-                           kSweepMark;
-    if ((line_.flags & refused) == 0 && accepts.qubits) return;
-    const std::string name(entry.name);
-    const auto targets = line_targets();
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-      const Target t = targets[i];
-      if (t == kCombinerMark) {
-        if (!accepts.combiners)
-          read_error(target_at(i), name + " takes no '*': it joins the Pauli targets of a product");
-        continue;
-      }
-      if ((t & kSweepMark) != 0) read_error(target_at(i), name + " takes no sweep[k] targets");
-      if (is_record(t)) {
-        if (!accepts.records) {
-          read_error(target_at(i),
-                     name + (accepts.paulis ? " takes Pauli targets such as X0, not measurement records"
-                                            : " takes qubit targets, not measurement records"));
-        }
-        continue;
-      }
-      if (is_pauli(t)) {
-        if (!accepts.paulis)
-          read_error(target_at(i), name + " takes qubit targets, not Pauli targets such as X0");
-      } else if (!accepts.qubits) {
-        read_error(
-            target_at(i),
-            name + (accepts.records ? " takes measurement records rec[-k] and Pauli targets such as X0, "
-                                      "not bare qubit indices"
-                                    : " takes Pauli targets such as X0, not bare qubit indices"));
-      }
-      if (is_inverted(t) && !accepts.inverted)
-        read_error(target_at(i), name + " takes no inverted (!) targets");
-    }
-  }
-
-  // Qubit targets only; `!` only where `inverted_allowed`.
-  void check_qubits(const NamedInstruction& entry, bool inverted_allowed) {
-    check_targets(entry, {.inverted = inverted_allowed});
-    note_line_qubits();
-  }
-
-  void check_look_back(Target target, std::size_t index) const {
-    const std::uint64_t back = value_of(target);
-    if (back > measurements_) {
-      read_error(target_at(index), "rec[-" + std::to_string(back) +
-                                       "] reaches before the first measurement (" +
-                                       std::to_string(measurements_) + " made so far)");
-    }
-  }
-
-  void check_records(const NamedInstruction& entry) const {
-    const auto targets = line_targets();
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-      if (!is_record(targets[i])) {
-        read_error(target_at(i), std::string(entry.name) + " takes only measurement record targets rec[-k]");
-      }
-      check_look_back(targets[i], i);
-    }
-  }
-
-  static bool is_classical(Target t) { return is_record(t) || (t & kSweepMark) != 0; }
-
-  // Targets in pairs of distinct qubits.  A controlled gate takes a record
-  // bit rec[-k] or a sweep bit sweep[k] where it reads Z; nothing else
-  // takes either.
-  void check_pairs(const NamedInstruction& entry, SourcePosition start, bool inverted_allowed = false) {
-    const auto targets = line_targets();
-    const std::string name(entry.name);
-    if (targets.size() % 2 != 0) {
-      read_error(targets.empty() ? start : target_at(targets.size() - 1),
-                 name + " takes targets in pairs; this one has no partner");
-    }
-    const bool controlled = entry.record->kind == Kind::two_qubit && entry.record->steps.is_controlled();
-    if (line_.flags != 0) {
-      for (std::size_t k = 0; k < targets.size(); ++k) {
-        const Target t = targets[k];
-        if (t == kCombinerMark)
-          read_error(target_at(k), name + " takes no '*': it joins the Pauli targets of a product");
-        if (is_pauli(t))
-          read_error(target_at(k), name + " takes qubit targets, not Pauli targets such as X0");
-        if (is_inverted(t) && !inverted_allowed)
-          read_error(target_at(k), name + " takes no inverted (!) targets");
-        if (!is_classical(t)) continue;
-        const bool record = is_record(t);
-        if (!controlled) {
-          read_error(target_at(k), name + (record ? " takes qubit targets, not measurement records"
-                                                  : " takes no sweep[k] targets"));
-        }
-        const ControlLetters letters = entry.record->steps.letters();
-        if ((k % 2 == 0 ? letters.first : letters.second) != Axis::z) {
-          read_error(target_at(k), std::string(record ? "a measurement record" : "a sweep bit") +
-                                       " can only stand where " + name +
-                                       " reads Z (as in CX rec[-1] q or CZ q rec[-1])");
-        }
-        if (record) check_look_back(t, k);
-      }
-    }
-    for (std::size_t i = 0; i < targets.size(); i += 2) {
-      const Target a = targets[i], b = targets[i + 1];
-      if (!is_classical(a) && !is_classical(b) && value_of(a) == value_of(b)) {
-        read_error(target_at(i + 1),
-                   name + " acts on qubit " + std::to_string(value_of(a)) + " twice in one pair");
-      }
-    }
-    note_line_qubits();
   }
 
   // ---- rewriting a line's targets ------------------------------------------------
@@ -438,76 +273,19 @@ class Reader {
     if (measurements_ > kMaxRecordEntries) record_too_large(start, "measurement record");
   }
 
-  // The parens arguments: how many, then what they must be, as the
-  // instruction's record says.  Returns the sum of disjoint probabilities.
-  double check_arguments(const NamedInstruction& entry, SourcePosition start) {
-    const ArgumentRule rule = entry.record->arguments;
-    if (rule.high != kAnyCount) expect_arguments(entry, start, rule.low, rule.high);
-    switch (rule.meaning) {
-      case Meaning::probability: check_probabilities(); return 0.0;
-      case Meaning::disjoint: return check_disjoint(entry);
-      case Meaning::index: check_observable_index(); return 0.0;
-      case Meaning::none:
-      case Meaning::coordinates:
-      case Meaning::repeat_count: return 0.0;
-    }
-    return 0.0;
-  }
-
-  void check_observable_index() const {
-    const Argument& index = arguments_[0];
-    if (!(index.value >= 0.0 && index.value < 9007199254740992.0) || index.value != std::floor(index.value)) {
-      read_error(index.at, "the observable index must be a non-negative integer");
-    }
-    const auto observable = static_cast<std::uint64_t>(index.value);
-    if (observable >= kMaxRecordEntries || detectors_ + observable + 1 > kMaxRecordEntries) {
-      record_too_large(index.at, "observable record");
-    }
-  }
-
-  // The line's targets, as the instruction's record says it takes them.
-  void check_line_targets(const NamedInstruction& entry, SourcePosition start) {
-    switch (entry.record->targets) {
-      case Targets::none:
-        if (line_target_count() != 0) read_error(target_at(0), std::string(entry.name) + " takes no targets");
-        return;
-      case Targets::qubits: return check_qubits(entry, false);
-      case Targets::inverted_qubits: return check_qubits(entry, true);
-      case Targets::pairs: return check_pairs(entry, start);
-      case Targets::inverted_pairs: return check_pairs(entry, start, true);
-      case Targets::products:
-      case Targets::paulis:
-        check_targets(entry, {.qubits = false, .inverted = true, .paulis = true, .combiners = true});
-        note_line_qubits();
-        return;
-      case Targets::records: return check_records(entry);
-      case Targets::records_and_paulis: {
-        check_targets(entry, {.qubits = false, .inverted = true, .records = true, .paulis = true});
-        const auto line = line_targets();
-        for (std::size_t i = 0; i < line.size(); ++i) {
-          if (is_record(line[i])) check_look_back(line[i], i);
-        }
-        note_line_qubits();
-        return;
-      }
-      case Targets::bits: {
-        check_targets(entry, {});
-        const auto bits = line_targets();
-        for (std::size_t i = 0; i < bits.size(); ++i) {
-          if (bits[i] > 1) {
-            read_error(target_at(i),
-                       "MPAD takes the bits 0 and 1 as targets, found " + std::to_string(bits[i]));
-          }
-        }
-        return;
-      }
+  // The line's largest qubit index, once its targets have passed the checks.
+  void note_line_qubits(const Line& line) {
+    if (line.summary.qubit_count > program_.qubit_count) {
+      program_.qubit_count = line.summary.qubit_count;
+      program_.largest_qubit_at = line.largest_qubit_at();
     }
   }
 
   void compile(const NamedInstruction& entry, SourcePosition start) {
     const InstructionRecord& record = *entry.record;
-    const double sum = check_arguments(entry, start);
-    check_line_targets(entry, start);
+    const Line line{entry, start, arguments_, line_, &text_};
+    const double sum = check_arguments(line, detectors_);
+    if (check_line_targets(line, line_targets(), measurements_)) note_line_qubits(line);
     const std::size_t targets = line_target_count();
     switch (record.kind) {
       case Kind::single_qubit:
@@ -613,7 +391,7 @@ class Reader {
   // The line being read: its first target in program_.targets, and what
   // reading its targets found out about them.
   std::size_t line_first_target_ = 0;
-  LineTargets line_;
+  TargetSummary line_;
   bool emitted_ = false;
   std::vector<Argument> arguments_;
   Program program_;

@@ -24,7 +24,7 @@ constexpr Axis axis_of_letter(char c) {
 constexpr char letter_of(Axis axis) { return "XYZ"[static_cast<unsigned>(axis)]; }
 
 // One more than the line's largest qubit index, and where that index
-// first stands.  A local of read_targets, not kept in LineTargets while
+// first stands.  A local of read_targets, not kept in TargetSummary while
 // reading, so that the compiler keeps it in registers across the stores
 // into the target array; the update is written as selections, which
 // compilers may make branch-free (the index may grow, alternate, or wander
@@ -140,7 +140,7 @@ std::uint64_t read_qubit_index(TextScanner& text) {
 // '*', which needs no blank on either side.  `line_size` is the number of
 // the line's targets already in `targets`.
 void read_general_target(TextScanner& text, std::vector<Target>& targets, std::size_t line_size,
-                         LineTargets& line, LineLargest& largest) {
+                         TargetSummary& line, LineLargest& largest) {
   const std::size_t before = text.offset();
   text.skip_blanks();
   if (text.peek() == '*') {
@@ -199,9 +199,9 @@ void read_general_target(TextScanner& text, std::vector<Target>& targets, std::s
 
 }  // namespace
 
-LineTargets read_targets(TextScanner& text, std::vector<Target>& targets) {
+TargetSummary read_targets(TextScanner& text, std::vector<Target>& targets) {
   const std::size_t first = targets.size();
-  LineTargets line{.text_offset = text.offset()};
+  TargetSummary line{.text_offset = text.offset()};
   const char* const data = text.text().data();
   const char* const end = data + text.text().size();
   const char* p = data + text.offset();

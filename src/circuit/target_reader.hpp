@@ -24,7 +24,7 @@ static_assert(kSweepMark <= kValueMask && kCombinerMark > kMaxQubitIndex);
 constexpr bool is_sweep(Target t) { return (t & kSweepMark) != 0; }
 
 // What reading a line's targets found out about them.
-struct LineTargets {
+struct TargetSummary {
   std::size_t text_offset = 0;     // where the targets start in the text
   Target flags = 0;                // the flags and marks seen on any target
   std::uint64_t qubit_count = 0;   // one more than the largest qubit index
@@ -34,7 +34,7 @@ struct LineTargets {
 // Reads the targets from the scanner's cursor (right after the name or the
 // arguments) to the end of the line's content, appending one word each to
 // `targets`.  Refuses anything that is not a target, with its position.
-LineTargets read_targets(TextScanner& text, std::vector<Target>& targets);
+TargetSummary read_targets(TextScanner& text, std::vector<Target>& targets);
 
 // Where target number `index` of a line whose targets were read from
 // `text_offset` starts.  The line has been read, so its targets are runs of
