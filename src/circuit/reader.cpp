@@ -14,9 +14,9 @@
 #include "circuit/line.hpp"
 #include "circuit/line_checks.hpp"
 #include "circuit/target_reader.hpp"
+#include "circuit/target_rewriting.hpp"
 #include "circuit/text_scanner.hpp"
 #include "failure/failure.hpp"
-#include "register/pauli_product.hpp"
 
 namespace ordavine::circuit {
 namespace {
@@ -159,84 +159,6 @@ class Reader {
     return raw;
   }
 
-  // Pairs of a controlled gate with a sweep bit (sweep bits are 0 without
-  // sweep data, so the gate does nothing) or with two classical bits
-  // (nothing quantum to act on) are left out.
-  void drop_classical_pairs() {
-    if ((line_.flags & (kRecordFlag | kSweepMark)) == 0) return;
-    const std::vector<Target> raw = take_line_targets();
-    for (std::size_t i = 0; i < raw.size(); i += 2) {
-      const Target a = raw[i], b = raw[i + 1];
-      if ((a & kSweepMark) != 0 || (b & kSweepMark) != 0 || (is_record(a) && is_record(b))) continue;
-      program_.targets.push_back(a);
-      program_.targets.push_back(b);
-    }
-  }
-
-  // The Paulis written on a line (combiners and signs dropped), one factor
-  // per qubit: what a noise channel or an observable needs of them.
-  void compile_unsigned_paulis() {
-    const std::vector<Target> raw = take_line_targets();
-    std::vector<PauliFactor> written, reduced;
-    for (const Target t : raw) {
-      if (is_record(t)) {
-        program_.targets.push_back(t);
-      } else if (is_pauli(t)) {
-        written.push_back({value_of(t), pauli_of(t)});
-      }
-    }
-    bool negative = false;
-    reduce_product(written, negative, reduced);
-    for (const PauliFactor& f : reduced) program_.targets.push_back(pauli_target(f.qubit, f.axis));
-  }
-
-  // Products of Pauli targets joined by '*' (the line holds only those, as
-  // checked), each written as a header and its reduced factors.  Returns
-  // the number of products.
-  std::size_t compile_products(const NamedInstruction& entry) {
-    const std::vector<Target> raw = take_line_targets();
-    std::vector<PauliFactor> written, reduced;
-    std::size_t products = 0;
-    const auto misplaced = [&](std::size_t at) {
-      read_error(target_at(at), "'*' must stand between two Pauli targets");
-    };
-    for (std::size_t i = 0; i < raw.size();) {
-      const std::size_t first = i;
-      written.clear();
-      bool negative = false;
-      while (true) {
-        if (raw[i] == kCombinerMark) misplaced(i);
-        written.push_back({value_of(raw[i]), pauli_of(raw[i])});
-        negative ^= is_inverted(raw[i]);
-        ++i;
-        if (i == raw.size() || raw[i] != kCombinerMark) break;
-        if (++i == raw.size()) misplaced(i - 1);
-      }
-      if (!reduce_product(written, negative, reduced)) {
-        read_error(target_at(first),
-                   "this product in " + std::string(entry.name) +
-                       " is anti-Hermitian (as X0*Z0 = -iY0 is): it has no eigenvalues +1 and -1");
-      }
-      program_.targets.push_back(reduced.size() | (negative ? kInvertedFlag : 0));
-      for (const PauliFactor& f : reduced) program_.targets.push_back(pauli_target(f.qubit, f.axis));
-      ++products;
-    }
-    return products;
-  }
-
-  // MXX, MYY, MZZ: each pair becomes the product of the axis on both, its
-  // sign flipped by each `!`.
-  std::size_t compile_pair_products(Axis axis) {
-    const std::vector<Target> raw = take_line_targets();
-    for (std::size_t i = 0; i < raw.size(); i += 2) {
-      const bool negative = is_inverted(raw[i]) != is_inverted(raw[i + 1]);
-      program_.targets.push_back(2 | (negative ? kInvertedFlag : 0));
-      program_.targets.push_back(pauli_target(value_of(raw[i]), axis));
-      program_.targets.push_back(pauli_target(value_of(raw[i + 1]), axis));
-    }
-    return raw.size() / 2;
-  }
-
   // ---- emitting ------------------------------------------------------------------
 
   // How an instruction's arguments are kept: not at all (coordinates),
@@ -293,7 +215,7 @@ class Reader {
           emit({.code = Opcode::single_qubit, .vop = record.vop}, start);
         return;
       case Kind::two_qubit:
-        drop_classical_pairs();
+        if (has_classical_bits(line.flags())) drop_classical_pairs(take_line_targets(), program_.targets);
         if (line_target_count() != 0) emit({.code = Opcode::two_qubit, .gate = record.gate}, start);
         return;
       case Kind::measure:
@@ -308,19 +230,19 @@ class Reader {
         if (targets != 0) emit({.code = Opcode::reset, .axis = record.axis}, start);
         return;
       case Kind::measure_pair: {
-        const std::size_t pairs = compile_pair_products(record.axis);
+        const std::size_t pairs = compile_pair_products(take_line_targets(), record.axis, program_.targets);
         if (pairs != 0) emit({.code = Opcode::measure_product}, start, Kept::each);
         add_measurements(start, pairs);
         return;
       }
       case Kind::measure_product: {
-        const std::size_t products = compile_products(entry);
+        const std::size_t products = compile_products(line, take_line_targets(), program_.targets);
         if (products != 0) emit({.code = Opcode::measure_product}, start, Kept::each);
         add_measurements(start, products);
         return;
       }
       case Kind::rotate_product: {
-        const std::size_t products = compile_products(entry);
+        const std::size_t products = compile_products(line, take_line_targets(), program_.targets);
         if (products != 0) emit({.code = Opcode::rotate_product, .dagger = record.dagger}, start, Kept::each);
         return;
       }
@@ -345,7 +267,7 @@ class Reader {
         if (targets != 0 && sum > 0.0) emit({.code = Opcode::pauli_channel_2}, start, Kept::cumulative);
         return;
       case Kind::correlated_error:
-        compile_unsigned_paulis();
+        compile_unsigned_paulis(take_line_targets(), program_.targets);
         // E always runs: it starts a new chain even when it cannot fire.
         if (!record.else_branch || arguments_[0].value > 0.0) {
           emit({.code = Opcode::correlated_error, .else_branch = record.else_branch}, start, Kept::each);
@@ -368,7 +290,7 @@ class Reader {
       case Kind::observable_include: {
         const auto observable = static_cast<std::uint64_t>(arguments_[0].value);
         observables_ = std::max(observables_, observable + 1);
-        if ((line_.flags & kPauliBits) != 0) compile_unsigned_paulis();
+        if ((line_.flags & kPauliBits) != 0) compile_unsigned_paulis(take_line_targets(), program_.targets);
         emit({.code = Opcode::observable_include, .observable = observable}, start);
         return;
       }
