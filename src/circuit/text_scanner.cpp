@@ -43,6 +43,30 @@ bool magnitude_is_large(const char* p, const char* end) {
   return leading + exponent > 0;
 }
 
+// A number of the format's parens arguments, from `begin` (at `at` in the
+// text): decimal, with an optional sign and exponent.  A value too small
+// for a double is 0; one too large is refused.  `stop` is left after it.
+double read_number(const char* begin, const char* end, SourcePosition at, const char*& stop) {
+  const char shown = begin != end ? *begin : '\n';  // what a message shows as found
+  const char* digits = begin;
+  if (digits != end && *digits == '+' && digits + 1 != end && *(digits + 1) != '-') ++digits;
+  double value = 0;
+  const auto [after, code] = std::from_chars(digits, end, value);
+  if (after == digits || (code != std::errc() && code != std::errc::result_out_of_range)) {
+    read_error(at, "expected a number, found " + describe_byte(shown));
+  }
+  if (code == std::errc::result_out_of_range) {
+    if (magnitude_is_large(digits, after)) {
+      read_error(
+          at, "the number " + std::string(begin, std::min<std::size_t>(after - begin, 40)) + " is too large");
+    }
+    value = 0.0;
+  }
+  if (!std::isfinite(value)) read_error(at, "expected a number, found " + describe_byte(shown));
+  stop = after;
+  return value;
+}
+
 }  // namespace
 
 std::string describe_byte(char c) {
@@ -70,24 +94,10 @@ void record_too_large(SourcePosition at, const char* what) {
                        " entries");
 }
 
-void TextScanner::finish_line() {
-  skip_blanks();
-  if (!at_end() && text_[position_] == '#') {
-    const void* newline = std::memchr(text_.data() + position_, '\n', text_.size() - position_);
-    position_ =
-        newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data()) : text_.size();
-  }
-  if (at_end()) return;
-  if (text_[position_] != '\n') error_here("unexpected " + describe_byte(text_[position_]));
-  ++position_;
-  ++line_;
-  line_start_ = position_;
-}
-
-std::string_view TextScanner::read_name() {
-  const std::size_t begin = position_;
-  while (!at_end() && is_name_char(text_[position_])) ++position_;
-  return text_.substr(begin, position_ - begin);
+void TextScanner::skip_comment() {
+  const void* newline = std::memchr(text_.data() + position_, '\n', text_.size() - position_);
+  position_ =
+      newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data()) : text_.size();
 }
 
 void TextScanner::skip_tag() {
@@ -112,37 +122,7 @@ void TextScanner::skip_tag() {
   }
 }
 
-double TextScanner::read_number() {
-  const SourcePosition at = here();
-  const char* begin = text_.data() + position_;
-  const char* end = text_.data() + text_.size();
-  const char* digits = begin;
-  if (digits != end && *digits == '+' && digits + 1 != end && *(digits + 1) != '-') ++digits;
-  double value = 0;
-  const auto [stop, code] = std::from_chars(digits, end, value);
-  if (stop == digits || (code != std::errc() && code != std::errc::result_out_of_range)) {
-    read_error(at, "expected a number, found " + describe_byte(peek()));
-  }
-  if (code == std::errc::result_out_of_range) {
-    if (magnitude_is_large(digits, stop)) {
-      read_error(
-          at, "the number " + std::string(begin, std::min<std::size_t>(stop - begin, 40)) + " is too large");
-    }
-    value = 0.0;
-  }
-  if (!std::isfinite(value)) read_error(at, "expected a number, found " + describe_byte(peek()));
-  position_ += static_cast<std::size_t>(stop - begin);
-  return value;
-}
-
-void TextScanner::read_arguments(std::vector<Argument>& arguments) {
-  arguments.clear();
-  const std::size_t after_name = position_;
-  skip_blanks();
-  if (peek() != '(') {
-    position_ = after_name;  // the blanks separate the first target
-    return;
-  }
+void TextScanner::read_parenthesised(std::vector<Argument>& arguments) {
   ++position_;
   skip_blanks();
   if (peek() == ')') {
@@ -152,7 +132,9 @@ void TextScanner::read_arguments(std::vector<Argument>& arguments) {
   while (true) {
     skip_blanks();
     const SourcePosition at = here();
-    const double value = read_number();
+    const char* stop;
+    const double value = read_number(text_.data() + position_, text_.data() + text_.size(), at, stop);
+    position_ = static_cast<std::size_t>(stop - text_.data());
     arguments.push_back({value, at});
     skip_blanks();
     if (peek() == ',') {

@@ -75,7 +75,15 @@ class TextScanner {
   }
 
   // Skips a comment, if any, and the newline; anything else is refused.
-  void finish_line();
+  void finish_line() {
+    skip_blanks();
+    if (!at_end() && text_[position_] == '#') skip_comment();
+    if (at_end()) return;
+    if (text_[position_] != '\n') error_here("unexpected " + describe_byte(text_[position_]));
+    ++position_;
+    ++line_;
+    line_start_ = position_;
+  }
 
   // Non-negative decimal integer, at most `limit`; `beyond` is added to the
   // message of a larger one.
@@ -97,7 +105,11 @@ class TextScanner {
   }
 
   // The run of name characters from the cursor (an instruction name).
-  std::string_view read_name();
+  std::string_view read_name() {
+    const std::size_t begin = position_;
+    while (!at_end() && is_name_char(text_[position_])) ++position_;
+    return text_.substr(begin, position_ - begin);
+  }
 
   // A tag right after the name, NAME[text]: accepted and ignored.  It runs
   // to the first ']' on the line and may hold anything but a newline;
@@ -105,17 +117,26 @@ class TextScanner {
   // \C (']').
   void skip_tag();
 
-  // A number of the format's parens arguments: decimal, with an optional
-  // sign and exponent.  A value too small for a double is 0; one too large
-  // is refused.
-  double read_number();
-
   // The parens arguments after a name, if any, into `arguments` (cleared
   // first).  Without them the cursor stays right after the name, since the
   // blanks there separate the first target.
-  void read_arguments(std::vector<Argument>& arguments);
+  void read_arguments(std::vector<Argument>& arguments) {
+    arguments.clear();
+    const std::size_t after_name = position_;
+    skip_blanks();
+    if (peek() != '(') {
+      position_ = after_name;  // the blanks separate the first target
+      return;
+    }
+    read_parenthesised(arguments);
+  }
 
  private:
+  // Moves to the newline that ends the comment here (or to the end of text).
+  void skip_comment();
+  // From the '(': the numbers separated by ',' up to the ')'.
+  void read_parenthesised(std::vector<Argument>& arguments);
+
   std::string_view text_;
   std::size_t position_ = 0;
   std::size_t line_start_ = 0;
