@@ -25,10 +25,10 @@ constexpr char letter_of(Axis axis) { return "XYZ"[static_cast<unsigned>(axis)];
 
 // One more than the line's largest qubit index, and where that index
 // first stands.  A local of read_targets, not kept in TargetSummary while
-// reading, so that the compiler keeps it in registers across the stores
-// into the target array; the update is written as selections, which
-// compilers may make branch-free (the index may grow, alternate, or wander
-// at random).
+// reading, and copied into a local of each run of plain indices, so that
+// the compiler keeps it in registers across the stores into the target
+// array; the update is written as selections, which compilers may make
+// branch-free (the index may grow, alternate, or wander at random).
 struct LineLargest {
   std::uint64_t count;
   const char* at;
@@ -39,19 +39,33 @@ struct LineLargest {
   }
 };
 
-// One run of kDigits-digit targets (see read_runs).
-template <unsigned kDigits>
-const char* read_run(const char* p, const char* end, std::vector<Target>& targets, LineLargest& largest);
-
-// The bulk of a long line of qubit indices: from `p` at a blank, targets
-// that are each a single ' ', one to kRunDigits digits, and the ' ' that
-// begins the next target, taken in runs of targets with the same number
-// of digits.  Within a run one word holds a whole target and its
-// terminator, and the position moves by a constant, so the steps do not
-// wait on each other; a new run starts where the length changes.
-// Returns where reading stopped, at a blank (`p` itself when no such
-// target stands there).
+// The longest plain index a run takes (see read_runs).
 constexpr std::ptrdiff_t kRunDigits = 7;
+
+// One run of kDigits-digit targets, from `p` at the blank before the first
+// of them, which read_runs has checked to stand there with more than eight
+// bytes from it to `end`.  Each step checks that the next word holds
+// kDigits digits and a blank after them, so `p` is at a blank again after
+// every step and only the bytes left need checking.
+template <unsigned kDigits>
+const char* read_run(const char* p, const char* end, std::vector<Target>& targets, LineLargest& largest) {
+  static_assert(kDigits >= 1 && kDigits <= kRunDigits && kRunDigits < 8);
+  constexpr std::uint64_t kDigitBytes = (std::uint64_t{1} << (8 * kDigits)) - 1;
+  constexpr std::uint64_t kTerminator = std::uint64_t{0xFF} << (8 * kDigits);
+  constexpr std::uint64_t kBlank = std::uint64_t{' '} << (8 * kDigits);
+  LineLargest run_largest = largest;
+  const char* const last = end - 9;  // the last blank with a whole word after it
+  while (p <= last) {
+    const std::uint64_t word = load_word(p + 1);
+    if (((non_digit_bytes(word) & kDigitBytes) | ((word & kTerminator) ^ kBlank)) != 0) break;
+    const std::uint64_t value = digits_value(word, kDigits);
+    targets.push_back(value);
+    run_largest.note(value, p + 1);
+    p += kDigits + 1;
+  }
+  largest = run_largest;
+  return p;
+}
 
 const char* read_run_of(unsigned digits, const char* p, const char* end, std::vector<Target>& targets,
                         LineLargest& largest) {
@@ -66,6 +80,14 @@ const char* read_run_of(unsigned digits, const char* p, const char* end, std::ve
   }
 }
 
+// The bulk of a long line of qubit indices: from `p` at a blank, targets
+// that are each a single ' ', one to kRunDigits digits, and the ' ' that
+// begins the next target, taken in runs of targets with the same number
+// of digits.  Within a run one word holds a whole target and its
+// terminator, and the position moves by a constant, so the steps do not
+// wait on each other; a new run starts where the length changes.
+// Returns where reading stopped, at a blank (`p` itself when no such
+// target stands there).
 const char* read_runs(const char* p, const char* end, std::vector<Target>& targets, LineLargest& largest) {
   while (end - p > 8 && *p == ' ') {
     const std::uint64_t word = load_word(p + 1);
@@ -74,23 +96,6 @@ const char* read_runs(const char* p, const char* end, std::vector<Target>& targe
     const char* const after = read_run_of(digits, p, end, targets, largest);
     if (after == p) break;  // the run always takes the target checked here; never loop on it
     p = after;
-  }
-  return p;
-}
-
-template <unsigned kDigits>
-const char* read_run(const char* p, const char* end, std::vector<Target>& targets, LineLargest& largest) {
-  static_assert(kDigits >= 1 && kDigits <= kRunDigits && kRunDigits < 8);
-  constexpr std::uint64_t kDigitBytes = (std::uint64_t{1} << (8 * kDigits)) - 1;
-  constexpr std::uint64_t kTerminator = std::uint64_t{0xFF} << (8 * kDigits);
-  constexpr std::uint64_t kBlank = std::uint64_t{' '} << (8 * kDigits);
-  while (end - p > 8 && *p == ' ') {
-    const std::uint64_t word = load_word(p + 1);
-    if (((non_digit_bytes(word) & kDigitBytes) | ((word & kTerminator) ^ kBlank)) != 0) break;
-    const std::uint64_t value = digits_value(word, kDigits);
-    targets.push_back(value);
-    largest.note(value, p + 1);
-    p += kDigits + 1;
   }
   return p;
 }
