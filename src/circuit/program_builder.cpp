@@ -7,11 +7,6 @@
 namespace ordavine::circuit::reading {
 namespace {
 
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-  std::uint64_t sum;
-  return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
-}
-
 std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
   std::uint64_t product;
   return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<std::uint64_t>::max() : product;
@@ -34,27 +29,15 @@ std::vector<Target> ProgramBuilder::take_line_targets() {
   return raw;
 }
 
-void ProgramBuilder::emit(Instruction instruction, const Line& line, Kept kept) {
-  if (program_.targets.size() > std::numeric_limits<std::uint32_t>::max() ||
-      program_.probabilities.size() > std::numeric_limits<std::uint32_t>::max() - 16) {
-    read_error(line.start, "the circuit has too many targets");
+void ProgramBuilder::keep_arguments(Instruction& instruction, std::span<const Argument> arguments,
+                                    Kept kept) {
+  instruction.argument_count = static_cast<std::uint8_t>(arguments.size());
+  double running = 0.0;
+  for (const Argument& argument : arguments) {
+    running = kept == Kept::cumulative ? std::min(1.0, running + argument.value) : argument.value;
+    program_.probabilities.push_back(argument.value);
+    program_.thresholds.push_back(threshold_of(running));
   }
-  instruction.first_target = static_cast<std::uint32_t>(line_first_target_);
-  instruction.target_count = static_cast<std::uint32_t>(line_target_count());
-  instruction.first_argument = static_cast<std::uint32_t>(program_.probabilities.size());
-  instruction.line = line.start.line;
-  if (kept != Kept::none) {
-    instruction.argument_count = static_cast<std::uint8_t>(line.arguments.size());
-    double running = 0.0;
-    for (const Argument& argument : line.arguments) {
-      running = kept == Kept::cumulative ? std::min(1.0, running + argument.value) : argument.value;
-      program_.probabilities.push_back(argument.value);
-      program_.thresholds.push_back(threshold_of(running));
-    }
-  }
-  program_.instructions.push_back(instruction);
-  work_ = saturating_add(work_, line_target_count() + 1);
-  emitted_ = true;
 }
 
 void ProgramBuilder::expect_room_for_block(SourcePosition start) const {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -59,7 +60,20 @@ class ProgramBuilder {
 
   // Keeps the line's targets, and its arguments as `kept` says, as one
   // instruction: `instruction` with its opcode and the fields it uses.
-  void emit(Instruction instruction, const Line& line, Kept kept = Kept::none);
+  void emit(Instruction instruction, const Line& line, Kept kept = Kept::none) {
+    if (program_.targets.size() > std::numeric_limits<std::uint32_t>::max() ||
+        program_.probabilities.size() > std::numeric_limits<std::uint32_t>::max() - 16) {
+      read_error(line.start, "the circuit has too many targets");
+    }
+    instruction.first_target = static_cast<std::uint32_t>(line_first_target_);
+    instruction.target_count = static_cast<std::uint32_t>(line_target_count());
+    instruction.first_argument = static_cast<std::uint32_t>(program_.probabilities.size());
+    instruction.line = line.start.line;
+    if (kept != Kept::none) keep_arguments(instruction, line.arguments, kept);
+    program_.instructions.push_back(instruction);
+    work_ = saturating_add(work_, line_target_count() + 1);
+    emitted_ = true;
+  }
 
   // ---- counts -----------------------------------------------------------------
 
@@ -87,6 +101,14 @@ class ProgramBuilder {
   Program finish();
 
  private:
+  static std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t sum;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::uint64_t>::max() : sum;
+  }
+
+  // The arguments of an instruction being emitted, as `kept` says.
+  void keep_arguments(Instruction& instruction, std::span<const Argument> arguments, Kept kept);
+
   // An open REPEAT block, with the running counts at its start.
   struct Frame {
     std::size_t instruction;
