@@ -165,8 +165,8 @@ void check_pairs(const Line& line, std::span<const Target> targets, std::uint64_
   }
 }
 
-}  // namespace
-
+// The parens arguments: how many, then what they must be, as the
+// instruction's record says.  Returns the sum of disjoint probabilities.
 double check_arguments(const Line& line, std::uint64_t detectors) {
   const ArgumentRule rule = line.record().arguments;
   if (rule.high != kAnyCount) expect_arguments(line, rule.low, rule.high);
@@ -181,6 +181,8 @@ double check_arguments(const Line& line, std::uint64_t detectors) {
   return 0.0;
 }
 
+// The line's targets, as the instruction's record says it takes them.
+// Returns whether they are qubits of the register.
 bool check_line_targets(const Line& line, std::span<const Target> targets, std::uint64_t measurements) {
   switch (line.record().targets) {
     case Targets::none:
@@ -212,6 +214,14 @@ bool check_line_targets(const Line& line, std::span<const Target> targets, std::
       return false;
   }
   return false;
+}
+
+}  // namespace
+
+CheckedLine check_line(const Line& line, std::span<const Target> targets, std::uint64_t measurements,
+                       std::uint64_t detectors) {
+  const double sum = check_arguments(line, detectors);
+  return {sum, check_line_targets(line, targets, measurements)};
 }
 
 }  // namespace ordavine::circuit::reading

@@ -14,14 +14,15 @@
 
 namespace ordavine::circuit::reading {
 
-// The parens arguments; `detectors` is the number of detectors so far.
-// Returns the sum of the probabilities of disjoint alternatives (0 for
-// arguments of any other meaning).
-double check_arguments(const Line& line, std::uint64_t detectors);
+// What the checks found out that compiling the line needs.
+struct CheckedLine {
+  double disjoint_sum;  // the sum of the probabilities of disjoint alternatives (else 0)
+  bool names_qubits;    // the targets are qubits of the register: the largest counts towards its size
+};
 
-// The line's targets as read (`targets`); `measurements` is the number of
-// measurements so far.  Returns whether the targets are qubits of the
-// register, so that the largest of them counts towards its size.
-bool check_line_targets(const Line& line, std::span<const Target> targets, std::uint64_t measurements);
+// The parens arguments, then the targets as read (`targets`).
+// `measurements` and `detectors` are the counts so far.
+CheckedLine check_line(const Line& line, std::span<const Target> targets, std::uint64_t measurements,
+                       std::uint64_t detectors);
 
 }  // namespace ordavine::circuit::reading

@@ -8,8 +8,10 @@ namespace ordavine::circuit::reading {
 
 void compile_line(const Line& line, ProgramBuilder& builder) {
   const InstructionRecord& record = line.record();
-  const double sum = check_arguments(line, builder.detectors());
-  if (check_line_targets(line, builder.line_targets(), builder.measurements())) builder.note_qubits(line);
+  const CheckedLine checked =
+      check_line(line, builder.line_targets(), builder.measurements(), builder.detectors());
+  if (checked.names_qubits) builder.note_qubits(line);
+  const double sum = checked.disjoint_sum;
   const std::size_t targets = builder.line_target_count();
   std::vector<Target>& out = builder.target_array();
   switch (record.kind) {
