@@ -27,9 +27,10 @@ from frames import cluster_text  # noqa: E402  (bench/frames.py)
 KNOBS = ("after_clifford_depolarization", "before_round_data_depolarization",
          "before_measure_flip_probability", "after_reset_flip_probability")
 SIZES = {
-    "quick": {"surface": [(5, 50_000), (11, 10_000)], "cluster_side": 300, "cluster_shots": 2000, "reps": 3},
-    "full": {"surface": [(5, 200_000), (11, 50_000), (21, 10_000)], "cluster_side": 1000,
-             "cluster_shots": 2000, "reps": 5},
+    "quick": {"surface": [(5, 50_000), (11, 10_000)], "color": [(5, 50_000)], "cluster_side": 300,
+              "cluster_shots": 2000, "reps": 3},
+    "full": {"surface": [(5, 100_000), (11, 20_000), (21, 5000)], "color": [(5, 100_000), (11, 20_000), (21, 5000)],
+             "cluster_side": 1000, "cluster_shots": 2000, "reps": 5},
 }
 
 
@@ -56,12 +57,13 @@ def main():
              "| workload | shots | ours, 1 thread | ours, 2 threads | 1 / 2 threads | Stim | ours (1 thread) / Stim |",
              "|---|---:|---:|---:|---:|---:|---:|"]
     work = []
-    for d, shots in size["surface"]:
-        circuit = stim.Circuit.generated("surface_code:rotated_memory_z", distance=d, rounds=d,
-                                         **{k: 0.001 for k in KNOBS})
+    codes = [("surface_code:rotated_memory_z", "surface memory_z", d, shots) for d, shots in size["surface"]]
+    codes += [("color_code:memory_xyz", "colour memory_xyz", d, shots) for d, shots in size["color"]]
+    for task, label, d, shots in codes:
+        circuit = stim.Circuit.generated(task, distance=d, rounds=d, **{k: 0.001 for k in KNOBS})
         ours = ordavine.Circuit(circuit).compile_detector_sampler(seed=1)
         theirs = circuit.compile_detector_sampler(seed=1)
-        work.append((f"surface memory_z d={d}, p=0.001, detectors, packed", shots,
+        work.append((f"{label} d={d}, p=0.001, detectors, packed", shots,
                      lambda n, t, s=ours: s.sample(n, bit_packed=True, num_threads=t),
                      lambda n, s=theirs: s.sample(n, bit_packed=True)))
     side = size["cluster_side"]
