@@ -147,7 +147,9 @@ run_pytest() {
 
 section "CPython: install"
 python3 -m venv .venv-cpython
-quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim sinter pymatching hypothesis mypy types-networkx networkx matplotlib build 'dask[distributed]'
+# fusion-blossom: a second decoder for the sinter plug-in's tests only (not in the
+# package's sinter extra, which promises sinter, stim and pymatching).
+quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim sinter pymatching fusion-blossom hypothesis mypy types-networkx networkx matplotlib build 'dask[distributed]'
 # The distributable files are what gets tested: a wheel built here for
 # CPython, and a source distribution that the PyPy run below compiles.
 rm -rf build/dist

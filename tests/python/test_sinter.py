@@ -1,9 +1,13 @@
-"""The sinter plug-in: logical error rates and postselection against sinter's
-own stim-based sampler, decoder-signalled discards and file-only decoders,
-batch sizes, refused tasks, and the command line.  Skipped where sinter or
-pymatching is missing (PyPy)."""
+"""The sinter plug-in: logical error rates (surface and repetition codes, with
+pymatching and fusion_blossom) and postselection against sinter's own
+stim-based sampler, decoder-signalled discards and file-only decoders, batch
+sizes, refused tasks, and the command line with its resume file.  Skipped
+where sinter or pymatching is missing (PyPy); the fusion_blossom cases where
+fusion_blossom is."""
 
+import csv
 import importlib.metadata
+import importlib.util
 import math
 import pickle
 import subprocess
@@ -28,6 +32,12 @@ def surface_code(p=0.01):
         "surface_code:rotated_memory_x", distance=3, rounds=3,
         after_clifford_depolarization=p, after_reset_flip_probability=p,
         before_measure_flip_probability=p, before_round_data_depolarization=p)
+
+
+def repetition_code(p=0.08):
+    return stim.Circuit.generated(
+        "repetition_code:memory", distance=5, rounds=5,
+        before_round_data_depolarization=p, before_measure_flip_probability=p)
 
 
 def within_five_sigma(hits_a, n_a, hits_b, n_b):
@@ -109,16 +119,24 @@ def test_sinter_samplers_name_every_built_in_decoder_and_pickle():
         assert type(pickle.loads(pickle.dumps(sampler)).decoder) is type(sampler.decoder)
 
 
-def test_logical_error_rate_agrees_with_sinters_own_pymatching_sampler():
-    task = sinter.Task(circuit=surface_code(), json_metadata={"d": 3, "p": 0.01})
+@pytest.mark.parametrize("decoder", [
+    "pymatching",
+    pytest.param("fusion_blossom", marks=pytest.mark.skipif(
+        importlib.util.find_spec("fusion_blossom") is None, reason="fusion_blossom is not installed")),
+])
+def test_logical_error_rates_agree_with_sinters_own_sampler(decoder):
+    tasks = [sinter.Task(circuit=surface_code(), json_metadata={"code": "surface"}),
+             sinter.Task(circuit=repetition_code(), json_metadata={"code": "repetition"})]
     stats = sinter.collect(
-        num_workers=2, tasks=[task], decoders=["pymatching", "ordavine+pymatching"],
-        custom_decoders=ordavine_sinter.sinter_samplers(), max_shots=20_000)
-    by_decoder = {s.decoder: s for s in stats}
-    ours, theirs = by_decoder["ordavine+pymatching"], by_decoder["pymatching"]
-    assert ours.shots == theirs.shots == 20_000 and ours.discards == 0 and ours.seconds > 0
-    assert 0.01 < ours.errors / ours.shots < 0.2  # decoded: far below an undecoded rate
-    assert within_five_sigma(ours.errors, ours.shots, theirs.errors, theirs.shots), (ours, theirs)
+        num_workers=2, tasks=tasks, decoders=[decoder, "ordavine+" + decoder],
+        custom_decoders=ordavine_sinter.sinter_samplers(), max_shots=10_000)
+    cells = {(s.json_metadata["code"], s.decoder): s for s in stats}
+    assert len(cells) == 4
+    for code in ("surface", "repetition"):
+        ours, theirs = cells[code, "ordavine+" + decoder], cells[code, decoder]
+        assert ours.shots == theirs.shots == 10_000 and ours.discards == 0 and ours.seconds > 0
+        assert 0.01 < ours.errors / ours.shots < 0.2, ours  # decoded: far below an undecoded rate
+        assert within_five_sigma(ours.errors, ours.shots, theirs.errors, theirs.shots), (ours, theirs)
 
 
 def test_postselected_detectors_discard_at_stims_rate_and_are_never_decoded():
@@ -175,19 +193,33 @@ def test_refuses_masks_and_models_that_do_not_fit_the_circuit():
             sinter.Task(circuit=circuit, detector_error_model=other.detector_error_model(), skip_validation=True))
 
 
-def test_command_line_collects_with_ordavine_decoders(tmp_path):
+def test_command_line_collects_resumes_and_combines_with_ordavine_decoders(tmp_path):
     script = Path(sys.executable).with_name("sinter")
     if not script.exists():
         pytest.skip("no sinter script beside this interpreter")
     (tmp_path / "d=3,p=0.01.stim").write_text(str(surface_code()))
     out = tmp_path / "stats.csv"
-    subprocess.run(
-        [sys.executable, str(script), "collect", "--circuits", str(tmp_path / "d=3,p=0.01.stim"),
-         "--decoders", "ordavine+pymatching", "ordavine+vacuous",
-         "--custom_decoders_module_function", "ordavine_sinter:sinter_samplers",
-         "--metadata_func", "auto", "--max_shots", "300", "--processes", "2", "--quiet",
-         "--save_resume_filepath", str(out)],
-        check=True, cwd=tmp_path, timeout=120, capture_output=True)
+
+    def sinter_command(*args):
+        return subprocess.run([sys.executable, str(script), *args], check=True, cwd=tmp_path,
+                              timeout=120, capture_output=True, text=True).stdout
+
+    def collect(max_shots):
+        sinter_command(
+            "collect", "--circuits", str(tmp_path / "d=3,p=0.01.stim"),
+            "--decoders", "ordavine+pymatching", "ordavine+vacuous",
+            "--custom_decoders_module_function", "ordavine_sinter:sinter_samplers",
+            "--metadata_func", "auto", "--max_shots", str(max_shots), "--processes", "2", "--quiet",
+            "--save_resume_filepath", str(out))
+
+    collect(300)
     stats = {s.decoder: s for s in sinter.read_stats_from_csv_files(out)}
     assert set(stats) == {"ordavine+pymatching", "ordavine+vacuous"}
     assert all(s.shots == 300 and s.json_metadata == {"d": 3, "p": 0.01} for s in stats.values())
+    # Resumed with a larger budget: the rows already saved stay, and only the missing shots are taken.
+    first_run = out.read_text()
+    collect(500)
+    assert out.read_text().startswith(first_run) and len(out.read_text()) > len(first_run)
+    rows = list(csv.DictReader(sinter_command("combine", str(out)).splitlines(), skipinitialspace=True))
+    assert sorted((r["decoder"], int(r["shots"]), r["json_metadata"]) for r in rows) == [
+        ("ordavine+pymatching", 500, '{"d":3,"p":0.01}'), ("ordavine+vacuous", 500, '{"d":3,"p":0.01}')]
