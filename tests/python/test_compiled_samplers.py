@@ -19,9 +19,13 @@ def np():
     return pytest.importorskip("numpy")
 
 
-def test_counts_follow_the_format_on_every_random_circuit_and_mpad():
+def test_counts_follow_the_format_on_generated_families_random_circuits_and_mpad():
     stim = pytest.importorskip("stim")
     texts = [random_circuit(k)[0] for k in range(corpus.RANDOM_CIRCUITS)]
+    texts += [str(stim.Circuit.generated(family, distance=3, rounds=2, after_clifford_depolarization=0.01))
+              for family in ("repetition_code:memory", "surface_code:rotated_memory_x",
+                             "surface_code:rotated_memory_z", "surface_code:unrotated_memory_x",
+                             "surface_code:unrotated_memory_z", "color_code:memory_xyz")]
     texts += ["MPAD 0 1\nM 0", "QUBIT_COORDS(1) 9\nI 4", "M 0\nOBSERVABLE_INCLUDE(3) rec[-1]", ""]
     for text in texts:
         ours, theirs = ordavine.Circuit(text), stim.Circuit(text)
