@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "clifford/pauli_pairs.hpp"
 #include "failure/failure.hpp"
 #include "register/single_qubit.hpp"
 
@@ -18,10 +19,9 @@ void depolarize1(Register& reg, Qubit q, Threshold threshold, RandomSource& rand
 
 void depolarize2(Register& reg, Qubit a, Qubit b, Threshold threshold, RandomSource& random) {
   if (!fires(random, threshold)) return;
-  // 1..15 as two base-4 digits: 0 = I, 1 = X, 2 = Y, 3 = Z.
-  const std::uint32_t pair = uniform_in(random, 1, 16);
-  if (pair / 4 != 0) apply_to_vop(reg[a], static_cast<Vop>(pair / 4));
-  if (pair % 4 != 0) apply_to_vop(reg[b], static_cast<Vop>(pair % 4));
+  const PairCode pair = pair_code(uniform_in(random, 1, 16));  // one of IX .. ZZ
+  if (pair.first != 0) apply_to_vop(reg[a], static_cast<Vop>(pair.first));
+  if (pair.second != 0) apply_to_vop(reg[b], static_cast<Vop>(pair.second));
 }
 
 void checked_pauli_error(Register& reg, Qubit q, Axis axis, Threshold threshold, RandomSource& random) {
