@@ -15,8 +15,11 @@ PyRef file_system_path(PyObject* path, const char* parameter) {
   if (!PyUnicode_Check(path) && !PyBytes_Check(path) && !PyObject_HasAttrString(path, "__fspath__")) {
     raise_argument_cast_error(path, "str, bytes or os.PathLike", parameter);
   }
+  // os.fspath first: PyPy's converter takes str and bytes only.
+  PyRef os(check(PyImport_ImportModule("os")));
+  PyRef text(check(PyObject_CallMethod(os.get(), "fspath", "O", path)));
   PyObject* bytes = nullptr;
-  if (PyUnicode_FSConverter(path, &bytes) == 0) throw PythonError{};
+  if (PyUnicode_FSConverter(text.get(), &bytes) == 0) throw PythonError{};
   return PyRef(bytes);
 }
 

@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import ast
 import os
+import platform
 import re
 import subprocess
 import sys
@@ -281,6 +282,9 @@ def test_runner_compares_the_output(tmp_path):
     assert run(path) == [("ran", "[1, 3]\n")]
 
 
+@pytest.mark.skipif(platform.python_implementation() == "PyPy",
+                    reason="PyPy 3.9's ProcessPoolExecutor cannot start spawned workers, even in a plain "
+                           "script (its library lacks _adjust_process_count)")
 def test_runner_runs_process_pools_as_a_script_does(tmp_path):
     """Workers that spawn import the script again: a pool under the
     `__main__` guard works and a function of the page pickles by name;
