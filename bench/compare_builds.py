@@ -4,7 +4,7 @@ speed: the reader, `run` per target, the frame sampler and per-call costs,
 each workload timed in fresh child processes of both interpreters,
 alternating, with medians and the ratio after / before in one table.
 
-    python bench/compare_builds.py --before PYTHON --after PYTHON [--reps N]
+    python bench/compare_builds.py --before PYTHON --after PYTHON [--reps N] [--only a,b]
 
 PYTHON is an interpreter whose installed ordavine (and stim, for the code
 circuits) is the build to measure.
@@ -75,10 +75,12 @@ def main():
     parser.add_argument("--before", required=True)
     parser.add_argument("--after", required=True)
     parser.add_argument("--reps", type=int, default=5)
+    parser.add_argument("--only", help="comma-separated workloads (default: all of " + ", ".join(WORKLOADS) + ")")
     args = parser.parse_args()
+    names = args.only.split(",") if args.only else WORKLOADS
     print("| workload | unit | before | after | after / before |")
     print("|---|---|---:|---:|---:|")
-    for name in WORKLOADS:
+    for name in names:
         before, after, unit = [], [], ""
         for _ in range(args.reps):  # alternating, so drifts of a shared machine hit both
             b, a = measure(args.before, name), measure(args.after, name)
