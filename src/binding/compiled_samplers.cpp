@@ -185,6 +185,11 @@ PyObject* detector_sample(PyObject* self, PyObject* const* args, Py_ssize_t narg
         observables.emplace(shots, o_bytes, packed, "the observable rows");
         observable_rows = observables->bytes();
       } else {
+        // Made and dropped: the sampler writes them beside the detectors.
+        if (o_bytes != 0 && shots > PY_SSIZE_T_MAX / o_bytes) {
+          throw OutOfMemory("could not allocate the observable rows of " + std::to_string(shots) +
+                            " shots of " + std::to_string(o_bytes) + " bytes");
+        }
         discarded = allocate_for(
             shots * o_bytes, [] { return std::string("the observable rows"); },
             [&] { return std::vector<std::uint8_t>(shots * o_bytes); });

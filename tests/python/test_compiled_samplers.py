@@ -100,6 +100,13 @@ def test_refusals():
         sampler.sample(5, True)
     with pytest.raises(TypeError):
         ordavine.CompiledDetectorSampler()
+    # Rows that cannot fit are refused before anything is written, the
+    # observables a call drops among them.
+    no_detectors = ordavine.Circuit("M 0\nOBSERVABLE_INCLUDE(40) rec[-1]").compile_detector_sampler(seed=1)
+    for call in (lambda: no_detectors.sample(2**62), lambda: sampler.sample(2**62, bit_packed=True)):
+        with pytest.raises(MemoryError):
+            call()
+    assert no_detectors.sample(3).shape == (3, 0)
 
 
 def test_without_numpy_results_are_memoryviews_of_the_same_rows():
