@@ -21,6 +21,8 @@ struct CallRows {
 class BatchOutput {
  public:
   // Before each batch: where its shots go, its first shot and its blocks.
+  explicit BatchOutput(TransposeKernel transpose) : transpose_(transpose) {}
+
   void start(const CallRows& call, std::uint64_t batch_first, std::size_t blocks, WorkMeter& meter) {
     call_ = &call;
     batch_first_ = batch_first;
@@ -39,6 +41,7 @@ class BatchOutput {
                    std::uint64_t observable_count);
 
  private:
+  TransposeKernel transpose_;
   const CallRows* call_ = nullptr;
   std::uint64_t batch_first_ = 0;
   std::size_t blocks_ = 0;

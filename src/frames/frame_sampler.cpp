@@ -58,7 +58,8 @@ class FrameSampler::Engine {
         plan_(make_plan(program, kFlush)),
         reference_(std::move(options.reference)),
         shape_{program.qubit_count, plan_.ring_rows, plan_.observables.size(), detectors},
-        rows_(shape_) {
+        rows_(shape_),
+        output_(kernels_.transpose) {
     // Bytes per block of every row a batch keeps.
     const std::size_t per_block = shape_.rows() * kBlockWords * sizeof(Word);
     // Rows are whole multiples of kRowQuantum words (two blocks): a batch of
@@ -134,7 +135,7 @@ class FrameSampler::Engine {
     noise_streams_.clear();
     for (std::size_t j = 0; j < blocks; ++j) {
       gauge_streams_.emplace_back(key, 2 * (first_block + j) + 1);
-      noise_streams_.emplace_back(key, 2 * (first_block + j) + 2);
+      noise_streams_.emplace_back(key, 2 * (first_block + j) + 2, /*with_logs=*/true);
     }
     const FrameRows frames = rows_.frames();
     for (std::uint64_t q = 0; q < program_.qubit_count; ++q) {

@@ -175,6 +175,26 @@ ORDAVINE_INLINE void parity_body(Word* dst, const Word* const* sources, std::siz
   }
 }
 
+// The 64 x 64 transposition of each lane of the vectors: swap the
+// off-diagonal blocks of every 2w x 2w block, w = 32, 16, ..., 1, for as
+// many matrices at once as a vector has words.
+template <class V>
+ORDAVINE_INLINE void transpose_body(Word* tiles) {
+  for (std::size_t c = 0; c < kTilesSideBySide; c += kStep<V>) {
+    V m[64];
+    for (std::size_t i = 0; i < 64; ++i) load(m[i], tiles + kTilesSideBySide * i + c);
+    Word mask = 0x00000000FFFFFFFFull;
+    for (unsigned w = 32; w != 0; w >>= 1, mask ^= mask << w) {
+      for (unsigned i = 0; i < 64; i = (i + w + 1) & ~w) {
+        const V t = ((m[i] >> w) ^ m[i + w]) & mask;
+        m[i] ^= t << w;
+        m[i + w] ^= t;
+      }
+    }
+    for (std::size_t i = 0; i < 64; ++i) store<V>(tiles + kTilesSideBySide * i + c, m[i]);
+  }
+}
+
 // One set of entry points per width: the same bodies under another target
 // attribute.  Each is a template instantiated into the width's table.
 #define ORDAVINE_WIDTH(NAMESPACE, BYTES, ATTRIBUTE)                                                       \
@@ -196,6 +216,7 @@ ORDAVINE_INLINE void parity_body(Word* dst, const Word* const* sources, std::siz
   ATTRIBUTE void parity(Word* d, const Word* const* s, std::size_t n, std::size_t w) {                    \
     parity_body<V>(d, s, n, w);                                                                           \
   }                                                                                                       \
+  ATTRIBUTE void transpose(Word* m) { transpose_body<V>(m); }                                             \
   template <std::size_t... I, std::size_t... G>                                                           \
   Kernels table(VectorWidth width, std::index_sequence<I...>, std::index_sequence<G...>) {                \
     return Kernels{                                                                                       \
@@ -208,6 +229,7 @@ ORDAVINE_INLINE void parity_body(Word* dst, const Word* const* sources, std::siz
         {&measure<Axis::x, Kind::measure_reset>, &measure<Axis::y, Kind::measure_reset>,                  \
          &measure<Axis::z, Kind::measure_reset>},                                                         \
         &parity,                                                                                          \
+        &transpose,                                                                                       \
     };                                                                                                    \
   }                                                                                                       \
   Kernels make(VectorWidth width) {                                                                       \

@@ -37,6 +37,12 @@ using GateKernel = void (*)(Word* frames, std::size_t row_words, const circuit::
 using MeasureKernel = void (*)(Word* frames, std::size_t row_words, const circuit::Target* targets,
                                std::size_t count, const Word* gauge, Word* const* records);
 
+// Transposes eight 64 x 64 bit matrices side by side: `tiles` is 64 rows
+// of 8 words, matrix j being word j of every row; afterwards bit b of word
+// j of row i is what bit i of word j of row b was.
+inline constexpr std::size_t kTilesSideBySide = 8;
+using TransposeKernel = void (*)(Word* tiles);
+
 struct Kernels {
   VectorWidth width;
   std::array<GateKernel, 24> single;  // by VOP
@@ -45,6 +51,7 @@ struct Kernels {
   std::array<MeasureKernel, 3> measure, reset, measure_reset;
   // dst = XOR of the `count` rows at `sources`.
   void (*parity)(Word* dst, const Word* const* sources, std::size_t count, std::size_t row_words);
+  TransposeKernel transpose;
 };
 
 // Whether this machine can run a width.

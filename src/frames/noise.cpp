@@ -1,7 +1,6 @@
 #include "frames/noise.hpp"
 
 #include <bit>
-#include <cmath>
 
 namespace ordavine::frames {
 namespace {
@@ -54,11 +53,6 @@ FiringRate FiringRate::of(double p) {
   }
   rate.inverse_log_q = 1.0 / portable_log1m(p);
   return rate;
-}
-
-double FiringRate::gap(std::uint64_t word) const {
-  const double u = static_cast<double>((word >> 11) + 1) * 0x1p-53;
-  return std::floor(portable_log(u) * inverse_log_q);
 }
 
 std::size_t choose(std::span<const double> cumulative, std::uint64_t word) {

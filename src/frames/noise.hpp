@@ -35,11 +35,8 @@ struct FiringRate {
 
   static FiringRate of(double p);
 
-  // The gap before the next firing site, from one word (see above); may
-  // exceed any site count.
-  double gap(std::uint64_t word) const;
-
-  // The first firing site among `count` sites, or `count` when none fires.
+  // The first firing site among `count` sites, or `count` when none fires;
+  // `stream` keeps logs.
   std::uint64_t first(BlockStream& stream, std::uint64_t count) const {
     return following(stream, ~std::uint64_t{0}, count);
   }
@@ -50,9 +47,12 @@ struct FiringRate {
     const std::uint64_t start = site + 1;  // wraps to 0 for the start marker
     if (never || start >= count) return count;
     if (always) return start;
-    const double g = gap(stream.next());
-    if (g >= static_cast<double>(count - start)) return count;
-    return start + static_cast<std::uint64_t>(g);
+    // x = ln U / ln(1 - p) >= 0 and the gap is floor(x); floor(x) >= n
+    // exactly when x >= n for a whole number n, so x is compared as it is
+    // and truncated only once it is known to be in range.
+    const double x = stream.next_log() * inverse_log_q;
+    if (x >= static_cast<double>(count - start)) return count;
+    return start + static_cast<std::uint64_t>(x);
   }
 };
 

@@ -26,10 +26,6 @@ struct ShotRows {
   }
 };
 
-// Transposes a 64 x 64 bit matrix in place: bit j of word i goes to bit i
-// of word j.
-void transpose64(Word* m);
-
 // Writes entries entry0 .. entry0 + entries - 1 (entry0 a multiple of 64)
 // of the shots of a batch whose first shot is `batch_first`, for the shots
 // among them that the call asked for.  `rows[e]` is entry entry0 + e's bit
@@ -37,8 +33,9 @@ void transpose64(Word* m);
 // (entries + 63) / 64 words XORed into every shot's entries (bit e % 64
 // of word e / 64 for entry entry0 + e), or is null.  Each shot's entries
 // are written in one pass, so a call with more entries touches each row
-// fewer times.
+// fewer times.  `transpose` is the kernels' (any width gives the same bytes).
 void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t row_words,
-                   const Word* const* rows, std::size_t entries, std::uint64_t entry0, const Word* reference);
+                   const Word* const* rows, std::size_t entries, std::uint64_t entry0, const Word* reference,
+                   TransposeKernel transpose);
 
 }  // namespace ordavine::frames

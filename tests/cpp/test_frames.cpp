@@ -5,6 +5,7 @@
 // register runs are.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <random>
 #include <string>
@@ -17,6 +18,7 @@
 #include "frames/kernels.hpp"
 #include "frames/noise.hpp"
 #include "frames/shot_rows.hpp"
+#include "frames/unit_logs.hpp"
 #include "random/seeded_stream.hpp"
 #include "support/dense_state.hpp"
 #include "support/gate_matrices.hpp"
@@ -192,6 +194,47 @@ TEST(Noise, PortableLogarithmsAgreeWithTheLibraryWithinAFewUnitsInTheLastPlace) 
   EXPECT_NEAR(portable_log1m(0.999999), std::log1p(-0.999999), 1e-15);
 }
 
+// The gap sampler's logarithms, eight at a time, are portable_log's
+// doubles bit for bit at every width this machine runs, on random words
+// and on the words at the ends of U's range and around the point where
+// the mantissa is halved; a stream's cached logs are the same doubles.
+TEST(Noise, VectorLogarithmsArePortableLogBitForBitAtEveryWidth) {
+  std::mt19937_64 engine(11);
+  std::vector<std::uint64_t> words(1 << 16);
+  for (auto& w : words) w = engine();
+  const double root_half = 0x1.6a09e667f3bcdp-1;
+  const std::uint64_t root_word = static_cast<std::uint64_t>(root_half * 0x1p53 - 1) << 11;
+  const std::uint64_t edges[] = {0,
+                                 1,
+                                 0x7FF,
+                                 0x800,
+                                 ~std::uint64_t{0},
+                                 ~std::uint64_t{0} << 11,
+                                 std::uint64_t{1} << 63,
+                                 (std::uint64_t{1} << 63) - 1,
+                                 root_word,
+                                 root_word + 0x800,
+                                 root_word - 0x800,
+                                 std::uint64_t{1} << 62};
+  std::copy(std::begin(edges), std::end(edges), words.begin());
+  const auto unit = [](std::uint64_t w) { return static_cast<double>((w >> 11) + 1) * 0x1p-53; };
+  for (const VectorWidth width : {VectorWidth::portable, VectorWidth::avx2, VectorWidth::avx512}) {
+    if (!width_supported(width)) continue;
+    std::vector<double> logs(words.size());
+    unit_logs_with(width, words.data(), logs.data(), words.size());
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(logs[i]),
+                std::bit_cast<std::uint64_t>(portable_log(unit(words[i]))))
+          << "width " << static_cast<int>(width) << " word " << words[i];
+    }
+  }
+  BlockStream cached(ChaChaKey{4}, 9, /*with_logs=*/true), plain(ChaChaKey{4}, 9);
+  for (int i = 0; i < 1000; ++i) {
+    const double log = i % 2 == 0 ? cached.next_log() : portable_log(unit(cached.next()));
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(log), std::bit_cast<std::uint64_t>(plain.next_log())) << i;
+  }
+}
+
 // Over many sites each fires with its probability: counts within five
 // standard deviations, and the same for sites that follow a firing one
 // (independence of neighbours).
@@ -239,43 +282,61 @@ TEST(Noise, ChoicesFollowTheirWeightsAndSkipZeroWeights) {
 
 // ---- rows written out -----------------------------------------------------------------------
 
-TEST(ShotRows, TilesLandInEachShotsRowPackedOrNot) {
-  std::vector<Word> m = random_words(64, 4), t = m;
-  transpose64(t.data());
-  for (std::size_t i = 0; i < 64; ++i)
-    for (std::size_t j = 0; j < 64; ++j) ASSERT_EQ((t[j] >> i) & 1, (m[i] >> j) & 1);
-
-  // 150 entries (three tiles, the last partial) at entry0 = 64 of a
-  // two-word batch starting at shot 512, for the call's shots 530 .. 599.
-  const std::size_t row_words = 2, entries = 150, width = 64 + entries + 10;
-  const std::vector<Word> rows_data = random_words(entries * row_words, 5);
-  std::vector<const Word*> rows(entries, nullptr);
-  for (std::size_t e = 0; e < entries; ++e) rows[e] = e == 7 ? nullptr : rows_data.data() + e * row_words;
-  const std::vector<Word> reference = random_words(3, 6);
-  for (const bool packed : {false, true}) {
-    const std::size_t row_bytes = ShotRows::bytes_for(width, packed);
-    std::vector<std::uint8_t> out(70 * row_bytes, 0xEE);
-    const ShotRows target{out.data(), 530, 70, row_bytes, packed};
-    write_entries(target, 512, row_words, rows.data(), entries, 64, reference.data());
-    for (std::uint64_t shot = 530; shot < 600; ++shot) {
-      const std::size_t lane = shot - 512;
-      const std::uint8_t* row = out.data() + (shot - 530) * row_bytes;
-      for (std::size_t e = 0; e < entries; ++e) {
-        const bool value =
-            (rows[e] != nullptr && bit(rows[e], lane)) != (((reference[e / 64] >> (e % 64)) & 1) != 0);
-        const std::size_t entry = 64 + e;
-        const bool got = packed ? ((row[entry / 8] >> (entry % 8)) & 1) != 0 : row[entry] != 0;
-        ASSERT_EQ(got, value) << "packed " << packed << " shot " << shot << " entry " << entry;
-        if (!packed) {
-          ASSERT_LE(row[entry], 1);
+// 150 entries (three tiles, the last partial) at entry0 = 64, for the
+// call's shots from 530 of a batch starting at shot 512: a two-word batch
+// (a chunk narrower than the kernels' eight tiles), and a 24-word one (three
+// chunks, the call ending inside the last), plus a narrow tile of 3
+// entries read bit by bit; at every width, packed and not.
+TEST(ShotRows, TilesLandInEachShotsRowPackedOrNotAtEveryWidth) {
+  const std::vector<Word> m = random_words(64 * kTilesSideBySide, 4);
+  for (const VectorWidth width : {VectorWidth::portable, VectorWidth::avx2, VectorWidth::avx512}) {
+    if (!width_supported(width)) continue;
+    std::vector<Word> t = m;
+    kernels_for(width).transpose(t.data());
+    for (std::size_t j = 0; j < kTilesSideBySide; ++j)
+      for (std::size_t i = 0; i < 64; ++i)
+        for (std::size_t b = 0; b < 64; ++b)
+          ASSERT_EQ((t[kTilesSideBySide * i + j] >> b) & 1, (m[kTilesSideBySide * b + j] >> i) & 1);
+  }
+  for (const std::size_t row_words : {std::size_t{2}, std::size_t{24}}) {
+    for (const std::size_t entries : {std::size_t{150}, std::size_t{3}}) {
+      const std::size_t width = 64 + entries + 10, shots = 64 * row_words - 18 - 5;
+      const std::vector<Word> rows_data = random_words(entries * row_words, 5);
+      std::vector<const Word*> rows(entries, nullptr);
+      for (std::size_t e = 0; e < entries; ++e) rows[e] = e == 1 ? nullptr : rows_data.data() + e * row_words;
+      const std::vector<Word> reference = random_words(3, 6);
+      for (const VectorWidth vector_width : {VectorWidth::portable, VectorWidth::avx2, VectorWidth::avx512}) {
+        if (!width_supported(vector_width)) continue;
+        for (const bool packed : {false, true}) {
+          const std::size_t row_bytes = ShotRows::bytes_for(width, packed);
+          std::vector<std::uint8_t> out(shots * row_bytes, 0xEE);
+          const ShotRows target{out.data(), 530, shots, row_bytes, packed};
+          write_entries(target, 512, row_words, rows.data(), entries, 64, reference.data(),
+                        kernels_for(vector_width).transpose);
+          for (std::uint64_t shot = 530; shot < 530 + shots; ++shot) {
+            const std::size_t lane = shot - 512;
+            const std::uint8_t* row = out.data() + (shot - 530) * row_bytes;
+            for (std::size_t e = 0; e < entries; ++e) {
+              const bool value =
+                  (rows[e] != nullptr && bit(rows[e], lane)) != (((reference[e / 64] >> (e % 64)) & 1) != 0);
+              const std::size_t entry = 64 + e;
+              const bool got = packed ? ((row[entry / 8] >> (entry % 8)) & 1) != 0 : row[entry] != 0;
+              ASSERT_EQ(got, value) << "packed " << packed << " shot " << shot << " entry " << entry;
+              if (!packed) {
+                ASSERT_LE(row[entry], 1);
+              }
+            }
+            // Bytes outside the entries are left alone, and a packed row's
+            // last byte is padded with zeros.
+            const std::size_t first_byte = packed ? 8 : 64,
+                              last_byte = packed ? (64 + entries - 1) / 8 : 63 + entries;
+            ASSERT_EQ(row[first_byte - 1], 0xEE);
+            ASSERT_EQ(row[last_byte + 1], 0xEE);
+            if (packed && (64 + entries) % 8 != 0) {
+              ASSERT_EQ(row[last_byte] >> ((64 + entries) % 8), 0);
+            }
+          }
         }
-      }
-      // Bytes outside the entries are left alone: unpacked bytes 64 .. 213
-      // are written, packed bytes 8 .. 26 (the last with 2 padding bits of 0).
-      ASSERT_EQ(row[packed ? 7 : 63], 0xEE);
-      ASSERT_EQ(row[packed ? 27 : 214], 0xEE);
-      if (packed) {
-        ASSERT_EQ(row[26] >> 6, 0);
       }
     }
   }

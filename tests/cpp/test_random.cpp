@@ -16,6 +16,7 @@
 
 #include "failure/failure.hpp"
 #include "random/chacha.hpp"
+#include "random/chacha_blocks.hpp"
 #include "random/os_entropy.hpp"
 #include "random/random_source.hpp"
 #include "random/seeded_stream.hpp"
@@ -150,6 +151,34 @@ ChaChaKey key_of_call(int call) {
 // Word `index` (from 0) of the ChaCha12 stream 0 of `key`.
 std::uint32_t keystream_word(const ChaChaKey& key, std::uint64_t index) {
   return chacha_block(key, index / 16, 0, 12)[index % 16];
+}
+
+// The eight-lane blocks are the single blocks, lane by lane, for each
+// implementation this machine runs: counters whose low half carries into
+// the high half within the eight, and every round count the tests use.
+TEST(ChaChaBlocks, EveryImplementationGivesTheSingleBlocksSideBySide) {
+  const ChaChaKey key{0x03020100, 0x07060504, 0xdeadbeef, 7, 0xffffffff, 1, 2, 0x80000000};
+  using Implementation = void (*)(const ChaChaKey&, std::uint64_t, std::uint64_t, unsigned, ChaChaWords&);
+  std::vector<Implementation> implementations{&chacha_lanes::portable, &chacha_blocks};
+  if (chacha_lanes::avx2_supported()) implementations.push_back(&chacha_lanes::avx2);
+  for (const Implementation implementation : implementations) {
+    for (const std::uint64_t counter :
+         {std::uint64_t{0}, std::uint64_t{1016}, std::uint64_t{0xFFFFFFFC}, ~std::uint64_t{0} - 20}) {
+      for (const std::uint64_t stream : {std::uint64_t{1}, std::uint64_t{0x123456789abcdef0}}) {
+        for (const unsigned rounds : {8u, 12u, 20u}) {
+          ChaChaWords words{};
+          implementation(key, counter, stream, rounds, words);
+          for (std::size_t l = 0; l < kChaChaLanes; ++l) {
+            const ChaChaBlock block = chacha_block(key, counter + l, stream, rounds);
+            for (std::size_t k = 0; k < 8; ++k) {
+              ASSERT_EQ(words[8 * l + k], std::uint64_t{block[2 * k]} | std::uint64_t{block[2 * k + 1]} << 32)
+                  << counter << " lane " << l << " word " << k << " rounds " << rounds;
+            }
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(ThreadRng, SeedsLazilyAndServesFourBlocksPerRefill) {

@@ -1,0 +1,122 @@
+#include "random/chacha_blocks.hpp"
+
+namespace ordavine {
+namespace {
+
+#define ORDAVINE_INLINE inline __attribute__((always_inline))
+
+// Every helper is always inlined into an entry point with the width's
+// target attribute, so no vector crosses a call; the compilers warn about
+// the ABI of the helpers' vector values all the same.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+// Eight 32-bit lanes: one word of the state of each of eight blocks.
+typedef std::uint32_t Lanes __attribute__((vector_size(32)));
+
+typedef std::uint8_t Bytes __attribute__((vector_size(32)));
+
+// Rotations of every lane left by N bits.  Where the machine shuffles
+// bytes in one instruction (ByteShuffles), rotations by whole bytes are
+// that shuffle instead of two shifts and an OR.
+template <int N, bool ByteShuffles>
+ORDAVINE_INLINE Lanes rotl(Lanes v) {
+  if constexpr (ByteShuffles && N == 16) {
+    Bytes b;
+    __builtin_memcpy(&b, &v, sizeof b);
+    b = __builtin_shufflevector(b, b, 2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13, 18, 19, 16, 17,
+                                22, 23, 20, 21, 26, 27, 24, 25, 30, 31, 28, 29);
+    __builtin_memcpy(&v, &b, sizeof v);
+    return v;
+  } else if constexpr (ByteShuffles && N == 8) {
+    Bytes b;
+    __builtin_memcpy(&b, &v, sizeof b);
+    b = __builtin_shufflevector(b, b, 3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14, 19, 16, 17, 18,
+                                23, 20, 21, 22, 27, 24, 25, 26, 31, 28, 29, 30);
+    __builtin_memcpy(&v, &b, sizeof v);
+    return v;
+  } else {
+    return (v << N) | (v >> (32 - N));
+  }
+}
+
+template <bool ByteShuffles>
+ORDAVINE_INLINE void quarter_round(Lanes* s, int a, int b, int c, int d) {
+  s[a] += s[b];
+  s[d] = rotl<16, ByteShuffles>(s[d] ^ s[a]);
+  s[c] += s[d];
+  s[b] = rotl<12, ByteShuffles>(s[b] ^ s[c]);
+  s[a] += s[b];
+  s[d] = rotl<8, ByteShuffles>(s[d] ^ s[a]);
+  s[c] += s[d];
+  s[b] = rotl<7, ByteShuffles>(s[b] ^ s[c]);
+}
+
+// "expand 32-byte k" as four little-endian words, as chacha.cpp.
+constexpr std::uint32_t kSigma[4] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
+
+template <bool ByteShuffles>
+ORDAVINE_INLINE void blocks_body(const ChaChaKey& key, std::uint64_t counter, std::uint64_t stream,
+                                 unsigned rounds, ChaChaWords& out) {
+  Lanes input[16];
+  for (int i = 0; i < 4; ++i) input[i] = Lanes{} + kSigma[i];
+  for (int i = 0; i < 8; ++i) input[4 + i] = Lanes{} + key[i];
+  Lanes low{}, high{};
+  for (unsigned l = 0; l < kChaChaLanes; ++l) {
+    const std::uint64_t c = counter + l;
+    low[l] = static_cast<std::uint32_t>(c);
+    high[l] = static_cast<std::uint32_t>(c >> 32);
+  }
+  input[12] = low;
+  input[13] = high;
+  input[14] = Lanes{} + static_cast<std::uint32_t>(stream);
+  input[15] = Lanes{} + static_cast<std::uint32_t>(stream >> 32);
+
+  Lanes s[16];
+  for (int i = 0; i < 16; ++i) s[i] = input[i];
+  for (unsigned round = 0; round < rounds; round += 2) {
+    quarter_round<ByteShuffles>(s, 0, 4, 8, 12);
+    quarter_round<ByteShuffles>(s, 1, 5, 9, 13);
+    quarter_round<ByteShuffles>(s, 2, 6, 10, 14);
+    quarter_round<ByteShuffles>(s, 3, 7, 11, 15);
+    quarter_round<ByteShuffles>(s, 0, 5, 10, 15);
+    quarter_round<ByteShuffles>(s, 1, 6, 11, 12);
+    quarter_round<ByteShuffles>(s, 2, 7, 8, 13);
+    quarter_round<ByteShuffles>(s, 3, 4, 9, 14);
+  }
+  for (int i = 0; i < 16; ++i) s[i] += input[i];
+  for (unsigned l = 0; l < kChaChaLanes; ++l) {
+    for (unsigned k = 0; k < 8; ++k) {
+      out[8 * l + k] = std::uint64_t{s[2 * k][l]} | std::uint64_t{s[2 * k + 1][l]} << 32;
+    }
+  }
+}
+
+}  // namespace
+
+namespace chacha_lanes {
+
+void portable(const ChaChaKey& key, std::uint64_t counter, std::uint64_t stream, unsigned rounds,
+              ChaChaWords& out) {
+  blocks_body<false>(key, counter, stream, rounds, out);
+}
+
+__attribute__((target("avx2"))) void avx2(const ChaChaKey& key, std::uint64_t counter, std::uint64_t stream,
+                                          unsigned rounds, ChaChaWords& out) {
+  blocks_body<true>(key, counter, stream, rounds, out);
+}
+
+bool avx2_supported() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+}  // namespace chacha_lanes
+
+void chacha_blocks(const ChaChaKey& key, std::uint64_t counter, std::uint64_t stream, unsigned rounds,
+                   ChaChaWords& out) {
+  static const auto implementation =
+      chacha_lanes::avx2_supported() ? &chacha_lanes::avx2 : &chacha_lanes::portable;
+  implementation(key, counter, stream, rounds, out);
+}
+
+}  // namespace ordavine
