@@ -10,7 +10,7 @@
 // Build from the repository root:
 //   cmake -S bench -B build/bench -DCMAKE_BUILD_TYPE=Release && cmake --build build/bench
 //   build/bench/frames_bench circuit.stim --shots 10000 [--detectors] [--packed]
-//                            [--batch BLOCKS] [--reps 5]
+//                            [--batch BLOCKS] [--reps 5] [--width portable|avx2|avx512]
 // Prints one line per measurement.
 
 #include <algorithm>
@@ -58,7 +58,7 @@ const char* width_name(frames::VectorWidth w) {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
-                 "usage: %s circuit-file [--shots N] [--detectors] [--packed] [--batch B] [--reps R]\n",
+                 "usage: %s circuit-file [--shots N] [--detectors] [--packed] [--batch B] [--reps R] [--width NAME]\n",
                  argv[0]);
     return 2;
   }
@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
   bool detectors = false, packed = false;
   std::size_t batch = 0;
   int reps = 5;
+  std::string only_width;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--shots" && i + 1 < argc)
@@ -78,6 +79,8 @@ int main(int argc, char** argv) {
       batch = std::strtoull(argv[++i], nullptr, 10);
     else if (a == "--reps" && i + 1 < argc)
       reps = std::atoi(argv[++i]);
+    else if (a == "--width" && i + 1 < argc)
+      only_width = argv[++i];
   }
   std::ifstream file(argv[1]);
   std::stringstream buffer;
@@ -101,6 +104,7 @@ int main(int argc, char** argv) {
   for (const auto width :
        {frames::VectorWidth::portable, frames::VectorWidth::avx2, frames::VectorWidth::avx512}) {
     if (!frames::width_supported(width)) continue;
+    if (!only_width.empty() && only_width != width_name(width)) continue;
     frames::FrameSampler sampler(program, detectors, packed, {width, batch});
     std::vector<std::uint8_t> m(shots * sampler.measurement_row_bytes()),
         d(shots * sampler.detector_row_bytes()), o(shots * sampler.observable_row_bytes());

@@ -1,5 +1,7 @@
 #include "binding/array_result.hpp"
 
+#include "shot_data/large_pages.hpp"
+
 #include <string>
 
 #include "binding/errors.hpp"
@@ -60,6 +62,7 @@ ArrayResult::ArrayResult(std::uint64_t rows, std::uint64_t columns, bool packed,
   }
   object_ = PyRef(made);
   bytes_ = writable_bytes(made);
+  shot_data::advise_large_pages(bytes_);
 }
 
 }  // namespace ordavine::binding

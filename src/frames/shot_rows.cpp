@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace ordavine::frames {
@@ -20,19 +21,19 @@ constexpr std::array<std::uint64_t, 256> kSpread = [] {
   return table;
 }();
 
-// Writes the low `entries` bits of `bits` to `out`, one byte each.
+// Writes the low `entries` bits of `bits` to `out`, one byte each: whole
+// bytes of bits by the table, eight bytes a store, the rest one by one.
 void write_unpacked(std::uint8_t* out, Word bits, std::size_t entries) {
-  if (entries == 64) {  // a whole tile: eight fixed-size stores
-    for (std::size_t i = 0; i < 8; ++i) {
-      const std::uint64_t v = kSpread[(bits >> (8 * i)) & 0xFF];
-      std::memcpy(out + 8 * i, &v, 8);
-    }
-    return;
+  std::size_t e = 0;
+  for (; e + 8 <= entries; e += 8) {
+    const std::uint64_t v = kSpread[(bits >> e) & 0xFF];
+    std::memcpy(out + e, &v, 8);
   }
-  for (std::size_t e = 0; e < entries; ++e) out[e] = static_cast<std::uint8_t>((bits >> e) & 1);
+  for (; e < entries; ++e) out[e] = static_cast<std::uint8_t>((bits >> e) & 1);
 }
 
-// Writes the low `entries` bits of `bits` to `out`, 8 a byte, the first in bit 0.
+// Writes the low `entries` bits of `bits` to `out`, 8 a byte, the first in
+// bit 0: the bytes that hold them, by at most three stores.
 void write_packed(std::uint8_t* out, Word bits, std::size_t entries) {
   if (entries == 64) {
     std::memcpy(out, &bits, 8);
@@ -40,7 +41,18 @@ void write_packed(std::uint8_t* out, Word bits, std::size_t entries) {
   }
   const std::size_t bytes = (entries + 7) / 8;
   bits &= (Word{1} << entries) - 1;
-  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+  std::uint8_t b[8];
+  std::memcpy(b, &bits, 8);
+  std::size_t k = 0;
+  if (bytes & 4) {
+    std::memcpy(out, b, 4);
+    k = 4;
+  }
+  if (bytes & 2) {
+    std::memcpy(out + k, b + k, 2);
+    k += 2;
+  }
+  if (bytes & 1) out[k] = b[k];
 }
 
 // Words of one chunk of tiles: 64 rows of kTilesSideBySide words.
@@ -48,6 +60,50 @@ constexpr std::size_t kChunkWords = 64 * kTilesSideBySide;
 // Tiles of at most this many entries (an observable, say) are read bit by
 // bit for each shot rather than transposed whole.
 constexpr std::size_t kNarrowTile = 4;
+
+}  // namespace
+
+namespace {
+
+// One tile's place in the shots' rows and how its bits are had.
+struct TileOut {
+  std::size_t count;   // entries, at most 64
+  std::size_t offset;  // the byte of a row where they start
+  bool narrow;         // read bit by bit, not transposed
+};
+
+// Writes one shot's entries of every tile: `lane` is bit i of word g of
+// the rows, `tiles` the transposed chunk's words for this lane (word t of
+// tile t at stride kChunkWords).
+template <bool Packed>
+void write_shot(std::uint8_t* row, const TileOut* tiles, std::size_t tile_count, const Word* transposed,
+                const Word* const* rows, std::size_t g, std::size_t i, const Word* reference) {
+  for (std::size_t t = 0; t < tile_count; ++t) {
+    const TileOut& tile = tiles[t];
+    Word bits;
+    if (tile.narrow) {
+      bits = reference != nullptr ? reference[t] : 0;
+      for (std::size_t e = 0; e < tile.count; ++e) {
+        const Word* src = rows[64 * t + e];
+        if (src != nullptr) bits ^= ((src[g] >> i) & 1) << e;
+      }
+      // At most kNarrowTile entries: one byte packed.
+      static_assert(kNarrowTile <= 8);
+      if constexpr (Packed) {
+        row[tile.offset] = static_cast<std::uint8_t>(bits & ((Word{1} << tile.count) - 1));
+      } else {
+        for (std::size_t e = 0; e < tile.count; ++e) row[tile.offset + e] = static_cast<std::uint8_t>((bits >> e) & 1);
+      }
+      continue;
+    }
+    bits = transposed[kChunkWords * t];
+    if constexpr (Packed) {
+      write_packed(row + tile.offset, bits, tile.count);
+    } else {
+      write_unpacked(row + tile.offset, bits, tile.count);
+    }
+  }
+}
 
 }  // namespace
 
@@ -60,19 +116,27 @@ void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t r
   const std::uint64_t call_end = out.first + out.count;
   const std::uint64_t begin = out.first > batch_first ? out.first - batch_first : 0;
   const std::uint64_t end = std::min<std::uint64_t>(call_end - batch_first, 64 * row_words);
-  const std::size_t tiles = (entries + 63) / 64;
-  const auto width_of = [&](std::size_t t) { return std::min<std::size_t>(64, entries - 64 * t); };
-  std::vector<Word> chunk(kChunkWords * tiles);
+  const std::size_t tile_count = (entries + 63) / 64;
+  std::vector<TileOut> tiles(tile_count);
+  std::size_t transposed_tiles = 0;
+  for (std::size_t t = 0; t < tile_count; ++t) {
+    const std::size_t count = std::min<std::size_t>(64, entries - 64 * t);
+    const std::uint64_t first_entry = entry0 + 64 * t;
+    tiles[t] = {count, static_cast<std::size_t>(out.packed ? first_entry / 8 : first_entry), count <= kNarrowTile};
+    if (!tiles[t].narrow) ++transposed_tiles;
+  }
+  // Narrow tiles come last (only the last tile of a call can be narrow),
+  // so the transposed ones are tiles 0 .. transposed_tiles - 1.
+  const auto chunk = std::make_unique_for_overwrite<Word[]>(kChunkWords * std::max<std::size_t>(transposed_tiles, 1));
   // Chunks of kTilesSideBySide words of every row (512 lanes), each tile's
   // rows transposed together, then every shot's entries written.
   for (std::size_t g0 = begin / 64 / kTilesSideBySide * kTilesSideBySide; 64 * g0 < end;
        g0 += kTilesSideBySide) {
     const std::size_t words = std::min(kTilesSideBySide, row_words - g0);
-    for (std::size_t t = 0; t < tiles; ++t) {
-      if (width_of(t) <= kNarrowTile) continue;
-      Word* m = chunk.data() + kChunkWords * t;
+    for (std::size_t t = 0; t < transposed_tiles; ++t) {
+      Word* m = chunk.get() + kChunkWords * t;
       for (std::size_t e = 0; e < 64; ++e) {
-        const Word* src = e < width_of(t) ? rows[64 * t + e] : nullptr;
+        const Word* src = e < tiles[t].count ? rows[64 * t + e] : nullptr;
         Word* dst = m + kTilesSideBySide * e;
         std::fill_n(dst, kTilesSideBySide, Word{0});
         if (src != nullptr) std::copy_n(src + g0, words, dst);
@@ -82,29 +146,20 @@ void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t r
         for (std::size_t k = 0; k < kChunkWords; ++k) m[k] ^= reference[t];
       }
     }
-    const std::uint64_t lo = std::max<std::uint64_t>(64 * g0, begin),
-                        hi = std::min<std::uint64_t>(64 * (g0 + words), end);
-    for (std::uint64_t lane = lo; lane < hi; ++lane) {
-      const std::size_t j = static_cast<std::size_t>(lane / 64 - g0), i = static_cast<std::size_t>(lane % 64);
+    for (std::size_t j = 0; j < words; ++j) {
+      const std::uint64_t base = 64 * (g0 + j);
+      if (base + 64 <= begin || base >= end) continue;
+      const std::size_t i0 = static_cast<std::size_t>(begin > base ? begin - base : 0);
+      const std::size_t i1 = static_cast<std::size_t>(std::min<std::uint64_t>(64, end - base));
       // batch_first + lane - out.first is the row's index; modulo 2^64 the
       // sum is exact, since the result lies in [0, count).
-      std::uint8_t* row = out.data + (batch_first + lane - out.first) * out.row_bytes;
-      for (std::size_t t = 0; t < tiles; ++t) {
-        const std::size_t count = width_of(t);
-        Word bits;
-        if (count <= kNarrowTile) {
-          bits = reference != nullptr ? reference[t] : 0;
-          for (std::size_t e = 0; e < count; ++e) {
-            const Word* src = rows[64 * t + e];
-            if (src != nullptr) bits ^= ((src[g0 + j] >> i) & 1) << e;
-          }
-        } else {
-          bits = chunk[kChunkWords * t + kTilesSideBySide * i + j];
-        }
+      std::uint8_t* row = out.data + (batch_first + base + i0 - out.first) * out.row_bytes;
+      for (std::size_t i = i0; i < i1; ++i, row += out.row_bytes) {
+        const Word* transposed = chunk.get() + kTilesSideBySide * i + j;
         if (out.packed) {
-          write_packed(row + (entry0 + 64 * t) / 8, bits, count);
+          write_shot<true>(row, tiles.data(), tile_count, transposed, rows, g0 + j, i, reference);
         } else {
-          write_unpacked(row + entry0 + 64 * t, bits, count);
+          write_shot<false>(row, tiles.data(), tile_count, transposed, rows, g0 + j, i, reference);
         }
       }
     }
