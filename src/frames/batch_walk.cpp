@@ -21,7 +21,7 @@ using circuit::value_of;
 constexpr unsigned kCodeBits[4] = {0b00, 0b01, 0b11, 0b10};
 
 // Nothing more to do where a recorded channel fires.
-constexpr auto kRecordOnly = [](std::size_t, std::size_t, std::uint64_t) {};
+constexpr auto kRecordOnly = [](std::size_t, std::size_t, std::uint64_t, std::uint64_t) {};
 
 // Work, for cancellation, is counted in rows of the batch: per instruction
 // and per target, one per block side by side, and one per firing of a noise
@@ -112,7 +112,7 @@ class BatchWalk {
         apply_product_where(factors, c_.rows.gauge(t));
         at = end;
       }
-      flip_records(step.index, done, done + count, sites, kRecordOnly);
+      flip_records<false>(step.index, done, done + count, sites, kRecordOnly);
       done += count;
       piece_recorded(count);
     }
@@ -130,42 +130,49 @@ class BatchWalk {
     }
   }
 
-  void on_pad(const Step& step) { recorded(step.index, step.targets.size(), kRecordOnly); }
+  void on_pad(const Step& step) { recorded<false>(step.index, step.targets.size(), kRecordOnly); }
 
   void on_pauli_error(const Step& step) {
     const unsigned bits = axis_bits(step.instruction.axis);
-    each_firing(step.index, step.targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-      frames_.apply_at(value_of(step.targets[site / kBlockShots]), bits, j, site % kBlockShots);
-    });
+    each_firing<false>(
+        step.index, step.targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site, std::uint64_t) {
+          frames_.apply_at(value_of(step.targets[site / kBlockShots]), bits, j, site % kBlockShots);
+        });
   }
 
   void on_depolarize1(const Step& step) {
-    each_firing(step.index, step.targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-      const unsigned code = 1 + uniform_choice(c_.noise_streams[j].next(), 3);
-      frames_.apply_at(value_of(step.targets[site / kBlockShots]), kCodeBits[code], j, site % kBlockShots);
-    });
+    each_firing<true>(step.index, step.targets.size() * kBlockShots,
+                      [&](std::size_t j, std::uint64_t site, std::uint64_t word) {
+                        const unsigned code = 1 + uniform_choice(word, 3);
+                        frames_.apply_at(value_of(step.targets[site / kBlockShots]), kCodeBits[code], j,
+                                         site % kBlockShots);
+                      });
   }
 
   void on_depolarize2(const Step& step) {
-    each_firing(step.index, step.targets.size() / 2 * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-      pair_error(step.targets, site, j, 1 + uniform_choice(c_.noise_streams[j].next(), 15));
-    });
+    each_firing<true>(step.index, step.targets.size() / 2 * kBlockShots,
+                      [&](std::size_t j, std::uint64_t site, std::uint64_t word) {
+                        pair_error(step.targets, site, j, 1 + uniform_choice(word, 15));
+                      });
   }
 
   void on_pauli_channel_1(const Step& step) {
     const auto choices = c_.plan.alternatives(step.index, 3);
-    each_firing(step.index, step.targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-      const std::size_t k = choose(choices, c_.noise_streams[j].next());
-      frames_.apply_at(value_of(step.targets[site / kBlockShots]), kCodeBits[k + 1], j, site % kBlockShots);
-    });
+    each_firing<true>(step.index, step.targets.size() * kBlockShots,
+                      [&](std::size_t j, std::uint64_t site, std::uint64_t word) {
+                        const std::size_t k = choose(choices, word);
+                        frames_.apply_at(value_of(step.targets[site / kBlockShots]), kCodeBits[k + 1], j,
+                                         site % kBlockShots);
+                      });
   }
 
   void on_pauli_channel_2(const Step& step) {
     const auto choices = c_.plan.alternatives(step.index, 15);
-    each_firing(step.index, step.targets.size() / 2 * kBlockShots, [&](std::size_t j, std::uint64_t site) {
-      const std::size_t k = choose(choices, c_.noise_streams[j].next());
-      pair_error(step.targets, site, j, static_cast<unsigned>(k + 1));
-    });
+    each_firing<true>(step.index, step.targets.size() / 2 * kBlockShots,
+                      [&](std::size_t j, std::uint64_t site, std::uint64_t word) {
+                        const std::size_t k = choose(choices, word);
+                        pair_error(step.targets, site, j, static_cast<unsigned>(k + 1));
+                      });
   }
 
   // E fires in each shot with its probability and starts a chain; ELSE
@@ -173,8 +180,9 @@ class BatchWalk {
   void on_correlated_error(const Step& step) {
     Word* fired = c_.rows.mask();
     frames_.zero(fired);
-    each_firing(step.index, kBlockShots,
-                [&](std::size_t j, std::uint64_t lane) { frames_.flip(fired, j, lane); });
+    each_firing<false>(step.index, kBlockShots, [&](std::size_t j, std::uint64_t lane, std::uint64_t) {
+      frames_.flip(fired, j, lane);
+    });
     Word* chain = c_.rows.chain();
     if (!step.instruction.else_branch) {
       frames_.copy(chain, fired);
@@ -188,18 +196,20 @@ class BatchWalk {
   }
 
   void on_heralded_erase(const Step& step) {
-    recorded(step.index, step.targets.size(), [&](std::size_t t, std::size_t j, std::uint64_t lane) {
-      const unsigned code = uniform_choice(c_.noise_streams[j].next(), 4);
-      frames_.apply_at(value_of(step.targets[t]), kCodeBits[code], j, lane);
-    });
+    recorded<true>(step.index, step.targets.size(),
+                   [&](std::size_t t, std::size_t j, std::uint64_t lane, std::uint64_t word) {
+                     const unsigned code = uniform_choice(word, 4);
+                     frames_.apply_at(value_of(step.targets[t]), kCodeBits[code], j, lane);
+                   });
   }
 
   void on_heralded_pauli_channel_1(const Step& step) {
     const auto choices = c_.plan.alternatives(step.index, 4);
-    recorded(step.index, step.targets.size(), [&](std::size_t t, std::size_t j, std::uint64_t lane) {
-      const std::size_t code = choose(choices, c_.noise_streams[j].next());
-      frames_.apply_at(value_of(step.targets[t]), kCodeBits[code], j, lane);
-    });
+    recorded<true>(step.index, step.targets.size(),
+                   [&](std::size_t t, std::size_t j, std::uint64_t lane, std::uint64_t word) {
+                     const std::size_t code = choose(choices, word);
+                     frames_.apply_at(value_of(step.targets[t]), kCodeBits[code], j, lane);
+                   });
   }
 
   void on_detector(const Step& step) {
@@ -238,20 +248,22 @@ class BatchWalk {
   // ---- noise ---------------------------------------------------------------------------
 
   // The firing sites of instruction i's channel among `sites` sites per
-  // block, each given to fire(j, site) with its block j.
-  template <class Fire>
+  // block, each given to fire(j, site, word) with its block j and, where
+  // Choosing, the word its choice is made from.  The sites are drawn a
+  // run at a time before any is acted on, so the drawing loop keeps the
+  // stream to itself.
+  template <bool Choosing, class Fire>
   void each_firing(std::size_t i, std::uint64_t sites, Fire&& fire) {
     const FiringRate& rate = c_.plan.rate[i];
     if (rate.never) return;
+    Firings& drawn = c_.scratch.firings;
     for (std::size_t j = 0; j < blocks_; ++j) {
       BlockStream& stream = c_.noise_streams[j];
-      std::uint64_t fired = 0;
-      for (std::uint64_t site = rate.first(stream, sites); site < sites;
-           site = rate.following(stream, site, sites)) {
-        fire(j, site);
-        ++fired;
+      for (std::uint64_t next = rate.first(stream, sites); next < sites;) {
+        rate.draw<Choosing>(stream, next, sites, sites, drawn);
+        for (std::size_t k = 0; k < drawn.count; ++k) fire(j, drawn.site[k], drawn.choice[k]);
+        c_.meter.count(drawn.count);
       }
-      c_.meter.count(fired);
     }
   }
 
@@ -275,23 +287,27 @@ class BatchWalk {
 
   // Record flips of instruction i's channel for the record rows of targets
   // begin .. end - 1 (the next rows of the ring), continuing the blocks'
-  // firing sites; `fire(t, j, lane)` after each flip.
-  template <class Fire>
+  // firing sites; `fire(t, j, lane, word)` after each flip (word: the
+  // choice word where Choosing).
+  template <bool Choosing, class Fire>
   void flip_records(std::size_t i, std::size_t begin, std::size_t end, std::uint64_t sites, Fire&& fire) {
     const FiringRate& rate = c_.plan.rate[i];
     if (rate.never) return;
     const std::uint64_t stop = end * kBlockShots;
+    Firings& drawn = c_.scratch.firings;
     for (std::size_t j = 0; j < blocks_; ++j) {
       BlockStream& stream = c_.noise_streams[j];
-      std::uint64_t fired = 0;
-      for (std::uint64_t& site = c_.scratch.next_site[j]; site < stop;
-           site = rate.following(stream, site, sites)) {
-        const std::size_t t = static_cast<std::size_t>(site / kBlockShots);
-        frames_.flip(ring_.next(t - begin), j, site % kBlockShots);
-        fire(t, j, site % kBlockShots);
-        ++fired;
+      std::uint64_t& next = c_.scratch.next_site[j];
+      while (next < stop) {
+        rate.draw<Choosing>(stream, next, sites, stop, drawn);
+        for (std::size_t k = 0; k < drawn.count; ++k) {
+          const std::uint64_t site = drawn.site[k];
+          const std::size_t t = static_cast<std::size_t>(site / kBlockShots);
+          frames_.flip(ring_.next(t - begin), j, site % kBlockShots);
+          fire(t, j, site % kBlockShots, drawn.choice[k]);
+        }
+        c_.meter.count(drawn.count);
       }
-      c_.meter.count(fired);
     }
   }
 
@@ -324,23 +340,23 @@ class BatchWalk {
       draw_gauges(count);
       for (std::size_t t = 0; t < count; ++t) records[t] = ring_.next(t);
       kernel(frames_.data(), row_words_, &targets[done], count, c_.rows.gauge(0), records);
-      flip_records(step.index, done, done + count, sites, kRecordOnly);
+      flip_records<false>(step.index, done, done + count, sites, kRecordOnly);
       done += count;
       piece_recorded(count);
     }
   }
 
   // Instructions whose records are noise alone (MPAD, heralds): rows of
-  // zeros, flipped where the channel fires; `fire(t, j, lane)` then acts
+  // zeros, flipped where the channel fires; `fire(t, j, lane, word)` then acts
   // on the frame.
-  template <class Fire>
+  template <bool Choosing, class Fire>
   void recorded(std::size_t i, std::size_t count_all, Fire&& fire) {
     const std::uint64_t sites = count_all * kBlockShots;
     start_sites(i, sites);
     for (std::size_t done = 0; done < count_all;) {
       const std::size_t count = ring_.piece_after(done, count_all);
       for (std::size_t t = 0; t < count; ++t) frames_.zero(ring_.next(t));
-      flip_records(i, done, done + count, sites, fire);
+      flip_records<Choosing>(i, done, done + count, sites, fire);
       done += count;
       piece_recorded(count);
     }

@@ -13,6 +13,7 @@
 #include "frames/batch_output.hpp"
 #include "frames/block_stream.hpp"
 #include "frames/kernels.hpp"
+#include "frames/noise.hpp"
 #include "frames/sampler_plan.hpp"
 #include "register/work_meter.hpp"
 
@@ -22,6 +23,7 @@ namespace ordavine::frames {
 // (per block: the next firing site of a recorded channel; per detector
 // target: its record row).
 struct WalkScratch {
+  Firings firings;
   std::vector<std::uint64_t> next_site;
   std::vector<const Word*> sources;
 };

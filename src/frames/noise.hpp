@@ -14,6 +14,8 @@
 // IEEE 754 prescribes, so every machine finds the same gaps.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -26,6 +28,15 @@ double portable_log(double x);
 
 // ln(1 - p) for p in (0, 1), accurate also where 1 - p rounds.
 double portable_log1m(double p);
+
+// Firing sites of one channel in one block, drawn ahead of what they do
+// (FiringRate::draw), with the choice word of each for channels that choose.
+struct Firings {
+  static constexpr std::size_t kCapacity = 128;
+  std::size_t count = 0;
+  std::array<std::uint64_t, kCapacity> site;
+  std::array<std::uint64_t, kCapacity> choice;
+};
 
 // The firing probability of a channel, ready for gap sampling.
 struct FiringRate {
@@ -49,11 +60,42 @@ struct FiringRate {
     if (always) return start;
     // x = ln U / ln(1 - p) >= 0 and the gap is floor(x); floor(x) >= n
     // exactly when x >= n for a whole number n, so x is compared as it is
-    // and truncated only once it is known to be in range.
+    // and truncated only once it is known to be in range.  Below 2^53 the
+    // comparison is made on integers (converting n to a double costs more).
     const double x = stream.next_log() * inverse_log_q;
-    if (x >= static_cast<double>(count - start)) return count;
+    const std::uint64_t n = count - start;
+    if (n < kExact) {
+      if (x >= static_cast<double>(kExact)) return count;
+      const auto gap = static_cast<std::uint64_t>(static_cast<std::int64_t>(x));
+      return gap >= n ? count : start + gap;
+    }
+    if (x >= static_cast<double>(n)) return count;
     return start + static_cast<std::uint64_t>(x);
   }
+
+  // Draws the firing sites from `next` (a firing site, or `count` when
+  // none is left) that lie below `stop` (at most `count`), at most
+  // Firings::kCapacity of them, before anything is done with them: each
+  // is followed in the stream by one word for its choice where Choosing,
+  // as when they are handled one by one.  `next` is left at the firing
+  // site after the last one drawn.
+  template <bool Choosing>
+  void draw(BlockStream& stream, std::uint64_t& next, std::uint64_t count, std::uint64_t stop,
+            Firings& out) const {
+    std::size_t n = 0;
+    std::uint64_t site = next;
+    while (site < stop && n < Firings::kCapacity) {
+      out.site[n] = site;
+      if constexpr (Choosing) out.choice[n] = stream.next();
+      ++n;
+      site = following(stream, site, count);
+    }
+    out.count = n;
+    next = site;
+  }
+
+ private:
+  static constexpr std::uint64_t kExact = std::uint64_t{1} << 53;
 };
 
 // The alternative a firing site takes, for channels with several: from

@@ -35,12 +35,12 @@ void write_unpacked(std::uint8_t* out, Word bits, std::size_t entries) {
 // Writes the low `entries` bits of `bits` to `out`, 8 a byte, the first in
 // bit 0: the bytes that hold them, by at most three stores.
 void write_packed(std::uint8_t* out, Word bits, std::size_t entries) {
-  if (entries == 64) {
+  if (entries < 64) bits &= (Word{1} << entries) - 1;
+  const std::size_t bytes = (entries + 7) / 8;
+  if (bytes == 8) {
     std::memcpy(out, &bits, 8);
     return;
   }
-  const std::size_t bytes = (entries + 7) / 8;
-  bits &= (Word{1} << entries) - 1;
   std::uint8_t b[8];
   std::memcpy(b, &bits, 8);
   std::size_t k = 0;
@@ -92,7 +92,8 @@ void write_shot(std::uint8_t* row, const TileOut* tiles, std::size_t tile_count,
       if constexpr (Packed) {
         row[tile.offset] = static_cast<std::uint8_t>(bits & ((Word{1} << tile.count) - 1));
       } else {
-        for (std::size_t e = 0; e < tile.count; ++e) row[tile.offset + e] = static_cast<std::uint8_t>((bits >> e) & 1);
+        for (std::size_t e = 0; e < tile.count; ++e)
+          row[tile.offset + e] = static_cast<std::uint8_t>((bits >> e) & 1);
       }
       continue;
     }
@@ -122,12 +123,14 @@ void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t r
   for (std::size_t t = 0; t < tile_count; ++t) {
     const std::size_t count = std::min<std::size_t>(64, entries - 64 * t);
     const std::uint64_t first_entry = entry0 + 64 * t;
-    tiles[t] = {count, static_cast<std::size_t>(out.packed ? first_entry / 8 : first_entry), count <= kNarrowTile};
+    tiles[t] = {count, static_cast<std::size_t>(out.packed ? first_entry / 8 : first_entry),
+                count <= kNarrowTile};
     if (!tiles[t].narrow) ++transposed_tiles;
   }
   // Narrow tiles come last (only the last tile of a call can be narrow),
   // so the transposed ones are tiles 0 .. transposed_tiles - 1.
-  const auto chunk = std::make_unique_for_overwrite<Word[]>(kChunkWords * std::max<std::size_t>(transposed_tiles, 1));
+  const auto chunk =
+      std::make_unique_for_overwrite<Word[]>(kChunkWords * std::max<std::size_t>(transposed_tiles, 1));
   // Chunks of kTilesSideBySide words of every row (512 lanes), each tile's
   // rows transposed together, then every shot's entries written.
   for (std::size_t g0 = begin / 64 / kTilesSideBySide * kTilesSideBySide; 64 * g0 < end;

@@ -1,6 +1,7 @@
 #include "frames/unit_logs.hpp"
 
 #include <array>
+#include <bit>
 
 #include "failure/failure.hpp"
 
@@ -18,7 +19,6 @@ namespace {
 // point decides how many machine vectors they take.
 typedef double Doubles __attribute__((vector_size(64)));
 typedef std::uint64_t Bits __attribute__((vector_size(64)));
-typedef std::int64_t Mask __attribute__((vector_size(64)));
 
 template <class To, class From>
 ORDAVINE_INLINE To reinterpret(From v) {
@@ -43,6 +43,7 @@ ORDAVINE_INLINE Doubles select(Bits mask, Doubles yes, Doubles no) {
 constexpr double kLn2High = 0x1.62e42feep-1;
 constexpr double kLn2Low = 0x1.a39ef35793c76p-33;
 constexpr double kSqrtHalf = 0x1.6a09e667f3bcdp-1;
+constexpr std::uint64_t kTwiceSqrtHalfBits = std::bit_cast<std::uint64_t>(2 * kSqrtHalf);
 constexpr int kTerms = 12;
 // 1 / (2k + 1) for k < kTerms: the coefficients of Horner's rule below.
 constexpr auto kOddReciprocals = [] {
@@ -64,7 +65,11 @@ ORDAVINE_INLINE void logs_body(const std::uint64_t* words, double* logs, std::si
     Doubles e = small_to_double((bits >> 52) & 0x7FF) - 1023.0;
     Doubles m = reinterpret<Doubles>((bits & ((1ull << 52) - 1)) | (Bits{} + (1023ull << 52)));
     // Selected by masks, not per lane: the halving is a coin toss.
-    const Bits halve = reinterpret<Bits>(Mask(m * 0.5 >= kSqrtHalf));
+    // m * 0.5 >= sqrt(1/2) exactly when m >= 2 sqrt(1/2) (halving is exact),
+    // and positive doubles order as their bits do: the mask is the borrow
+    // of a subtraction, made by shifts and subtractions every width has.
+    const Bits below = (reinterpret<Bits>(m) - kTwiceSqrtHalfBits) >> 63;  // 1 where m < 2 sqrt(1/2)
+    const Bits halve = below - 1;
     m = select(halve, m * 0.5, m);
     e = select(halve, e + 1.0, e);
 

@@ -299,7 +299,9 @@ TEST(ShotRows, TilesLandInEachShotsRowPackedOrNotAtEveryWidth) {
           ASSERT_EQ((t[kTilesSideBySide * i + j] >> b) & 1, (m[kTilesSideBySide * b + j] >> i) & 1);
   }
   for (const std::size_t row_words : {std::size_t{2}, std::size_t{24}}) {
-    for (const std::size_t entries : {std::size_t{150}, std::size_t{3}}) {
+    // Every partial last tile: 3 entries (narrow), 61 (eight bytes, not
+    // whole), 150 (three bytes after two whole tiles).
+    for (const std::size_t entries : {std::size_t{150}, std::size_t{3}, std::size_t{61}}) {
       const std::size_t width = 64 + entries + 10, shots = 64 * row_words - 18 - 5;
       const std::vector<Word> rows_data = random_words(entries * row_words, 5);
       std::vector<const Word*> rows(entries, nullptr);
