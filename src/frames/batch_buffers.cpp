@@ -21,7 +21,7 @@ void BatchBuffers::allocate(std::size_t row_words) {
         [&] {
           ring_.resize(shape_.ring_rows * row_words_);
           gauge_.resize(kPiece * row_words_);
-          tile_.resize(shape_.detector_tile ? kFlush * row_words_ : 0);
+          tile_.resize(shape_.tile_rows * row_words_);
           slots_.resize(shape_.observables * row_words_);
           mask_.resize(row_words_);
           chain_.resize(row_words_);

@@ -16,12 +16,10 @@ struct BatchShape {
   std::uint64_t qubits = 0;
   std::size_t ring_rows = 0;  // a power of two
   std::size_t observables = 0;
-  bool detector_tile = false;  // detection events are made
+  std::size_t tile_rows = 0;  // detection events are made a flush at a time (fewer when there are fewer)
 
   // Rows of every kind, for sizing batches.
-  std::uint64_t rows() const {
-    return 2 * qubits + ring_rows + kPiece + observables + 2 + (detector_tile ? kFlush : 0);
-  }
+  std::uint64_t rows() const { return 2 * qubits + ring_rows + kPiece + observables + 2 + tile_rows; }
 };
 
 class BatchBuffers {

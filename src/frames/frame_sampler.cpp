@@ -10,6 +10,7 @@
 #include "frames/batch_output.hpp"
 #include "frames/batch_walk.hpp"
 #include "frames/block_stream.hpp"
+#include "frames/cache_budget.hpp"
 #include "frames/sampler_plan.hpp"
 #include "register/out_of_memory.hpp"
 #include "register/register.hpp"
@@ -19,8 +20,9 @@ namespace {
 
 using circuit::Program;
 
-constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
-constexpr std::size_t kMaxBatchBlocks = 16;
+// Past this many blocks a batch gains nothing more: the walk's cost per
+// instruction is already small beside its words.
+constexpr std::size_t kMaxBatchBlocks = 64;
 
 std::size_t round_up(std::size_t n, std::size_t quantum) { return (n + quantum - 1) / quantum * quantum; }
 
@@ -57,7 +59,9 @@ class FrameSampler::Engine {
         kernels_(kernels_for(options.width)),
         plan_(make_plan(program, kFlush)),
         reference_(std::move(options.reference)),
-        shape_{program.qubit_count, plan_.ring_rows, plan_.observables.size(), detectors},
+        shape_{program.qubit_count, plan_.ring_rows, plan_.observables.size(),
+               detectors ? static_cast<std::size_t>(std::min<std::uint64_t>(kFlush, program.detector_count))
+                         : 0},
         rows_(shape_),
         output_(kernels_.transpose) {
     // Bytes per block of every row a batch keeps.
@@ -66,7 +70,7 @@ class FrameSampler::Engine {
     // one block would carry a second one's words for nothing.
     constexpr std::size_t kBlocksPerQuantum = kRowQuantum / kBlockWords;
     const std::size_t fit =
-        kBatchBytes / std::max<std::size_t>(per_block, 1) / kBlocksPerQuantum * kBlocksPerQuantum;
+        batch_cache_bytes() / std::max<std::size_t>(per_block, 1) / kBlocksPerQuantum * kBlocksPerQuantum;
     max_blocks_ = options.batch_blocks != 0
                       ? options.batch_blocks
                       : std::clamp<std::size_t>(fit, kBlocksPerQuantum, kMaxBatchBlocks);

@@ -60,8 +60,8 @@ std::shared_ptr<const ReferenceRecord> make_reference_record(const circuit::Prog
 struct SamplerOptions {
   VectorWidth width = widest_width();
   // At most this many blocks side by side; 0 for the sampler's own choice
-  // (as many as keep a batch's rows within about a megabyte, in pairs: at
-  // least two, at most sixteen).
+  // (as many as keep a batch's rows within the core's cache, as the system
+  // reports it (cache_budget.hpp), in pairs: at least two, at most 64).
   std::size_t batch_blocks = 0;
   // The program's reference record, made once and shared by samplers of
   // the same program (on other threads, or over many calls); null for the

@@ -71,7 +71,11 @@ SamplerPlan make_plan(const Program& program, std::size_t flush_rows) {
       plan.slot[i] = slots.at(program.instructions[i].observable);
     }
   }
-  plan.ring_rows = std::bit_ceil(std::max<std::uint64_t>(plan.lookback + 1, flush_rows));
+  // The ring holds the longest look-back and the rows not yet written out:
+  // a flush of them, or the whole record when it is shorter.
+  const std::uint64_t pending =
+      std::min<std::uint64_t>(flush_rows, std::max<std::uint64_t>(program.measurement_count, 1));
+  plan.ring_rows = std::bit_ceil(std::max<std::uint64_t>(plan.lookback + 1, pending));
   return plan;
 }
 

@@ -16,7 +16,7 @@ namespace ordavine::frames {
 
 struct SamplerPlan {
   std::uint64_t lookback = 0;              // the largest k of rec[-k]
-  std::size_t ring_rows = 0;               // a power of two above lookback, at least a flush
+  std::size_t ring_rows = 0;               // a power of two above lookback, at least a flush or the record
   std::vector<FiringRate> rate;            // per instruction
   std::vector<std::uint32_t> choices;      // per instruction: where its running sums start
   std::vector<double> cumulative;          // running sums of alternatives, divided by their total

@@ -446,6 +446,20 @@ TEST(FrameSampler, RowsDependOnTheShotNumbersAloneNotOnSplitsBatchesOrWidth) {
   }
 }
 
+// Wide batches (up to the most blocks a batch takes) and a record longer
+// than a flush, with look-backs across flushes: the same bytes as two
+// blocks at a time at the portable width, and as the rows split in calls.
+TEST(FrameSampler, WideBatchesAndLongRecordsGiveTheSameRows) {
+  const circuit::Program program = circuit::read_circuit(
+      "M 0 1\nREPEAT 300 {\n H 0 1\n CX 0 1\n DEPOLARIZE1(0.02) 0 1\n M(0.05) 0 1\n"
+      " DETECTOR rec[-1] rec[-3]\n CX rec[-2] 1\n}\nOBSERVABLE_INCLUDE(0) rec[-1]\n");
+  for (const bool detectors : {false, true}) {
+    const Sampled narrow = sample(program, detectors, true, 5, {64 * 256 + 40}, {VectorWidth::portable, 2});
+    EXPECT_EQ(sample(program, detectors, true, 5, {64 * 256 + 40}, {widest_width(), 64}), narrow);
+    EXPECT_EQ(sample(program, detectors, true, 5, {3000, 13424}), narrow);
+  }
+}
+
 // The last shot numbers below 2^64: blocks there still split and write
 // their rows (no shot number wraps), and the last call ends at 2^64 - 1.
 TEST(FrameSampler, ShotsJustBelowTwoToTheSixtyFourWriteTheirRows) {
