@@ -21,28 +21,11 @@ constexpr std::array<std::uint64_t, 256> kSpread = [] {
   return table;
 }();
 
-// Writes the low `entries` bits of `bits` to `out`, one byte each: whole
-// bytes of bits by the table, eight bytes a store, the rest one by one.
-void write_unpacked(std::uint8_t* out, Word bits, std::size_t entries) {
-  std::size_t e = 0;
-  for (; e + 8 <= entries; e += 8) {
-    const std::uint64_t v = kSpread[(bits >> e) & 0xFF];
-    std::memcpy(out + e, &v, 8);
-  }
-  for (; e < entries; ++e) out[e] = static_cast<std::uint8_t>((bits >> e) & 1);
-}
-
-// Writes the low `entries` bits of `bits` to `out`, 8 a byte, the first in
-// bit 0: the bytes that hold them, by at most three stores.
-void write_packed(std::uint8_t* out, Word bits, std::size_t entries) {
-  if (entries < 64) bits &= (Word{1} << entries) - 1;
-  const std::size_t bytes = (entries + 7) / 8;
-  if (bytes == 8) {
-    std::memcpy(out, &bits, 8);
-    return;
-  }
+// Stores the low `bytes` (below 8) bytes of `v` at `out`, in at most three
+// stores (the branches go the same way for every shot of a tile).
+void store_low_bytes(std::uint8_t* out, std::uint64_t v, std::size_t bytes) {
   std::uint8_t b[8];
-  std::memcpy(b, &bits, 8);
+  std::memcpy(b, &v, 8);
   std::size_t k = 0;
   if (bytes & 4) {
     std::memcpy(out, b, 4);
@@ -55,15 +38,34 @@ void write_packed(std::uint8_t* out, Word bits, std::size_t entries) {
   if (bytes & 1) out[k] = b[k];
 }
 
+// Writes the low `entries` bits of `bits` to `out`, one byte each, eight
+// bytes a table entry.
+void write_unpacked(std::uint8_t* out, Word bits, std::size_t entries) {
+  std::size_t e = 0;
+  for (; e + 8 <= entries; e += 8) {
+    const std::uint64_t v = kSpread[(bits >> e) & 0xFF];
+    std::memcpy(out + e, &v, 8);
+  }
+  if (e < entries) store_low_bytes(out + e, kSpread[(bits >> e) & 0xFF], entries - e);
+}
+
+// Writes the low `entries` bits of `bits` to `out`, 8 a byte, the first in
+// bit 0: the bytes that hold them.
+void write_packed(std::uint8_t* out, Word bits, std::size_t entries) {
+  if (entries < 64) bits &= (Word{1} << entries) - 1;
+  const std::size_t bytes = (entries + 7) / 8;
+  if (bytes == 8) {
+    std::memcpy(out, &bits, 8);
+  } else {
+    store_low_bytes(out, bits, bytes);
+  }
+}
+
 // Words of one chunk of tiles: 64 rows of kTilesSideBySide words.
 constexpr std::size_t kChunkWords = 64 * kTilesSideBySide;
 // Tiles of at most this many entries (an observable, say) are read bit by
 // bit for each shot rather than transposed whole.
 constexpr std::size_t kNarrowTile = 4;
-
-}  // namespace
-
-namespace {
 
 // One tile's place in the shots' rows and how its bits are had.
 struct TileOut {
@@ -72,36 +74,37 @@ struct TileOut {
   bool narrow;         // read bit by bit, not transposed
 };
 
-// Writes one shot's entries of every tile: `lane` is bit i of word g of
-// the rows, `tiles` the transposed chunk's words for this lane (word t of
-// tile t at stride kChunkWords).
+// Writes one tile's entries for shots i0 .. i1 - 1 of word g of the rows,
+// the first at `row`, rows `stride` bytes apart.  `transposed` is the
+// tile's chunk (shot i's bits at transposed[kTilesSideBySide * i]), unless
+// the tile is narrow: then its bits are read from `rows` (its own entries).
 template <bool Packed>
-void write_shot(std::uint8_t* row, const TileOut* tiles, std::size_t tile_count, const Word* transposed,
-                const Word* const* rows, std::size_t g, std::size_t i, const Word* reference) {
-  for (std::size_t t = 0; t < tile_count; ++t) {
-    const TileOut& tile = tiles[t];
-    Word bits;
-    if (tile.narrow) {
-      bits = reference != nullptr ? reference[t] : 0;
+void write_tile(const TileOut& tile, std::uint8_t* row, std::size_t stride, std::size_t i0, std::size_t i1,
+                const Word* transposed, const Word* const* rows, std::size_t g, Word reference) {
+  row += tile.offset;
+  if (tile.narrow) {
+    // At most kNarrowTile entries: one byte packed.
+    static_assert(kNarrowTile <= 8);
+    const Word keep = (Word{1} << tile.count) - 1;
+    for (std::size_t i = i0; i < i1; ++i, row += stride) {
+      Word bits = reference;
       for (std::size_t e = 0; e < tile.count; ++e) {
-        const Word* src = rows[64 * t + e];
-        if (src != nullptr) bits ^= ((src[g] >> i) & 1) << e;
+        if (rows[e] != nullptr) bits ^= ((rows[e][g] >> i) & 1) << e;
       }
-      // At most kNarrowTile entries: one byte packed.
-      static_assert(kNarrowTile <= 8);
       if constexpr (Packed) {
-        row[tile.offset] = static_cast<std::uint8_t>(bits & ((Word{1} << tile.count) - 1));
+        *row = static_cast<std::uint8_t>(bits & keep);
       } else {
-        for (std::size_t e = 0; e < tile.count; ++e)
-          row[tile.offset + e] = static_cast<std::uint8_t>((bits >> e) & 1);
+        for (std::size_t e = 0; e < tile.count; ++e) row[e] = static_cast<std::uint8_t>((bits >> e) & 1);
       }
-      continue;
     }
-    bits = transposed[kChunkWords * t];
+    return;
+  }
+  for (std::size_t i = i0; i < i1; ++i, row += stride) {
+    const Word bits = transposed[kTilesSideBySide * i];
     if constexpr (Packed) {
-      write_packed(row + tile.offset, bits, tile.count);
+      write_packed(row, bits, tile.count);
     } else {
-      write_unpacked(row + tile.offset, bits, tile.count);
+      write_unpacked(row, bits, tile.count);
     }
   }
 }
@@ -127,12 +130,13 @@ void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t r
                 count <= kNarrowTile};
     if (!tiles[t].narrow) ++transposed_tiles;
   }
-  // Narrow tiles come last (only the last tile of a call can be narrow),
-  // so the transposed ones are tiles 0 .. transposed_tiles - 1.
+  // Only the last tile can be narrow, so the transposed ones are tiles
+  // 0 .. transposed_tiles - 1.
   const auto chunk =
       std::make_unique_for_overwrite<Word[]>(kChunkWords * std::max<std::size_t>(transposed_tiles, 1));
-  // Chunks of kTilesSideBySide words of every row (512 lanes), each tile's
-  // rows transposed together, then every shot's entries written.
+  // Chunks of kTilesSideBySide words of every row (512 lanes): each tile's
+  // rows transposed together, then written out tile by tile (a chunk's
+  // shots' rows stay in cache between tiles).
   for (std::size_t g0 = begin / 64 / kTilesSideBySide * kTilesSideBySide; 64 * g0 < end;
        g0 += kTilesSideBySide) {
     const std::size_t words = std::min(kTilesSideBySide, row_words - g0);
@@ -157,12 +161,13 @@ void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t r
       // batch_first + lane - out.first is the row's index; modulo 2^64 the
       // sum is exact, since the result lies in [0, count).
       std::uint8_t* row = out.data + (batch_first + base + i0 - out.first) * out.row_bytes;
-      for (std::size_t i = i0; i < i1; ++i, row += out.row_bytes) {
-        const Word* transposed = chunk.get() + kTilesSideBySide * i + j;
+      for (std::size_t t = 0; t < tile_count; ++t) {
+        const Word* transposed = chunk.get() + kChunkWords * t + j;
+        const Word ref = reference != nullptr ? reference[t] : 0;
         if (out.packed) {
-          write_shot<true>(row, tiles.data(), tile_count, transposed, rows, g0 + j, i, reference);
+          write_tile<true>(tiles[t], row, out.row_bytes, i0, i1, transposed, rows + 64 * t, g0 + j, ref);
         } else {
-          write_shot<false>(row, tiles.data(), tile_count, transposed, rows, g0 + j, i, reference);
+          write_tile<false>(tiles[t], row, out.row_bytes, i0, i1, transposed, rows + 64 * t, g0 + j, ref);
         }
       }
     }
