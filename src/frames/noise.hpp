@@ -58,6 +58,43 @@ struct FiringRate {
     const std::uint64_t start = site + 1;  // wraps to 0 for the start marker
     if (never || start >= count) return count;
     if (always) return start;
+    return gap_after(stream, site, count);
+  }
+
+  // Draws the firing sites from `next` (a firing site, or `count` when
+  // none is left) that lie below `stop` (at most `count`), at most
+  // Firings::kCapacity of them, before anything is done with them: each
+  // is followed in the stream by one word for its choice where Choosing,
+  // as when they are handled one by one.  `next` is left at the firing
+  // site after the last one drawn.
+  template <bool Choosing>
+  void draw(BlockStream& stream, std::uint64_t& next, std::uint64_t count, std::uint64_t stop,
+            Firings& out) const {
+    std::size_t n = 0;
+    std::uint64_t site = next;
+    if (always || never) {  // every site, drawing no gaps (or none at all)
+      for (; site < stop && n < Firings::kCapacity; ++n, site = following(stream, site, count)) {
+        out.site[n] = site;
+        if constexpr (Choosing) out.choice[n] = stream.next();
+      }
+    } else {
+      for (; site < stop && n < Firings::kCapacity; ++n) {
+        out.site[n] = site;
+        if constexpr (Choosing) out.choice[n] = stream.next();
+        site = gap_after(stream, site, count);
+      }
+    }
+    out.count = n;
+    next = site;
+  }
+
+ private:
+  static constexpr std::uint64_t kExact = std::uint64_t{1} << 53;
+
+  // following() for a channel that neither always nor never fires.
+  std::uint64_t gap_after(BlockStream& stream, std::uint64_t site, std::uint64_t count) const {
+    const std::uint64_t start = site + 1;
+    if (start >= count) return count;
     // x = ln U / ln(1 - p) >= 0 and the gap is floor(x); floor(x) >= n
     // exactly when x >= n for a whole number n, so x is compared as it is
     // and truncated only once it is known to be in range.  Below 2^53 the
@@ -72,30 +109,6 @@ struct FiringRate {
     if (x >= static_cast<double>(n)) return count;
     return start + static_cast<std::uint64_t>(x);
   }
-
-  // Draws the firing sites from `next` (a firing site, or `count` when
-  // none is left) that lie below `stop` (at most `count`), at most
-  // Firings::kCapacity of them, before anything is done with them: each
-  // is followed in the stream by one word for its choice where Choosing,
-  // as when they are handled one by one.  `next` is left at the firing
-  // site after the last one drawn.
-  template <bool Choosing>
-  void draw(BlockStream& stream, std::uint64_t& next, std::uint64_t count, std::uint64_t stop,
-            Firings& out) const {
-    std::size_t n = 0;
-    std::uint64_t site = next;
-    while (site < stop && n < Firings::kCapacity) {
-      out.site[n] = site;
-      if constexpr (Choosing) out.choice[n] = stream.next();
-      ++n;
-      site = following(stream, site, count);
-    }
-    out.count = n;
-    next = site;
-  }
-
- private:
-  static constexpr std::uint64_t kExact = std::uint64_t{1} << 53;
 };
 
 // The alternative a firing site takes, for channels with several: from
