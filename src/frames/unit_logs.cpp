@@ -15,10 +15,13 @@ namespace {
 // the ABI of the helpers' vector values all the same.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-// Eight lanes whatever the width: the target attribute of each entry
-// point decides how many machine vectors they take.
-typedef double Doubles __attribute__((vector_size(64)));
-typedef std::uint64_t Bits __attribute__((vector_size(64)));
+// Doubles and their bits, Bytes / 8 lanes: each width takes its own
+// machine vector (wider ones would be split and spill registers).
+template <std::size_t Bytes>
+struct Vectors {
+  typedef double Doubles __attribute__((vector_size(Bytes)));
+  typedef std::uint64_t Bits __attribute__((vector_size(Bytes)));
+};
 
 template <class To, class From>
 ORDAVINE_INLINE To reinterpret(From v) {
@@ -30,11 +33,13 @@ ORDAVINE_INLINE To reinterpret(From v) {
 
 // The doubles of integers below 2^52, exactly: placed in the mantissa of
 // 2^52 and 2^52 taken away.
+template <class Doubles, class Bits>
 ORDAVINE_INLINE Doubles small_to_double(Bits n) {
   return reinterpret<Doubles>(n | (Bits{} + 0x4330000000000000ull)) - 0x1p52;
 }
 
 // Lanes of `yes` where the mask is all ones, of `no` where it is zero.
+template <class Doubles, class Bits>
 ORDAVINE_INLINE Doubles select(Bits mask, Doubles yes, Doubles no) {
   return reinterpret<Doubles>((reinterpret<Bits>(yes) & mask) | (reinterpret<Bits>(no) & ~mask));
 }
@@ -52,17 +57,22 @@ constexpr auto kOddReciprocals = [] {
   return r;
 }();
 
+template <std::size_t Bytes>
 ORDAVINE_INLINE void logs_body(const std::uint64_t* words, double* logs, std::size_t count) {
-  for (std::size_t i = 0; i < count; i += 8) {
+  using Doubles = typename Vectors<Bytes>::Doubles;
+  using Bits = typename Vectors<Bytes>::Bits;
+  constexpr auto to_double = small_to_double<Doubles, Bits>;
+  constexpr auto pick = select<Doubles, Bits>;
+  for (std::size_t i = 0; i < count; i += Bytes / 8) {
     Bits w;
     __builtin_memcpy(&w, words + i, sizeof w);
     // U's numerator, 1 .. 2^53, in two exact halves.
     const Bits n = (w >> 11) + 1;
-    const Doubles u = (small_to_double(n >> 26) * 0x1p26 + small_to_double(n & ((1ull << 26) - 1))) * 0x1p-53;
+    const Doubles u = (to_double(n >> 26) * 0x1p26 + to_double(n & ((1ull << 26) - 1))) * 0x1p-53;
 
     // u = m 2^e with m in [sqrt(1/2), sqrt(2)).
     const Bits bits = reinterpret<Bits>(u);
-    Doubles e = small_to_double((bits >> 52) & 0x7FF) - 1023.0;
+    Doubles e = to_double((bits >> 52) & 0x7FF) - 1023.0;
     Doubles m = reinterpret<Doubles>((bits & ((1ull << 52) - 1)) | (Bits{} + (1023ull << 52)));
     // Selected by masks, not per lane: the halving is a coin toss.
     // m * 0.5 >= sqrt(1/2) exactly when m >= 2 sqrt(1/2) (halving is exact),
@@ -70,8 +80,8 @@ ORDAVINE_INLINE void logs_body(const std::uint64_t* words, double* logs, std::si
     // of a subtraction, made by shifts and subtractions every width has.
     const Bits below = (reinterpret<Bits>(m) - kTwiceSqrtHalfBits) >> 63;  // 1 where m < 2 sqrt(1/2)
     const Bits halve = below - 1;
-    m = select(halve, m * 0.5, m);
-    e = select(halve, e + 1.0, e);
+    m = pick(halve, m * 0.5, m);
+    e = pick(halve, e + 1.0, e);
 
     // 2 atanh(s), s = (m - 1) / (m + 1), by Horner's rule in s^2.
     const Doubles s = (m - 1.0) / (m + 1.0);
@@ -86,12 +96,12 @@ ORDAVINE_INLINE void logs_body(const std::uint64_t* words, double* logs, std::si
   }
 }
 
-void portable_logs(const std::uint64_t* w, double* l, std::size_t n) { logs_body(w, l, n); }
+void portable_logs(const std::uint64_t* w, double* l, std::size_t n) { logs_body<16>(w, l, n); }
 __attribute__((target("avx2"))) void avx2_logs(const std::uint64_t* w, double* l, std::size_t n) {
-  logs_body(w, l, n);
+  logs_body<32>(w, l, n);
 }
 __attribute__((target("avx512f"))) void avx512_logs(const std::uint64_t* w, double* l, std::size_t n) {
-  logs_body(w, l, n);
+  logs_body<64>(w, l, n);
 }
 
 using Logs = void (*)(const std::uint64_t*, double*, std::size_t);
