@@ -9,14 +9,14 @@ void BatchOutput::measurements(const RecordRing& ring, std::size_t row_words, st
   meter_->count(entries * blocks_);
   for (std::size_t e = 0; e < entries; ++e) rows_[e] = ring.row(entry0 + e);
   write_entries(call_->measurements, batch_first_, row_words, rows_.data(), entries, entry0,
-                call_->reference + entry0 / 64, transpose_);
+                call_->reference + entry0 / 64, kernels_);
 }
 
 void BatchOutput::detectors(BatchBuffers& rows, std::uint64_t entry0, std::size_t entries) {
   meter_->count(entries * blocks_);
   for (std::size_t e = 0; e < entries; ++e) rows_[e] = rows.tile(e);
   write_entries(call_->detectors, batch_first_, rows.row_words(), rows_.data(), entries, entry0, nullptr,
-                transpose_);
+                kernels_);
 }
 
 void BatchOutput::observables(BatchBuffers& rows, const std::vector<std::uint64_t>& index,
@@ -29,7 +29,7 @@ void BatchOutput::observables(BatchBuffers& rows, const std::vector<std::uint64_
     for (; s < index.size() && index[s] < entry0 + kFlush; ++s) rows_[index[s] - entry0] = rows.slot(s);
     meter_->count(entries * blocks_);
     write_entries(call_->observables, batch_first_, rows.row_words(), rows_.data(), entries, entry0, nullptr,
-                  transpose_);
+                  kernels_);
   }
 }
 

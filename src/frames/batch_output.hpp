@@ -21,7 +21,7 @@ struct CallRows {
 class BatchOutput {
  public:
   // Before each batch: where its shots go, its first shot and its blocks.
-  explicit BatchOutput(TransposeKernel transpose) : transpose_(transpose) {}
+  explicit BatchOutput(const Kernels& kernels) : kernels_(kernels) {}
 
   void start(const CallRows& call, std::uint64_t batch_first, std::size_t blocks, WorkMeter& meter) {
     call_ = &call;
@@ -41,7 +41,7 @@ class BatchOutput {
                    std::uint64_t observable_count);
 
  private:
-  TransposeKernel transpose_;
+  const Kernels& kernels_;
   const CallRows* call_ = nullptr;
   std::uint64_t batch_first_ = 0;
   std::size_t blocks_ = 0;

@@ -63,7 +63,7 @@ class FrameSampler::Engine {
                detectors ? static_cast<std::size_t>(std::min<std::uint64_t>(kFlush, program.detector_count))
                          : 0},
         rows_(shape_),
-        output_(kernels_.transpose) {
+        output_(kernels_) {
     // Bytes per block of every row a batch keeps.
     const std::size_t per_block = shape_.rows() * kBlockWords * sizeof(Word);
     // Rows are whole multiples of kRowQuantum words (two blocks): a batch of

@@ -195,47 +195,114 @@ ORDAVINE_INLINE void transpose_body(Word* tiles) {
   }
 }
 
+// Byte b spread to eight bytes, bit i of b to byte i (0 or 1).
+constexpr std::array<std::uint64_t, 256> kSpread = [] {
+  std::array<std::uint64_t, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) {
+    for (unsigned i = 0; i < 8; ++i) table[b] |= static_cast<std::uint64_t>((b >> i) & 1) << (8 * i);
+  }
+  return table;
+}();
+
+typedef std::uint8_t Bytes32 __attribute__((vector_size(32)));
+typedef std::uint32_t Words32 __attribute__((vector_size(32)));
+
+// 32 bits to 32 bytes: each byte of the word copied to eight bytes (a
+// shuffle within 16-byte halves, where the word is repeated), then byte k
+// kept where its bit k % 8 is set.
+ORDAVINE_INLINE void spread32(std::uint8_t* out, std::uint32_t bits) {
+  Bytes32 word;
+  const Words32 repeated = Words32{} + bits;
+  __builtin_memcpy(&word, &repeated, sizeof word);
+  const Bytes32 copies =
+      __builtin_shufflevector(word, word, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 18, 18, 18, 18, 18,
+                              18, 18, 18, 19, 19, 19, 19, 19, 19, 19, 19);
+  const Bytes32 bit = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128,
+                       1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+  const Bytes32 ones = reinterpret_cast<Bytes32>((copies & bit) == bit) & 1;
+  __builtin_memcpy(out, &ones, sizeof ones);
+}
+
+// Bytes of the last (entries % 8) entries, in at most three stores.
+ORDAVINE_INLINE void store_low_bytes(std::uint8_t* out, std::uint64_t v, std::size_t bytes) {
+  std::uint8_t b[8];
+  __builtin_memcpy(b, &v, 8);
+  std::size_t k = 0;
+  if (bytes & 4) {
+    __builtin_memcpy(out, b, 4);
+    k = 4;
+  }
+  if (bytes & 2) {
+    __builtin_memcpy(out + k, b + k, 2);
+    k += 2;
+  }
+  if (bytes & 1) out[k] = b[k];
+}
+
+// Shuffles of bytes in one instruction come with AVX2; the portable width
+// spreads eight bits at a time by the table instead.
+template <bool ByteShuffles>
+ORDAVINE_INLINE void unpack_body(const Word* words, std::uint8_t* out, std::size_t stride, std::size_t shots,
+                                 std::size_t entries) {
+  for (std::size_t s = 0; s < shots; ++s, out += stride) {
+    const Word bits = words[s * kTilesSideBySide];
+    std::size_t e = 0;
+    if constexpr (ByteShuffles) {
+      for (; e + 32 <= entries; e += 32) spread32(out + e, static_cast<std::uint32_t>(bits >> e));
+    }
+    for (; e + 8 <= entries; e += 8) {
+      const std::uint64_t v = kSpread[(bits >> e) & 0xFF];
+      __builtin_memcpy(out + e, &v, 8);
+    }
+    if (e < entries) store_low_bytes(out + e, kSpread[(bits >> e) & 0xFF], entries - e);
+  }
+}
+
 // One set of entry points per width: the same bodies under another target
 // attribute.  Each is a template instantiated into the width's table.
-#define ORDAVINE_WIDTH(NAMESPACE, BYTES, ATTRIBUTE)                                                       \
-  namespace NAMESPACE {                                                                                   \
-  using V = Lanes<BYTES>::type;                                                                           \
-  template <Map1 M>                                                                                       \
-  ATTRIBUTE void single(Word* f, std::size_t w, const Target* t, std::size_t n) {                         \
-    single_body<V, M>(f, w, t, n);                                                                        \
-  }                                                                                                       \
-  template <Map2 M>                                                                                       \
-  ATTRIBUTE void pair(Word* f, std::size_t w, const Target* t, std::size_t n) {                           \
-    pair_body<V, M>(f, w, t, n);                                                                          \
-  }                                                                                                       \
-  template <Axis A, Kind K>                                                                               \
-  ATTRIBUTE void measure(Word* f, std::size_t w, const Target* t, std::size_t n, const Word* g,           \
-                         Word* const* r) {                                                                \
-    measure_body<V, A, K>(f, w, t, n, g, r);                                                              \
-  }                                                                                                       \
-  ATTRIBUTE void parity(Word* d, const Word* const* s, std::size_t n, std::size_t w) {                    \
-    parity_body<V>(d, s, n, w);                                                                           \
-  }                                                                                                       \
-  ATTRIBUTE void transpose(Word* m) { transpose_body<V>(m); }                                             \
-  template <std::size_t... I, std::size_t... G>                                                           \
-  Kernels table(VectorWidth width, std::index_sequence<I...>, std::index_sequence<G...>) {                \
-    return Kernels{                                                                                       \
-        width,                                                                                            \
-        {&single<vop_map(static_cast<Vop>(I))>...},                                                       \
-        {&pair<two_qubit_map(static_cast<circuit::TwoQubitGate>(G))>...},                                 \
-        {&measure<Axis::x, Kind::measure>, &measure<Axis::y, Kind::measure>,                              \
-         &measure<Axis::z, Kind::measure>},                                                               \
-        {&measure<Axis::x, Kind::reset>, &measure<Axis::y, Kind::reset>, &measure<Axis::z, Kind::reset>}, \
-        {&measure<Axis::x, Kind::measure_reset>, &measure<Axis::y, Kind::measure_reset>,                  \
-         &measure<Axis::z, Kind::measure_reset>},                                                         \
-        &parity,                                                                                          \
-        &transpose,                                                                                       \
-    };                                                                                                    \
-  }                                                                                                       \
-  Kernels make(VectorWidth width) {                                                                       \
-    return table(width, std::make_index_sequence<24>{},                                                   \
-                 std::make_index_sequence<circuit::kTwoQubitGates>{});                                    \
-  }                                                                                                       \
+#define ORDAVINE_WIDTH(NAMESPACE, BYTES, ATTRIBUTE)                                                         \
+  namespace NAMESPACE {                                                                                     \
+  using V = Lanes<BYTES>::type;                                                                             \
+  template <Map1 M>                                                                                         \
+  ATTRIBUTE void single(Word* f, std::size_t w, const Target* t, std::size_t n) {                           \
+    single_body<V, M>(f, w, t, n);                                                                          \
+  }                                                                                                         \
+  template <Map2 M>                                                                                         \
+  ATTRIBUTE void pair(Word* f, std::size_t w, const Target* t, std::size_t n) {                             \
+    pair_body<V, M>(f, w, t, n);                                                                            \
+  }                                                                                                         \
+  template <Axis A, Kind K>                                                                                 \
+  ATTRIBUTE void measure(Word* f, std::size_t w, const Target* t, std::size_t n, const Word* g,             \
+                         Word* const* r) {                                                                  \
+    measure_body<V, A, K>(f, w, t, n, g, r);                                                                \
+  }                                                                                                         \
+  ATTRIBUTE void parity(Word* d, const Word* const* s, std::size_t n, std::size_t w) {                      \
+    parity_body<V>(d, s, n, w);                                                                             \
+  }                                                                                                         \
+  ATTRIBUTE void transpose(Word* m) { transpose_body<V>(m); }                                               \
+  ATTRIBUTE void unpack(const Word* w, std::uint8_t* o, std::size_t stride, std::size_t n, std::size_t e) { \
+    unpack_body<(BYTES >= 32)>(w, o, stride, n, e);                                                         \
+  }                                                                                                         \
+  template <std::size_t... I, std::size_t... G>                                                             \
+  Kernels table(VectorWidth width, std::index_sequence<I...>, std::index_sequence<G...>) {                  \
+    return Kernels{                                                                                         \
+        width,                                                                                              \
+        {&single<vop_map(static_cast<Vop>(I))>...},                                                         \
+        {&pair<two_qubit_map(static_cast<circuit::TwoQubitGate>(G))>...},                                   \
+        {&measure<Axis::x, Kind::measure>, &measure<Axis::y, Kind::measure>,                                \
+         &measure<Axis::z, Kind::measure>},                                                                 \
+        {&measure<Axis::x, Kind::reset>, &measure<Axis::y, Kind::reset>, &measure<Axis::z, Kind::reset>},   \
+        {&measure<Axis::x, Kind::measure_reset>, &measure<Axis::y, Kind::measure_reset>,                    \
+         &measure<Axis::z, Kind::measure_reset>},                                                           \
+        &parity,                                                                                            \
+        &transpose,                                                                                         \
+        &unpack,                                                                                            \
+    };                                                                                                      \
+  }                                                                                                         \
+  Kernels make(VectorWidth width) {                                                                         \
+    return table(width, std::make_index_sequence<24>{},                                                     \
+                 std::make_index_sequence<circuit::kTwoQubitGates>{});                                      \
+  }                                                                                                         \
   }
 
 ORDAVINE_WIDTH(portable, 16, )

@@ -43,6 +43,11 @@ using MeasureKernel = void (*)(Word* frames, std::size_t row_words, const circui
 inline constexpr std::size_t kTilesSideBySide = 8;
 using TransposeKernel = void (*)(Word* tiles);
 
+// Writes, for shots s < shots, the low `entries` (at most 64) bits of
+// words[s * kTilesSideBySide] to out + s * stride, one byte (0 or 1) each.
+using UnpackKernel = void (*)(const Word* words, std::uint8_t* out, std::size_t stride, std::size_t shots,
+                              std::size_t entries);
+
 struct Kernels {
   VectorWidth width;
   std::array<GateKernel, 24> single;  // by VOP
@@ -52,6 +57,7 @@ struct Kernels {
   // dst = XOR of the `count` rows at `sources`.
   void (*parity)(Word* dst, const Word* const* sources, std::size_t count, std::size_t row_words);
   TransposeKernel transpose;
+  UnpackKernel unpack;
 };
 
 // Whether this machine can run a width.

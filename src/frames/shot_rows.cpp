@@ -10,16 +10,7 @@
 namespace ordavine::frames {
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "kSpread is laid out for little-endian stores");
-
-// Byte b spread to eight bytes, bit i of b to byte i (0 or 1).
-constexpr std::array<std::uint64_t, 256> kSpread = [] {
-  std::array<std::uint64_t, 256> table{};
-  for (unsigned b = 0; b < 256; ++b) {
-    for (unsigned i = 0; i < 8; ++i) table[b] |= static_cast<std::uint64_t>((b >> i) & 1) << (8 * i);
-  }
-  return table;
-}();
+static_assert(std::endian::native == std::endian::little, "packed rows are stored as little-endian words");
 
 // Stores the low `bytes` (below 8) bytes of `v` at `out`, in at most three
 // stores (the branches go the same way for every shot of a tile).
@@ -36,17 +27,6 @@ void store_low_bytes(std::uint8_t* out, std::uint64_t v, std::size_t bytes) {
     k += 2;
   }
   if (bytes & 1) out[k] = b[k];
-}
-
-// Writes the low `entries` bits of `bits` to `out`, one byte each, eight
-// bytes a table entry.
-void write_unpacked(std::uint8_t* out, Word bits, std::size_t entries) {
-  std::size_t e = 0;
-  for (; e + 8 <= entries; e += 8) {
-    const std::uint64_t v = kSpread[(bits >> e) & 0xFF];
-    std::memcpy(out + e, &v, 8);
-  }
-  if (e < entries) store_low_bytes(out + e, kSpread[(bits >> e) & 0xFF], entries - e);
 }
 
 // Writes the low `entries` bits of `bits` to `out`, 8 a byte, the first in
@@ -78,9 +58,11 @@ struct TileOut {
 // the first at `row`, rows `stride` bytes apart.  `transposed` is the
 // tile's chunk (shot i's bits at transposed[kTilesSideBySide * i]), unless
 // the tile is narrow: then its bits are read from `rows` (its own entries).
+// Unpacked tiles are spread to bytes by the kernels' unpack.
 template <bool Packed>
 void write_tile(const TileOut& tile, std::uint8_t* row, std::size_t stride, std::size_t i0, std::size_t i1,
-                const Word* transposed, const Word* const* rows, std::size_t g, Word reference) {
+                const Word* transposed, const Word* const* rows, std::size_t g, Word reference,
+                UnpackKernel unpack) {
   row += tile.offset;
   if (tile.narrow) {
     // At most kNarrowTile entries: one byte packed.
@@ -99,13 +81,11 @@ void write_tile(const TileOut& tile, std::uint8_t* row, std::size_t stride, std:
     }
     return;
   }
-  for (std::size_t i = i0; i < i1; ++i, row += stride) {
-    const Word bits = transposed[kTilesSideBySide * i];
-    if constexpr (Packed) {
-      write_packed(row, bits, tile.count);
-    } else {
-      write_unpacked(row, bits, tile.count);
-    }
+  if constexpr (Packed) {
+    for (std::size_t i = i0; i < i1; ++i, row += stride)
+      write_packed(row, transposed[kTilesSideBySide * i], tile.count);
+  } else {
+    unpack(transposed + kTilesSideBySide * i0, row, stride, i1 - i0, tile.count);
   }
 }
 
@@ -113,7 +93,7 @@ void write_tile(const TileOut& tile, std::uint8_t* row, std::size_t stride, std:
 
 void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t row_words,
                    const Word* const* rows, std::size_t entries, std::uint64_t entry0, const Word* reference,
-                   TransposeKernel transpose) {
+                   const Kernels& kernels) {
   // The call's shots as lanes of the batch, [begin, end): offsets from the
   // batch's first shot, which stay small where shot numbers near 2^64
   // would overflow (a batch's padding lanes may lie past the last shot).
@@ -148,7 +128,7 @@ void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t r
         std::fill_n(dst, kTilesSideBySide, Word{0});
         if (src != nullptr) std::copy_n(src + g0, words, dst);
       }
-      transpose(m);
+      kernels.transpose(m);
       if (reference != nullptr) {
         for (std::size_t k = 0; k < kChunkWords; ++k) m[k] ^= reference[t];
       }
@@ -165,9 +145,11 @@ void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t r
         const Word* transposed = chunk.get() + kChunkWords * t + j;
         const Word ref = reference != nullptr ? reference[t] : 0;
         if (out.packed) {
-          write_tile<true>(tiles[t], row, out.row_bytes, i0, i1, transposed, rows + 64 * t, g0 + j, ref);
+          write_tile<true>(tiles[t], row, out.row_bytes, i0, i1, transposed, rows + 64 * t, g0 + j, ref,
+                           kernels.unpack);
         } else {
-          write_tile<false>(tiles[t], row, out.row_bytes, i0, i1, transposed, rows + 64 * t, g0 + j, ref);
+          write_tile<false>(tiles[t], row, out.row_bytes, i0, i1, transposed, rows + 64 * t, g0 + j, ref,
+                            kernels.unpack);
         }
       }
     }

@@ -33,9 +33,9 @@ struct ShotRows {
 // (entries + 63) / 64 words XORed into every shot's entries (bit e % 64
 // of word e / 64 for entry entry0 + e), or is null.  Each shot's entries
 // are written in one pass, so a call with more entries touches each row
-// fewer times.  `transpose` is the kernels' (any width gives the same bytes).
+// fewer times.  `kernels` transpose and unpack (any width gives the same bytes).
 void write_entries(const ShotRows& out, std::uint64_t batch_first, std::size_t row_words,
                    const Word* const* rows, std::size_t entries, std::uint64_t entry0, const Word* reference,
-                   TransposeKernel transpose);
+                   const Kernels& kernels);
 
 }  // namespace ordavine::frames

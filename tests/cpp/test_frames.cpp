@@ -314,7 +314,7 @@ TEST(ShotRows, TilesLandInEachShotsRowPackedOrNotAtEveryWidth) {
           std::vector<std::uint8_t> out(shots * row_bytes, 0xEE);
           const ShotRows target{out.data(), 530, shots, row_bytes, packed};
           write_entries(target, 512, row_words, rows.data(), entries, 64, reference.data(),
-                        kernels_for(vector_width).transpose);
+                        kernels_for(vector_width));
           for (std::uint64_t shot = 530; shot < 530 + shots; ++shot) {
             const std::size_t lane = shot - 512;
             const std::uint8_t* row = out.data() + (shot - 530) * row_bytes;
