@@ -1,6 +1,7 @@
 #include "random/chacha_blocks.hpp"
 
 #include <bit>
+#include <utility>
 
 namespace ordavine {
 namespace {
@@ -17,25 +18,27 @@ typedef std::uint32_t Lanes __attribute__((vector_size(32)));
 
 typedef std::uint8_t Bytes __attribute__((vector_size(32)));
 
+// The byte of a 32-bit lane that lands at byte k when the lane is rotated
+// left by 8 r bits (bytes are little-endian: byte j moves to j + r).
+constexpr int rotated_byte(int k, int r) { return 4 * (k / 4) + (k % 4 + 4 - r) % 4; }
+
+// Every lane rotated left by 8 R bits as one shuffle of bytes.
+template <int R, int... K>
+ORDAVINE_INLINE Lanes rotate_bytes(Lanes v, std::integer_sequence<int, K...>) {
+  Bytes b;
+  __builtin_memcpy(&b, &v, sizeof b);
+  b = __builtin_shufflevector(b, b, rotated_byte(K, R)...);
+  __builtin_memcpy(&v, &b, sizeof v);
+  return v;
+}
+
 // Rotations of every lane left by N bits.  Where the machine shuffles
 // bytes in one instruction (ByteShuffles), rotations by whole bytes are
 // that shuffle instead of two shifts and an OR.
 template <int N, bool ByteShuffles>
 ORDAVINE_INLINE Lanes rotl(Lanes v) {
-  if constexpr (ByteShuffles && N == 16) {
-    Bytes b;
-    __builtin_memcpy(&b, &v, sizeof b);
-    b = __builtin_shufflevector(b, b, 2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13, 18, 19, 16, 17,
-                                22, 23, 20, 21, 26, 27, 24, 25, 30, 31, 28, 29);
-    __builtin_memcpy(&v, &b, sizeof v);
-    return v;
-  } else if constexpr (ByteShuffles && N == 8) {
-    Bytes b;
-    __builtin_memcpy(&b, &v, sizeof b);
-    b = __builtin_shufflevector(b, b, 3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14, 19, 16, 17, 18,
-                                23, 20, 21, 22, 27, 24, 25, 26, 31, 28, 29, 30);
-    __builtin_memcpy(&v, &b, sizeof v);
-    return v;
+  if constexpr (ByteShuffles && N % 8 == 0) {
+    return rotate_bytes<N / 8>(v, std::make_integer_sequence<int, 32>{});
   } else {
     return (v << N) | (v >> (32 - N));
   }
