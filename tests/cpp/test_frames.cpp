@@ -265,6 +265,63 @@ TEST(Noise, GapsFireEachSiteIndependentlyWithTheProbability) {
   EXPECT_EQ(used.next(), untouched.next());
 }
 
+// Drawing a run of firing sites ahead is drawing them one by one: the same
+// sites and, where the channel chooses, the same choice word after each,
+// the stream left at the same place; over runs longer than the drawing's
+// capacity, pieces that stop early (a recording instruction's pieces), and
+// rates that always or never fire.
+TEST(Noise, DrawingRunsAheadTakesTheStreamsWordsInTheOneByOneOrder) {
+  const std::uint64_t count = 40000;
+  for (const double p : {0.0, 0.003, 0.2, 0.9, 1.0}) {
+    const FiringRate rate = FiringRate::of(p);
+    for (const bool choosing : {false, true}) {
+      BlockStream ahead(ChaChaKey{7}, 3, true), one_by_one(ChaChaKey{7}, 3, true);
+      std::vector<std::uint64_t> expected_sites, expected_words, sites, words;
+      for (std::uint64_t s = rate.first(one_by_one, count); s < count;
+           s = rate.following(one_by_one, s, count)) {
+        expected_sites.push_back(s);
+        if (choosing) expected_words.push_back(one_by_one.next());
+      }
+      Firings drawn;
+      std::uint64_t next = rate.first(ahead, count);
+      for (std::uint64_t stop = 777; next < count; stop = std::min(count, stop + 5000)) {
+        while (next < stop) {
+          if (choosing) {
+            rate.draw<true>(ahead, next, count, stop, drawn);
+          } else {
+            rate.draw<false>(ahead, next, count, stop, drawn);
+          }
+          ASSERT_LE(drawn.count, Firings::kCapacity);
+          for (std::size_t k = 0; k < drawn.count; ++k) {
+            ASSERT_LT(drawn.site[k], stop);
+            sites.push_back(drawn.site[k]);
+            if (choosing) words.push_back(drawn.choice[k]);
+          }
+        }
+      }
+      ASSERT_EQ(sites, expected_sites) << p;
+      ASSERT_EQ(words, expected_words) << p;
+      EXPECT_EQ(ahead.next(), one_by_one.next()) << p;  // the same words used up
+    }
+  }
+}
+
+// Past 2^53 sites the gap is compared as a double, below it as an
+// integer: both give floor(ln U / ln(1 - p)) from the same word, so the
+// site after `site` moves by the same gap whatever the count beyond it.
+TEST(Noise, GapsAreTheSameWhateverTheSitesLeft) {
+  const FiringRate rate = FiringRate::of(1e-12);
+  BlockStream near(ChaChaKey{5}, 1, true), far(ChaChaKey{5}, 1, true);
+  for (int i = 0; i < 2000; ++i) {
+    const std::uint64_t a = rate.following(near, 1000, std::uint64_t{1} << 52);
+    const std::uint64_t b = rate.following(far, 1000, std::uint64_t{1} << 62);
+    if (a != std::uint64_t{1} << 52)
+      ASSERT_EQ(a, b) << i;  // in range of both
+    else
+      ASSERT_GE(b, std::uint64_t{1} << 52) << i;
+  }
+}
+
 TEST(Noise, ChoicesFollowTheirWeightsAndSkipZeroWeights) {
   const std::vector<double> cumulative{0.25, 0.25, 0.5, 1.0};  // weights 1/4, 0, 1/4, 1/2
   std::mt19937_64 engine(8);
@@ -458,6 +515,31 @@ TEST(FrameSampler, WideBatchesAndLongRecordsGiveTheSameRows) {
     EXPECT_EQ(sample(program, detectors, true, 5, {64 * 256 + 40}, {widest_width(), 64}), narrow);
     EXPECT_EQ(sample(program, detectors, true, 5, {3000, 13424}), narrow);
   }
+}
+
+// A look-back further than a flush of rows (the ring then holds more than
+// a flush) and a record shorter than one (the ring holds the record): the
+// flip set by the first measurement reaches the last through the ring.
+TEST(FrameSampler, LookBacksFindTheirRowsPastAFlush) {
+  std::string text = "X_ERROR(1) 0\nM 0\n";
+  for (int i = 0; i < 700; ++i) text += "M 1\n";
+  text += "CX rec[-701] 2\nM 2\nDETECTOR rec[-1]\nDETECTOR rec[-702]\n";
+  const circuit::Program program = circuit::read_circuit(text);
+  for (const bool detectors : {false, true}) {
+    const Sampled rows = sample(program, detectors, false, 0, {600});
+    for (std::size_t shot = 0; shot < 600; ++shot) {
+      if (detectors) {
+        ASSERT_EQ(rows.detectors[2 * shot], 1) << shot;
+        ASSERT_EQ(rows.detectors[2 * shot + 1], 1) << shot;
+      } else {
+        ASSERT_EQ(rows.measurements[702 * shot], 1) << shot;
+        ASSERT_EQ(rows.measurements[702 * shot + 701], 1) << shot;
+      }
+    }
+  }
+  const circuit::Program short_record = circuit::read_circuit("X_ERROR(1) 0\nM 0 1\nCX rec[-2] 2\nM 2");
+  const Sampled rows = sample(short_record, false, true, 3, {1000});
+  for (std::size_t shot = 0; shot < 1000; ++shot) ASSERT_EQ(rows.measurements[shot], 0b101) << shot;
 }
 
 // The last shot numbers below 2^64: blocks there still split and write
