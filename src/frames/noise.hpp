@@ -77,6 +77,22 @@ struct FiringRate {
         out.site[n] = site;
         if constexpr (Choosing) out.choice[n] = stream.next();
       }
+    } else if (count < kExact) {
+      // Every site number and gap below 2^53 is exact as a double and as
+      // an integer: a gap of 2^53 or more ends the run like any past count.
+      for (; site < stop && n < Firings::kCapacity; ++n) {
+        out.site[n] = site;
+        if constexpr (Choosing) out.choice[n] = stream.next();
+        if (site + 1 >= count) {  // the last site: no gap is drawn after it
+          site = count;
+          continue;
+        }
+        const double x = stream.next_log() * inverse_log_q;
+        const std::uint64_t gap =
+            x < static_cast<double>(kExact) ? static_cast<std::uint64_t>(static_cast<std::int64_t>(x)) : kExact;
+        const std::uint64_t following = site + 1 + gap;
+        site = following < count ? following : count;
+      }
     } else {
       for (; site < stop && n < Firings::kCapacity; ++n) {
         out.site[n] = site;
