@@ -132,46 +132,59 @@ class BatchWalk {
 
   void on_pad(const Step& step) { recorded<false>(step.index, step.targets.size(), kRecordOnly); }
 
+  // Noise members apply their Paulis through local copies of the frames'
+  // view and the targets: stores to the rows could otherwise alias them,
+  // and every firing would load them again.
   void on_pauli_error(const Step& step) {
+    const FrameRows frames = frames_;
+    const auto targets = step.targets;
     const unsigned bits = axis_bits(step.instruction.axis);
-    each_firing<false>(
-        step.index, step.targets.size() * kBlockShots, [&](std::size_t j, std::uint64_t site, std::uint64_t) {
-          frames_.apply_at(value_of(step.targets[site / kBlockShots]), bits, j, site % kBlockShots);
-        });
+    each_firing<false>(step.index, step.targets.size() * kBlockShots,
+                       [&](std::size_t j, std::uint64_t site, std::uint64_t) {
+                         frames.apply_at(value_of(targets[site / kBlockShots]), bits, j, site % kBlockShots);
+                       });
   }
 
   void on_depolarize1(const Step& step) {
+    const FrameRows frames = frames_;
+    const auto targets = step.targets;
     each_firing<true>(step.index, step.targets.size() * kBlockShots,
                       [&](std::size_t j, std::uint64_t site, std::uint64_t word) {
                         const unsigned code = 1 + uniform_choice(word, 3);
-                        frames_.apply_at(value_of(step.targets[site / kBlockShots]), kCodeBits[code], j,
-                                         site % kBlockShots);
+                        frames.apply_at(value_of(targets[site / kBlockShots]), kCodeBits[code], j,
+                                        site % kBlockShots);
                       });
   }
 
   void on_depolarize2(const Step& step) {
+    const FrameRows frames = frames_;
+    const auto targets = step.targets;
     each_firing<true>(step.index, step.targets.size() / 2 * kBlockShots,
                       [&](std::size_t j, std::uint64_t site, std::uint64_t word) {
-                        pair_error(step.targets, site, j, 1 + uniform_choice(word, 15));
+                        pair_error(frames, targets, site, j, 1 + uniform_choice(word, 15));
                       });
   }
 
   void on_pauli_channel_1(const Step& step) {
+    const FrameRows frames = frames_;
+    const auto targets = step.targets;
     const auto choices = c_.plan.alternatives(step.index, 3);
     each_firing<true>(step.index, step.targets.size() * kBlockShots,
                       [&](std::size_t j, std::uint64_t site, std::uint64_t word) {
                         const std::size_t k = choose(choices, word);
-                        frames_.apply_at(value_of(step.targets[site / kBlockShots]), kCodeBits[k + 1], j,
-                                         site % kBlockShots);
+                        frames.apply_at(value_of(targets[site / kBlockShots]), kCodeBits[k + 1], j,
+                                        site % kBlockShots);
                       });
   }
 
   void on_pauli_channel_2(const Step& step) {
+    const FrameRows frames = frames_;
+    const auto targets = step.targets;
     const auto choices = c_.plan.alternatives(step.index, 15);
     each_firing<true>(step.index, step.targets.size() / 2 * kBlockShots,
                       [&](std::size_t j, std::uint64_t site, std::uint64_t word) {
                         const std::size_t k = choose(choices, word);
-                        pair_error(step.targets, site, j, static_cast<unsigned>(k + 1));
+                        pair_error(frames, targets, site, j, static_cast<unsigned>(k + 1));
                       });
   }
 
@@ -269,11 +282,12 @@ class BatchWalk {
 
   // The two-qubit Pauli of a pair code (clifford/pauli_pairs.hpp) on the
   // pair of a site.
-  void pair_error(std::span<const Target> targets, std::uint64_t site, std::size_t j, unsigned code) {
+  static void pair_error(const FrameRows& frames, std::span<const Target> targets, std::uint64_t site,
+                         std::size_t j, unsigned code) {
     const std::uint64_t pair = site / kBlockShots, lane = site % kBlockShots;
     const PairCode paulis = pair_code(code);
-    frames_.apply_at(value_of(targets[2 * pair]), kCodeBits[paulis.first], j, lane);
-    frames_.apply_at(value_of(targets[2 * pair + 1]), kCodeBits[paulis.second], j, lane);
+    frames.apply_at(value_of(targets[2 * pair]), kCodeBits[paulis.first], j, lane);
+    frames.apply_at(value_of(targets[2 * pair + 1]), kCodeBits[paulis.second], j, lane);
   }
 
   // A recording instruction's channel continues from piece to piece: each

@@ -33,7 +33,7 @@ class BlockStream {
   // portable_log gives (computed on the spot for a stream made without).
   double next_log() {
     if (position_ == kWords) refill();
-    const std::size_t at = position_++;
+    const std::uint32_t at = position_++;
     return with_logs_ ? logs_[at] : log_of(words_[at]);
   }
 
@@ -57,7 +57,9 @@ class BlockStream {
   std::uint64_t stream_ = 0;
   std::uint64_t counter_ = 0;
   bool with_logs_ = false;
-  std::size_t position_ = kWords;
+  // Not a 64-bit type: the words drawn are stored to 64-bit arrays, which
+  // could otherwise alias the position and have it loaded again each time.
+  std::uint32_t position_ = kWords;
   ChaChaWords words_;
   std::array<double, kWords> logs_;
 };
