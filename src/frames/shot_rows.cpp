@@ -29,18 +29,6 @@ void store_low_bytes(std::uint8_t* out, std::uint64_t v, std::size_t bytes) {
   if (bytes & 1) out[k] = b[k];
 }
 
-// Writes the low `entries` bits of `bits` to `out`, 8 a byte, the first in
-// bit 0: the bytes that hold them.
-void write_packed(std::uint8_t* out, Word bits, std::size_t entries) {
-  if (entries < 64) bits &= (Word{1} << entries) - 1;
-  const std::size_t bytes = (entries + 7) / 8;
-  if (bytes == 8) {
-    std::memcpy(out, &bits, 8);
-  } else {
-    store_low_bytes(out, bits, bytes);
-  }
-}
-
 // Words of one chunk of tiles: 64 rows of kTilesSideBySide words.
 constexpr std::size_t kChunkWords = 64 * kTilesSideBySide;
 // Tiles of at most this many entries (an observable, say) are read bit by
@@ -65,14 +53,15 @@ void write_tile(const TileOut& tile, std::uint8_t* row, std::size_t stride, std:
                 UnpackKernel unpack) {
   row += tile.offset;
   if (tile.narrow) {
-    // At most kNarrowTile entries: one byte packed.
+    // At most kNarrowTile entries (one byte packed), whose words of this
+    // group are read once for all the shots.
     static_assert(kNarrowTile <= 8);
+    Word words[kNarrowTile] = {};
+    for (std::size_t e = 0; e < tile.count; ++e) words[e] = rows[e] != nullptr ? rows[e][g] : 0;
     const Word keep = (Word{1} << tile.count) - 1;
     for (std::size_t i = i0; i < i1; ++i, row += stride) {
       Word bits = reference;
-      for (std::size_t e = 0; e < tile.count; ++e) {
-        if (rows[e] != nullptr) bits ^= ((rows[e][g] >> i) & 1) << e;
-      }
+      for (std::size_t e = 0; e < tile.count; ++e) bits ^= ((words[e] >> i) & 1) << e;
       if constexpr (Packed) {
         *row = static_cast<std::uint8_t>(bits & keep);
       } else {
@@ -82,8 +71,19 @@ void write_tile(const TileOut& tile, std::uint8_t* row, std::size_t stride, std:
     return;
   }
   if constexpr (Packed) {
-    for (std::size_t i = i0; i < i1; ++i, row += stride)
-      write_packed(row, transposed[kTilesSideBySide * i], tile.count);
+    const std::size_t bytes = (tile.count + 7) / 8;
+    if (bytes == 8) {  // whole words, the last bits of a 57- to 63-entry tile zero-masked
+      const Word keep = tile.count == 64 ? ~Word{0} : (Word{1} << tile.count) - 1;
+      for (std::size_t i = i0; i < i1; ++i, row += stride) {
+        const Word bits = transposed[kTilesSideBySide * i] & keep;
+        std::memcpy(row, &bits, 8);
+      }
+    } else {
+      const Word keep = (Word{1} << tile.count) - 1;
+      for (std::size_t i = i0; i < i1; ++i, row += stride) {
+        store_low_bytes(row, transposed[kTilesSideBySide * i] & keep, bytes);
+      }
+    }
   } else {
     unpack(transposed + kTilesSideBySide * i0, row, stride, i1 - i0, tile.count);
   }
