@@ -56,14 +56,7 @@ struct Outcome {
 // Writes `shots` rows in the given stretches (the rest in one more).
 Outcome write(ShotDataWriter& writer, const Bytes& rows, std::uint64_t shots,
               const std::vector<std::uint64_t>& stretches) {
-  const std::size_t row_bytes = writer.row_bytes();
-  std::uint64_t done = 0;
-  for (std::uint64_t count : stretches) {
-    count = std::min(count, shots - done);
-    writer.write_shots({rows.data() + done * row_bytes, count * row_bytes}, count);
-    done += count;
-  }
-  writer.write_shots({rows.data() + done * row_bytes, (shots - done) * row_bytes}, shots - done);
+  test_shot_data::feed_in_stretches(writer, rows, shots, stretches);
   try {
     writer.finish();
   } catch (const InvalidInput&) {

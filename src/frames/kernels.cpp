@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "failure/failure.hpp"
+#include "frames/byte_stores.hpp"
 #include "frames/clifford_maps.hpp"
 
 namespace ordavine::frames {
@@ -195,15 +196,6 @@ ORDAVINE_INLINE void transpose_body(Word* tiles) {
   }
 }
 
-// Byte b spread to eight bytes, bit i of b to byte i (0 or 1).
-constexpr std::array<std::uint64_t, 256> kSpread = [] {
-  std::array<std::uint64_t, 256> table{};
-  for (unsigned b = 0; b < 256; ++b) {
-    for (unsigned i = 0; i < 8; ++i) table[b] |= static_cast<std::uint64_t>((b >> i) & 1) << (8 * i);
-  }
-  return table;
-}();
-
 typedef std::uint8_t Bytes32 __attribute__((vector_size(32)));
 typedef std::uint32_t Words32 __attribute__((vector_size(32)));
 
@@ -221,22 +213,6 @@ ORDAVINE_INLINE void spread32(std::uint8_t* out, std::uint32_t bits) {
                        1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
   const Bytes32 ones = reinterpret_cast<Bytes32>((copies & bit) == bit) & 1;
   __builtin_memcpy(out, &ones, sizeof ones);
-}
-
-// Bytes of the last (entries % 8) entries, in at most three stores.
-ORDAVINE_INLINE void store_low_bytes(std::uint8_t* out, std::uint64_t v, std::size_t bytes) {
-  std::uint8_t b[8];
-  __builtin_memcpy(b, &v, 8);
-  std::size_t k = 0;
-  if (bytes & 4) {
-    __builtin_memcpy(out, b, 4);
-    k = 4;
-  }
-  if (bytes & 2) {
-    __builtin_memcpy(out + k, b + k, 2);
-    k += 2;
-  }
-  if (bytes & 1) out[k] = b[k];
 }
 
 // Shuffles of bytes in one instruction come with AVX2; the portable width

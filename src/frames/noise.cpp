@@ -2,13 +2,12 @@
 
 #include <bit>
 
+#include "frames/log_constants.hpp"
+
 namespace ordavine::frames {
 namespace {
 
-// ln 2 split so that e * kLn2High is exact for every exponent e.
-constexpr double kLn2High = 0x1.62e42feep-1;
-constexpr double kLn2Low = 0x1.a39ef35793c76p-33;
-constexpr double kSqrtHalf = 0x1.6a09e667f3bcdp-1;
+using namespace log_constants;
 
 // 2 atanh(s) = 2 (s + s^3/3 + s^5/5 + ...), `terms` terms, by Horner's rule
 // in s^2.  It equals ln((1 + s) / (1 - s)).
@@ -33,7 +32,7 @@ double portable_log(double x) {
     ++e;
   }
   const double s = (m - 1.0) / (m + 1.0);
-  return e * kLn2High + (e * kLn2Low + twice_atanh(s, 12));
+  return e * kLn2High + (e * kLn2Low + twice_atanh(s, kTerms));
 }
 
 double portable_log1m(double p) {

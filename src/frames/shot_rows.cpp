@@ -7,27 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "frames/byte_stores.hpp"
+
 namespace ordavine::frames {
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "packed rows are stored as little-endian words");
-
-// Stores the low `bytes` (below 8) bytes of `v` at `out`, in at most three
-// stores (the branches go the same way for every shot of a tile).
-void store_low_bytes(std::uint8_t* out, std::uint64_t v, std::size_t bytes) {
-  std::uint8_t b[8];
-  std::memcpy(b, &v, 8);
-  std::size_t k = 0;
-  if (bytes & 4) {
-    std::memcpy(out, b, 4);
-    k = 4;
-  }
-  if (bytes & 2) {
-    std::memcpy(out + k, b + k, 2);
-    k += 2;
-  }
-  if (bytes & 1) out[k] = b[k];
-}
 
 // Words of one chunk of tiles: 64 rows of kTilesSideBySide words.
 constexpr std::size_t kChunkWords = 64 * kTilesSideBySide;

@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "failure/failure.hpp"
+#include "frames/log_constants.hpp"
 
 namespace ordavine::frames {
 namespace {
@@ -44,12 +45,9 @@ ORDAVINE_INLINE Doubles select(Bits mask, Doubles yes, Doubles no) {
   return reinterpret<Doubles>((reinterpret<Bits>(yes) & mask) | (reinterpret<Bits>(no) & ~mask));
 }
 
-// The constants of portable_log (noise.cpp), the same doubles.
-constexpr double kLn2High = 0x1.62e42feep-1;
-constexpr double kLn2Low = 0x1.a39ef35793c76p-33;
-constexpr double kSqrtHalf = 0x1.6a09e667f3bcdp-1;
+// The constants of portable_log (noise.cpp).
+using namespace log_constants;
 constexpr std::uint64_t kTwiceSqrtHalfBits = std::bit_cast<std::uint64_t>(2 * kSqrtHalf);
-constexpr int kTerms = 12;
 // 1 / (2k + 1) for k < kTerms: the coefficients of Horner's rule below.
 constexpr auto kOddReciprocals = [] {
   std::array<double, kTerms> r{};

@@ -77,21 +77,34 @@ void write_01_shot(const std::uint8_t* row, const RowShape& shape, OutputBuffer&
   out.commit(at);
 }
 
-void write_hits_shot(const std::uint8_t* row, const RowShape& shape, OutputBuffer& out) {
-  bool first = true;
+namespace {
+
+// Writes a token for every set bit of a row, in increasing order and a
+// word at a time: put(at, bit) writes the bit's token at `at` (at most a
+// word's share of kWordTokens bytes) and returns where it ended; the row
+// ends with a newline.
+template <class Put>
+void write_set_bits(const std::uint8_t* row, const RowShape& shape, OutputBuffer& out, Put&& put) {
   for (std::size_t w = 0; w < shape.words(); ++w) {
     std::uint64_t word = row_word(row, shape, w);
     if (word == 0) continue;
     std::uint8_t* at = out.reserve(kWordTokens);
     const std::uint64_t base = 64 * static_cast<std::uint64_t>(w);
-    for (; word != 0; word &= word - 1) {
-      if (!first) *at++ = ',';
-      first = false;
-      at = put_index(at, base + static_cast<unsigned>(std::countr_zero(word)));
-    }
+    for (; word != 0; word &= word - 1) at = put(at, base + static_cast<unsigned>(std::countr_zero(word)));
     out.commit(at);
   }
   put_char(out, '\n');
+}
+
+}  // namespace
+
+void write_hits_shot(const std::uint8_t* row, const RowShape& shape, OutputBuffer& out) {
+  bool first = true;
+  write_set_bits(row, shape, out, [&](std::uint8_t* at, std::uint64_t bit) {
+    if (!first) *at++ = ',';
+    first = false;
+    return put_index(at, bit);
+  });
 }
 
 void write_dets_shot(const std::uint8_t* row, const RowShape& shape, const DetsLayout& layout,
@@ -101,21 +114,12 @@ void write_dets_shot(const std::uint8_t* row, const RowShape& shape, const DetsL
   const std::vector<PrefixRun>& runs = layout.runs();
   const std::vector<std::uint64_t>& starts = layout.starts();
   std::size_t run = 0;  // the run of the last bit written; bits come in increasing order
-  for (std::size_t w = 0; w < shape.words(); ++w) {
-    std::uint64_t word = row_word(row, shape, w);
-    if (word == 0) continue;
-    std::uint8_t* at = out.reserve(kWordTokens);
-    const std::uint64_t base = 64 * static_cast<std::uint64_t>(w);
-    for (; word != 0; word &= word - 1) {
-      const std::uint64_t bit = base + static_cast<unsigned>(std::countr_zero(word));
-      while (bit - starts[run] >= runs[run].count) ++run;
-      *at++ = ' ';
-      *at++ = static_cast<std::uint8_t>(runs[run].letter);
-      at = put_index(at, bit - starts[run]);
-    }
-    out.commit(at);
-  }
-  put_char(out, '\n');
+  write_set_bits(row, shape, out, [&](std::uint8_t* at, std::uint64_t bit) {
+    while (bit - starts[run] >= runs[run].count) ++run;
+    *at++ = ' ';
+    *at++ = static_cast<std::uint8_t>(runs[run].letter);
+    return put_index(at, bit - starts[run]);
+  });
 }
 
 }  // namespace ordavine::shot_data

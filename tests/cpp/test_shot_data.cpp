@@ -28,14 +28,7 @@ Bytes written(ShotFormat format, std::uint64_t bits, const std::vector<PrefixRun
               std::uint64_t shots, const std::vector<std::uint64_t>& stretches = {}) {
   MemorySink sink;
   ShotDataWriter writer(format, bits, layout, sink);
-  const std::size_t row_bytes = writer.row_bytes();
-  std::uint64_t done = 0;
-  for (std::uint64_t count : stretches) {
-    count = std::min(count, shots - done);
-    writer.write_shots({rows.data() + done * row_bytes, count * row_bytes}, count);
-    done += count;
-  }
-  writer.write_shots({rows.data() + done * row_bytes, (shots - done) * row_bytes}, shots - done);
+  test_shot_data::feed_in_stretches(writer, rows, shots, stretches);
   writer.finish();
   return sink.bytes();
 }

@@ -3,12 +3,14 @@
 // by the tests and the shot data fuzzer.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "shot_data/format.hpp"
 #include "shot_data/text_formats.hpp"
+#include "shot_data/writer.hpp"
 
 namespace ordavine::test_shot_data {
 
@@ -73,6 +75,20 @@ inline std::vector<std::uint8_t> reference_file(ShotFormat format, std::uint64_t
     if (format == ShotFormat::f01 || format == ShotFormat::hits || format == ShotFormat::dets) out += '\n';
   }
   return {out.begin(), out.end()};
+}
+
+// Feeds `shots` packed rows to the writer as stretches of the given shot
+// counts, the rest of the shots in one last stretch (not finished).
+inline void feed_in_stretches(shot_data::ShotDataWriter& writer, const std::vector<std::uint8_t>& rows,
+                              std::uint64_t shots, const std::vector<std::uint64_t>& stretches) {
+  const std::size_t row_bytes = writer.row_bytes();
+  std::uint64_t done = 0;
+  for (std::uint64_t count : stretches) {
+    count = std::min(count, shots - done);
+    writer.write_shots({rows.data() + done * row_bytes, count * row_bytes}, count);
+    done += count;
+  }
+  writer.write_shots({rows.data() + done * row_bytes, (shots - done) * row_bytes}, shots - done);
 }
 
 }  // namespace ordavine::test_shot_data
