@@ -49,8 +49,9 @@ def test_stubs_are_installed_with_the_distribution():
 
 @needs_mypy
 @cpython_only
-def test_stubtest_finds_no_difference():
-    result = run_mypy("mypy.stubtest", "ordavine")
+def test_stubtest_finds_no_difference(tmp_path):
+    # Stubtest writes mypy's cache in its working folder: the test's own.
+    result = run_mypy("mypy.stubtest", "ordavine", cwd=tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
@@ -64,15 +65,16 @@ def test_stubtest_notices_a_wrong_stub(tmp_path):
     broken = broken.replace("def x(self, node: int)", "def x(self, qubit: int)")
     broken = broken.replace("    def get_vop(", "    def reset(self) -> None: ...\n    def get_vop(")
     (tmp_path / "ordavine.pyi").write_text(broken)
-    result = run_mypy("mypy.stubtest", "ordavine", env={"MYPYPATH": str(tmp_path)})
+    result = run_mypy("mypy.stubtest", "ordavine", cwd=tmp_path, env={"MYPYPATH": str(tmp_path)})
     assert result.returncode != 0
     assert 'ordavine.Ordavine.x is inconsistent, stub parameter "qubit"' in result.stdout
     assert "ordavine.Ordavine.reset is not present at runtime" in result.stdout
 
 
 @needs_mypy
-def test_examples_pass_strict_mypy():
-    result = run_mypy("mypy", "--strict", "examples")
+def test_examples_pass_strict_mypy(tmp_path):
+    # Run from the tree, for its mypy settings; the cache goes to the test's folder.
+    result = run_mypy("mypy", "--strict", "--cache-dir", str(tmp_path / "mypy-cache"), "examples")
     assert result.returncode == 0, result.stdout + result.stderr
 
 
