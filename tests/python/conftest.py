@@ -24,6 +24,12 @@ else:
     settings.load_profile("any-machine")
 
 
+def pytest_configure(config):
+    # pytest-xdist registers this mark itself; runs without it must know it too.
+    config.addinivalue_line(
+        "markers", "xdist_group(name): tests that run in one worker under --dist loadgroup")
+
+
 @pytest.fixture(scope="session")
 def panic_type():
     """The PanicException type, taken from a caught instance."""

@@ -39,10 +39,13 @@ def relative(page: Path) -> str:
 
 
 def every_block():
+    # A page's blocks share one run of its script (see test_block_runs): with
+    # pytest-xdist (--dist loadgroup) they go to one worker, which runs it once.
     for page in PAGES:
         for index, block in enumerate(read_blocks(page)):
             if block.runs:
-                yield pytest.param(page, index, id=f"{relative(page)}:{block.line}")
+                yield pytest.param(page, index, id=f"{relative(page)}:{block.line}",
+                                   marks=pytest.mark.xdist_group(relative(page)))
 
 
 def script_environment() -> dict:
