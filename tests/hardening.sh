@@ -3,16 +3,19 @@
 #   1. the unit tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (clang, in the same build as the fuzz targets, so the core is compiled
 #      with the sanitizers once), run with ctest;
-#   2. a bounded libFuzzer run of fuzz/fuzz_register.cpp, starting from
-#      the committed seed corpus in fuzz/corpus, then shorter runs on the
-#      untrusted-input surfaces: fuzz/fuzz_from_bytes.cpp (loading saved
-#      registers, from fuzz/corpus_from_bytes), fuzz/fuzz_reader.cpp
+#   2. bounded libFuzzer runs, JOBS at a time, each from its committed seed
+#      corpus and with a log of its own (build/logs/TARGET.log): a longer
+#      one of fuzz/fuzz_register.cpp (from fuzz/corpus), and shorter ones
+#      on the untrusted-input surfaces: fuzz/fuzz_from_bytes.cpp (loading
+#      saved registers, from fuzz/corpus_from_bytes), fuzz/fuzz_reader.cpp
 #      (circuit text, from fuzz/corpus_reader), fuzz/fuzz_instrument.cpp
 #      (Pauli product text, stabilizer text and graphs, from
 #      fuzz/corpus_instrument), fuzz/fuzz_frames.cpp (the frame sampler
 #      on the texts the reader accepts, from fuzz/corpus_reader) and
 #      fuzz/fuzz_shot_data.cpp (the shot data writer, from
-#      fuzz/corpus_shot_data).
+#      fuzz/corpus_shot_data).  Their reports follow in that order once
+#      all have ended; every failing run is reported with the inputs it
+#      saved in build/fuzz-artifacts.
 # Optionally (--python-asan, or HARDENING_PYTHON_ASAN=1):
 #   3. the Python test suite against a sanitized build of the module.
 #
@@ -24,7 +27,7 @@
 #   FUZZ_FRAMES_SECONDS  length of the frame sampler's fuzzing run (default 30)
 #   FUZZ_SHOT_DATA_SECONDS  length of the shot data writer's fuzzing run (default 20)
 #   FUZZ_OOM       allocation failure injection in the fuzzer: 0, 1 (default), strict
-#   JOBS           parallel build jobs (default 2)
+#   JOBS           parallel build and test jobs, and fuzzing runs at a time (default 2)
 #
 # Meant for a Debian 12 machine, run as root (or with sudo for the packages).
 # Exits non-zero when anything fails; ends with a line "hardening: N passed, N failed".
@@ -127,83 +130,110 @@ count=$(sed -n -E 's/^100% tests passed.* out of ([0-9]+).*/\1/p' "$LOG_DIR/asan
 PASSED=$((PASSED + ${count:-0}))
 echo "sanitized unit tests: ${count:-?} passed in $((SECONDS - t0)) s"
 
-# --- 2. bounded fuzzing run ----------------------------------------------------
+# --- 2. bounded fuzzing runs --------------------------------------------------
 
-section "libFuzzer: ${FUZZ_SECONDS} s on the register core"
-t0=$SECONDS
+# Every target runs for its own length from its committed seed corpus, which
+# is only read: new inputs go to a scratch folder of the target's own, its
+# output to its own log, failing inputs to $ARTIFACTS under its name.  The
+# runs share nothing, so JOBS of them run at a time (the longest first);
+# their reports follow in the order below once the last one has ended.
 # (The fuzz targets were built with the sanitized unit tests above.)
-# New inputs go to a scratch folder; the committed corpus is only read.
-WORK_CORPUS=$BUILD/fuzz-corpus
 ARTIFACTS=$BUILD/fuzz-artifacts
-mkdir -p "$WORK_CORPUS" "$ARTIFACTS"
-fuzz_log=$LOG_DIR/fuzz.log
-set +e
+mkdir -p "$ARTIFACTS"
 # Fake stacks for use-after-return detection slow every C++ throw (and the
-# fuzzer throws on every rejected index) for no gain here: nothing in the
+# fuzzers throw on every rejected input) for no gain here: nothing in the
 # core returns the address of a local.
-ORDAVINE_FUZZ_OOM=$FUZZ_OOM ASAN_OPTIONS=$ASAN_OPTIONS:detect_stack_use_after_return=0 \
-  "$BUILD/fuzz/fuzz/ordavine_fuzz" -max_total_time="$FUZZ_SECONDS" -timeout=30 \
-  -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$ARTIFACTS/" \
-  "$WORK_CORPUS" fuzz/corpus >"$fuzz_log" 2>&1
-status=$?
-set -e
-grep -E '^#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$fuzz_log" || true
-if ((status != 0)); then
-  grep -E -A40 'fuzz check failed|ERROR: (AddressSanitizer|libFuzzer|LeakSanitizer)|runtime error' "$fuzz_log" |
-    head -n 80 >&2 || tail -n 60 "$fuzz_log" >&2
-  for crash in "$ARTIFACTS"/*; do
-    [[ -f $crash ]] || continue
-    echo "failing input: $crash" >&2
-    echo "  bytes: $(od -An -tx1 -v "$crash" | tr -s ' \n' ' ' | head -c 2000)" >&2
-    echo "  replay: $BUILD/fuzz/fuzz/ordavine_fuzz $crash" >&2
-  done
-  echo "fuzzing found a failure" >&2
-  echo "hardening: $PASSED passed, 1 failed"
-  exit 1
-fi
-PASSED=$((PASSED + 1))
-echo "fuzzing: no failure in $((SECONDS - t0)) s"
+FUZZ_ASAN_OPTIONS=$ASAN_OPTIONS:detect_stack_use_after_return=0
 
-# --- 2b. fuzzing the untrusted-input surfaces ----------------------------------
+declare -a FUZZ_RUNS=()
+declare -A FUZZ_LENGTH=() FUZZ_CORPUS=() FUZZ_WHAT=() FUZZ_ENV=()
 
-# fuzz_input_surface TARGET SECONDS CORPUS DESCRIPTION: a bounded libFuzzer run
-# of one target from its committed seed corpus (only read; new inputs go to
-# a scratch folder).  Exits the script on a failure.
-fuzz_input_surface() {
-  local target=$1 seconds=$2 corpus=$3 what=$4
-  local scratch=$BUILD/$target-corpus log=$LOG_DIR/$target.log status
-  section "libFuzzer: $seconds s on $what"
-  t0=$SECONDS
-  mkdir -p "$scratch"
-  set +e
-  ASAN_OPTIONS=$ASAN_OPTIONS:detect_stack_use_after_return=0 \
-    "$BUILD/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=30 \
-    -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$ARTIFACTS/$target-" \
-    "$scratch" "$corpus" >"$log" 2>&1
-  status=$?
-  set -e
-  grep -E '^#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|new_units_added)' "$log" || true
-  if ((status != 0)); then
-    grep -E -A40 'fuzz check failed|ERROR: (AddressSanitizer|libFuzzer|LeakSanitizer)|runtime error' "$log" |
-      head -n 80 >&2 || tail -n 60 "$log" >&2
-    echo "fuzzing $what found a failure (inputs in $ARTIFACTS)" >&2
-    echo "hardening: $PASSED passed, 1 failed"
-    exit 1
-  fi
-  PASSED=$((PASSED + 1))
-  echo "fuzzing $what: no failure in $((SECONDS - t0)) s"
+# fuzz_run TARGET SECONDS CORPUS DESCRIPTION [NAME=VALUE...]: adds a bounded
+# run of TARGET from seed corpus CORPUS, with the given environment.
+fuzz_run() {
+  local target=$1
+  FUZZ_RUNS+=("$target")
+  FUZZ_LENGTH[$target]=$2
+  FUZZ_CORPUS[$target]=$3
+  FUZZ_WHAT[$target]=$4
+  shift 4
+  FUZZ_ENV[$target]="$*"
 }
 
-fuzz_input_surface ordavine_fuzz_from_bytes "$FUZZ_FROM_BYTES_SECONDS" fuzz/corpus_from_bytes \
+fuzz_run ordavine_fuzz "$FUZZ_SECONDS" fuzz/corpus "the register core" ORDAVINE_FUZZ_OOM="$FUZZ_OOM"
+fuzz_run ordavine_fuzz_from_bytes "$FUZZ_FROM_BYTES_SECONDS" fuzz/corpus_from_bytes \
   "loading saved registers"
-fuzz_input_surface ordavine_fuzz_reader "$FUZZ_READER_SECONDS" fuzz/corpus_reader \
-  "the circuit reader"
-fuzz_input_surface ordavine_fuzz_instrument "$FUZZ_INSTRUMENT_SECONDS" fuzz/corpus_instrument \
+fuzz_run ordavine_fuzz_reader "$FUZZ_READER_SECONDS" fuzz/corpus_reader "the circuit reader"
+fuzz_run ordavine_fuzz_instrument "$FUZZ_INSTRUMENT_SECONDS" fuzz/corpus_instrument \
   "Pauli products, stabilizer text and graphs"
-fuzz_input_surface ordavine_fuzz_frames "$FUZZ_FRAMES_SECONDS" fuzz/corpus_reader \
-  "the frame sampler"
-fuzz_input_surface ordavine_fuzz_shot_data "$FUZZ_SHOT_DATA_SECONDS" fuzz/corpus_shot_data \
+fuzz_run ordavine_fuzz_frames "$FUZZ_FRAMES_SECONDS" fuzz/corpus_reader "the frame sampler"
+fuzz_run ordavine_fuzz_shot_data "$FUZZ_SHOT_DATA_SECONDS" fuzz/corpus_shot_data \
   "the shot data writer"
+
+# start_fuzzing TARGET: the run in the background.  It leaves its exit status
+# and its length in seconds in $LOG_DIR/TARGET.status, and a stamp older than
+# any failing input it saves in $LOG_DIR/TARGET.started.
+start_fuzzing() {
+  local target=$1
+  local scratch=$BUILD/$target-corpus log=$LOG_DIR/$target.log
+  mkdir -p "$scratch"
+  rm -f "$LOG_DIR/$target.status"
+  touch "$LOG_DIR/$target.started"
+  (
+    begun=$SECONDS
+    status=0
+    # FUZZ_ENV holds NAME=VALUE words without blanks: split on purpose.
+    # shellcheck disable=SC2086
+    env ${FUZZ_ENV[$target]} ASAN_OPTIONS="$FUZZ_ASAN_OPTIONS" \
+      "$BUILD/fuzz/fuzz/$target" -max_total_time="${FUZZ_LENGTH[$target]}" -timeout=30 \
+      -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$ARTIFACTS/$target-" \
+      "$scratch" "${FUZZ_CORPUS[$target]}" >"$log" 2>&1 || status=$?
+    echo "$status $((SECONDS - begun))" >"$LOG_DIR/$target.status"
+  ) &
+}
+
+# report_fuzzing TARGET: the run's statistics, and on a failure what it
+# found: the log's report of it and every input it saved.  Fails then.
+report_fuzzing() {
+  local target=$1 what=${FUZZ_WHAT[$1]} log=$LOG_DIR/$1.log
+  local status=missing took=? crash
+  section "libFuzzer: ${FUZZ_LENGTH[$target]} s on $what"
+  if [[ -f $LOG_DIR/$target.status ]]; then read -r status took <"$LOG_DIR/$target.status"; fi
+  grep -E '^#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$log" || true
+  if [[ $status == 0 ]]; then
+    echo "fuzzing $what: no failure in $took s"
+    return 0
+  fi
+  grep -E -A40 'fuzz check failed|ERROR: (AddressSanitizer|libFuzzer|LeakSanitizer)|runtime error' "$log" |
+    head -n 80 >&2 || tail -n 60 "$log" >&2
+  while IFS= read -r crash; do
+    echo "failing input: $crash" >&2
+    echo "  bytes: $(od -An -tx1 -v "$crash" | tr -s ' \n' ' ' | head -c 2000)" >&2
+    echo "  replay: $BUILD/fuzz/fuzz/$target $crash" >&2
+  done < <(find "$ARTIFACTS" -maxdepth 1 -type f -name "$target-*" -newer "$LOG_DIR/$target.started" | sort)
+  echo "fuzzing $what found a failure (exit status $status; log $log)" >&2
+  return 1
+}
+
+section "libFuzzer: ${#FUZZ_RUNS[@]} runs, $JOBS at a time"
+for target in "${FUZZ_RUNS[@]}"; do
+  while (($(jobs -rp | wc -l) >= JOBS)); do wait -n || true; done
+  echo "started: ${FUZZ_LENGTH[$target]} s on ${FUZZ_WHAT[$target]}"
+  start_fuzzing "$target"
+done
+wait
+FAILED=0
+for target in "${FUZZ_RUNS[@]}"; do
+  if report_fuzzing "$target"; then
+    PASSED=$((PASSED + 1))
+  else
+    FAILED=$((FAILED + 1))
+  fi
+done
+if ((FAILED)); then
+  echo "hardening: $PASSED passed, $FAILED failed"
+  exit 1
+fi
 
 # --- 3. Python tests against the sanitized module (optional) -----------------------
 
