@@ -7,6 +7,9 @@
 #      Python block of README.md and docs/ among them;
 #   4. the documentation site built in strict mode (mkdocs, in .venv-cpython);
 #   5. the Python tests under PyPy (pypy3), in .venv-pypy.
+# The stages run one after another; inside a stage, builds, ctest, the
+# fuzzing runs and pytest (pytest-xdist workers) use JOBS processes
+# (default 2).
 # Meant for a fresh Debian 12 machine, run as root (or with sudo for the
 # system packages).  Exits non-zero when anything fails.
 set -euo pipefail
@@ -123,11 +126,15 @@ count_pytest() {
   PYTEST_LINE=$line
 }
 
-# run_pytest NAME VENV: runs the Python tests with the venv's interpreter.
+# run_pytest NAME VENV: runs the Python tests with the venv's interpreter, in
+# JOBS worker processes (pytest-xdist).  Tests marked with an xdist_group run
+# in one worker together (--dist loadgroup); the rest go to whichever worker
+# is free.
 run_pytest() {
   local name=$1 venv=$2 log=$LOG_DIR/pytest-$1.log status
   set +e
-  "$venv/bin/python" -m pytest tests/python -q -p no:cacheprovider 2>&1 | tee "$log"
+  "$venv/bin/python" -m pytest tests/python -q -p no:cacheprovider -n "$JOBS" --dist loadgroup 2>&1 |
+    tee "$log"
   status=${PIPESTATUS[0]}
   set -e
   if ((status == 5)); then
@@ -149,7 +156,7 @@ section "CPython: install"
 python3 -m venv .venv-cpython
 # fusion-blossom: a second decoder for the sinter plug-in's tests only (not in the
 # package's sinter extra, which promises sinter, stim and pymatching).
-quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest numpy stim sinter pymatching fusion-blossom hypothesis mypy types-networkx networkx matplotlib build 'dask[distributed]'
+quietly pip-cpython-tools .venv-cpython/bin/python -m pip install pytest pytest-xdist numpy stim sinter pymatching fusion-blossom hypothesis mypy types-networkx networkx matplotlib build 'dask[distributed]'
 # The distributable files are what gets tested: a wheel built here for
 # CPython, and a source distribution that the PyPy run below compiles.
 rm -rf build/dist
@@ -182,7 +189,7 @@ SUMMARY+=("documentation site (mkdocs --strict): $pages pages, no warnings")
 
 section "PyPy: install"
 pypy3 -m venv .venv-pypy
-quietly pip-pypy-tools .venv-pypy/bin/python -m pip install pytest hypothesis
+quietly pip-pypy-tools .venv-pypy/bin/python -m pip install pytest pytest-xdist hypothesis
 # numpy and stim only where a ready wheel exists; tests that need them skip otherwise.
 for package in numpy stim; do
   if ! quietly "pip-pypy-$package" timeout 300 .venv-pypy/bin/python -m pip install \
