@@ -16,8 +16,10 @@ if(ORDAVINE_SANITIZE)
     -fno-sanitize-recover=all
     -fno-omit-frame-pointer)
   # -O1 keeps instrumented builds quick to compile and their reports exact;
-  # it comes after the build type's flags and so takes precedence.
-  add_compile_options(${ORDAVINE_SANITIZER_FLAGS} -g -O1
+  # it comes after the build type's flags and so takes precedence.  With
+  # clang, line tables (inlined calls included) are all the debug information
+  # the reports' stacks need; they compile about a seventh faster than full -g.
+  add_compile_options(${ORDAVINE_SANITIZER_FLAGS} $<IF:$<CXX_COMPILER_ID:Clang>,-gline-tables-only,-g> -O1
     # Bounds checks on std::array and std::vector subscripts as well.
     -D_GLIBCXX_ASSERTIONS)
   add_link_options(${ORDAVINE_SANITIZER_FLAGS})
