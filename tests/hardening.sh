@@ -135,7 +135,7 @@ echo "sanitized unit tests: ${count:-?} passed in $((SECONDS - t0)) s"
 # Every target runs for its own length from its committed seed corpus, which
 # is only read: new inputs go to a scratch folder of the target's own, its
 # output to its own log, failing inputs to $ARTIFACTS under its name.  The
-# runs share nothing, so JOBS of them run at a time (the longest first);
+# runs share nothing, so JOBS of them run at a time, the longest first;
 # their reports follow in the order below once the last one has ended.
 # (The fuzz targets were built with the sanitized unit tests above.)
 ARTIFACTS=$BUILD/fuzz-artifacts
@@ -215,9 +215,15 @@ report_fuzzing() {
   return 1
 }
 
-section "libFuzzer: ${#FUZZ_RUNS[@]} runs, $JOBS at a time"
-for target in "${FUZZ_RUNS[@]}"; do
-  while (($(jobs -rp | wc -l) >= JOBS)); do wait -n || true; done
+# The longest first (a stable sort: equal lengths keep the order above), so
+# that the short runs fill the slots while it goes on.
+mapfile -t by_length < <(for target in "${FUZZ_RUNS[@]}"; do
+  echo "${FUZZ_LENGTH[$target]} $target"
+done | sort -s -k1,1nr | cut -d' ' -f2)
+slots=$((JOBS > 0 ? JOBS : 1))
+section "libFuzzer: ${#FUZZ_RUNS[@]} runs, $slots at a time"
+for target in "${by_length[@]}"; do
+  while (($(jobs -rp | wc -l) >= slots)); do wait -n || true; done
   echo "started: ${FUZZ_LENGTH[$target]} s on ${FUZZ_WHAT[$target]}"
   start_fuzzing "$target"
 done
