@@ -1,11 +1,10 @@
 #include "binding/array_result.hpp"
 
-#include "shot_data/large_pages.hpp"
-
 #include <string>
 
 #include "binding/errors.hpp"
 #include "register/out_of_memory.hpp"
+#include "shot_data/large_pages.hpp"
 
 namespace ordavine::binding {
 namespace {
@@ -48,6 +47,20 @@ ArrayResult::ArrayResult(std::uint64_t rows, std::uint64_t columns, bool packed,
     PyRef dtype(check(PyObject_GetAttrString(numpy, packed ? "uint8" : "bool_")));
     PyRef shape(check(Py_BuildValue("(nn)", r, c)));
     made = PyObject_CallFunctionObjArgs(empty.get(), shape.get(), dtype.get(), nullptr);
+  } else if (r == 0 || c == 0) {
+    // memoryview.cast refuses a shape with a zero in it, so an empty result
+    // is described directly: it needs no memory behind it.  The memoryview
+    // copies the shape and strides; the format is a literal.
+    static char nothing = 0;
+    Py_ssize_t shape[2] = {r, c}, strides[2] = {c, 1};
+    Py_buffer empty{};
+    empty.buf = &nothing;
+    empty.itemsize = 1;
+    empty.format = const_cast<char*>(packed ? "B" : "?");
+    empty.ndim = 2;
+    empty.shape = shape;
+    empty.strides = strides;
+    made = PyMemoryView_FromBuffer(&empty);
   } else {
     PyRef buffer(PyByteArray_FromStringAndSize(nullptr, r * c));
     if (buffer) {

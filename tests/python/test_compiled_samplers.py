@@ -120,6 +120,11 @@ b = c.compile_detector_sampler(seed=3).sample(300, bit_packed=True, prepend_obse
 assert isinstance(a, memoryview) and a.shape == (300, 17) and a.format == "?", (a.shape, a.format)
 assert b.shape == (300, 1) and b.format == "B"
 assert a.tobytes() == ordavine.sample(c.__str__(), 300, seed=3)
+# Empty results keep their shape: no shots, and no detectors.
+assert c.compile_sampler(seed=3).sample(0).shape == (0, 17)
+assert c.compile_detector_sampler(seed=3).sample(0, bit_packed=True).shape == (0, 1)
+none = ordavine.Circuit("M 0\\nOBSERVABLE_INCLUDE(40) rec[-1]").compile_detector_sampler(seed=1)
+assert none.sample(3).shape == (3, 0) and none.sample(3).format == "?"
 print("ok")
 """
     done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
