@@ -262,18 +262,28 @@ class BatchWalk {
 
   // The firing sites of instruction i's channel among `sites` sites per
   // block, each given to fire(j, site, word) with its block j and, where
-  // Choosing, the word its choice is made from.  The sites are drawn a
-  // run at a time before any is acted on, so the drawing loop keeps the
-  // stream to itself.
+  // Choosing, the word its choice is made from.
   template <bool Choosing, class Fire>
   void each_firing(std::size_t i, std::uint64_t sites, Fire&& fire) {
+    start_sites(i, sites);
+    firings_below<Choosing>(i, sites, sites, fire);
+  }
+
+  // The firing sites below `stop` of instruction i's channel among `sites`
+  // sites per block, from each block's next firing site (next_site, which
+  // they leave at the first one not drawn): fire(j, site, word) for each.
+  // The sites are drawn a run at a time before any is acted on, so the
+  // drawing loop keeps the stream to itself.
+  template <bool Choosing, class Fire>
+  void firings_below(std::size_t i, std::uint64_t stop, std::uint64_t sites, Fire&& fire) {
     const FiringRate& rate = c_.plan.rate[i];
     if (rate.never) return;
     Firings& drawn = c_.scratch.firings;
     for (std::size_t j = 0; j < blocks_; ++j) {
       BlockStream& stream = c_.noise_streams[j];
-      for (std::uint64_t next = rate.first(stream, sites); next < sites;) {
-        rate.draw<Choosing>(stream, next, sites, sites, drawn);
+      std::uint64_t& next = c_.scratch.next_site[j];
+      while (next < stop) {
+        rate.draw<Choosing>(stream, next, sites, stop, drawn);
         for (std::size_t k = 0; k < drawn.count; ++k) fire(j, drawn.site[k], drawn.choice[k]);
         c_.meter.count(drawn.count);
       }
@@ -290,8 +300,9 @@ class BatchWalk {
     frames.apply_at(value_of(targets[2 * pair + 1]), kCodeBits[paulis.second], j, lane);
   }
 
-  // A recording instruction's channel continues from piece to piece: each
-  // block's next firing site among all its sites is kept in next_site.
+  // Each block's first firing site among the `sites` sites of instruction
+  // i, into next_site (a recording instruction's continues from piece to
+  // piece there).
   void start_sites(std::size_t i, std::uint64_t sites) {
     auto& next = c_.scratch.next_site;
     next.assign(blocks_, sites);
@@ -305,24 +316,12 @@ class BatchWalk {
   // choice word where Choosing).
   template <bool Choosing, class Fire>
   void flip_records(std::size_t i, std::size_t begin, std::size_t end, std::uint64_t sites, Fire&& fire) {
-    const FiringRate& rate = c_.plan.rate[i];
-    if (rate.never) return;
-    const std::uint64_t stop = end * kBlockShots;
-    Firings& drawn = c_.scratch.firings;
-    for (std::size_t j = 0; j < blocks_; ++j) {
-      BlockStream& stream = c_.noise_streams[j];
-      std::uint64_t& next = c_.scratch.next_site[j];
-      while (next < stop) {
-        rate.draw<Choosing>(stream, next, sites, stop, drawn);
-        for (std::size_t k = 0; k < drawn.count; ++k) {
-          const std::uint64_t site = drawn.site[k];
-          const std::size_t t = static_cast<std::size_t>(site / kBlockShots);
-          frames_.flip(ring_.next(t - begin), j, site % kBlockShots);
-          fire(t, j, site % kBlockShots, drawn.choice[k]);
-        }
-        c_.meter.count(drawn.count);
-      }
-    }
+    firings_below<Choosing>(i, end * kBlockShots, sites,
+                            [&](std::size_t j, std::uint64_t site, std::uint64_t word) {
+                              const std::size_t t = static_cast<std::size_t>(site / kBlockShots);
+                              frames_.flip(ring_.next(t - begin), j, site % kBlockShots);
+                              fire(t, j, site % kBlockShots, word);
+                            });
   }
 
   // ---- recording -----------------------------------------------------------------------
