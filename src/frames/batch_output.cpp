@@ -8,13 +8,24 @@ void BatchOutput::measurements(const RecordRing& ring, std::size_t row_words, st
                                std::size_t entries) {
   meter_->count(entries * blocks_);
   for (std::size_t e = 0; e < entries; ++e) rows_[e] = ring.row(entry0 + e);
+  if (call_ == nullptr) return note_events(row_words, entries);
   write_entries(call_->measurements, batch_first_, row_words, rows_.data(), entries, entry0,
                 call_->reference + entry0 / 64, kernels_);
+}
+
+void BatchOutput::note_events(std::size_t row_words, std::size_t entries) {
+  const std::size_t words = blocks_ * kBlockWords;  // the row's words beyond are not shots
+  for (std::size_t e = 0; e < entries && !saw_event_; ++e) {
+    if (rows_[e] != nullptr)
+      saw_event_ =
+          std::any_of(rows_[e], rows_[e] + std::min(words, row_words), [](Word w) { return w != 0; });
+  }
 }
 
 void BatchOutput::detectors(BatchBuffers& rows, std::uint64_t entry0, std::size_t entries) {
   meter_->count(entries * blocks_);
   for (std::size_t e = 0; e < entries; ++e) rows_[e] = rows.tile(e);
+  if (call_ == nullptr) return note_events(rows.row_words(), entries);
   write_entries(call_->detectors, batch_first_, rows.row_words(), rows_.data(), entries, entry0, nullptr,
                 kernels_);
 }
@@ -28,6 +39,10 @@ void BatchOutput::observables(BatchBuffers& rows, const std::vector<std::uint64_
     std::fill(rows_.begin(), rows_.end(), nullptr);
     for (; s < index.size() && index[s] < entry0 + kFlush; ++s) rows_[index[s] - entry0] = rows.slot(s);
     meter_->count(entries * blocks_);
+    if (call_ == nullptr) {
+      note_events(rows.row_words(), entries);
+      continue;
+    }
     write_entries(call_->observables, batch_first_, rows.row_words(), rows_.data(), entries, entry0, nullptr,
                   kernels_);
   }

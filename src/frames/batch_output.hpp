@@ -30,6 +30,17 @@ class BatchOutput {
     meter_ = &meter;
   }
 
+  // Or, instead of writing the batch's rows out, only notes whether a
+  // detector or observable row holds a 1 (probe_saw_event).
+  void start_probe(std::size_t blocks, WorkMeter& meter) {
+    call_ = nullptr;
+    batch_first_ = 0;
+    blocks_ = blocks;
+    meter_ = &meter;
+    saw_event_ = false;
+  }
+  bool probe_saw_event() const { return saw_event_; }
+
   // Record entries entry0 .. entry0 + entries - 1, from the ring.
   void measurements(const RecordRing& ring, std::size_t row_words, std::uint64_t entry0, std::size_t entries);
   // Detectors entry0 .. entry0 + entries - 1, from rows 0 .. entries - 1 of
@@ -46,7 +57,11 @@ class BatchOutput {
   std::uint64_t batch_first_ = 0;
   std::size_t blocks_ = 0;
   WorkMeter* meter_ = nullptr;
+  bool saw_event_ = false;
   std::vector<const Word*> rows_ = std::vector<const Word*>(kFlush);
+
+  // For a probe: notes whether any of the rows (null: none) holds a 1.
+  void note_events(std::size_t row_words, std::size_t entries);
 };
 
 }  // namespace ordavine::frames

@@ -37,6 +37,9 @@ class BatchWalk {
 
   void run() {
     ring_.restart();
+    if (!c_.gauges) {
+      for (std::size_t t = 0; t < kPiece; ++t) frames_.zero(c_.rows.gauge(t));
+    }
     circuit::walk(c_.program, *this);
     if (ring_.written() != c_.program.measurement_count || detected_ != c_.program.detector_count) {
       fail("a batch wrote a record of another length than its program counted");
@@ -327,8 +330,9 @@ class BatchWalk {
   // ---- recording -----------------------------------------------------------------------
 
   // Gauge bits for `count` targets: gauge row t, block j's words from block
-  // j's gauge stream, target by target.
+  // j's gauge stream, target by target (the rows stay zero without gauges).
   void draw_gauges(std::size_t count) {
+    if (!c_.gauges) return;
     for (std::size_t t = 0; t < count; ++t) {
       Word* row = c_.rows.gauge(t);
       for (std::size_t j = 0; j < blocks_; ++j) c_.gauge_streams[j].next4(row + j * kBlockWords);

@@ -33,6 +33,7 @@ struct BatchContext {
   const SamplerPlan& plan;
   const Kernels& kernels;
   bool detectors;  // detection events and observables, not measurement records
+  bool gauges;     // draw the gauges (else every gauge bit is 0)
   BatchBuffers& rows;
   std::span<BlockStream> gauge_streams, noise_streams;  // one of each per block
   BatchOutput& output;

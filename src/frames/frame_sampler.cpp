@@ -63,7 +63,8 @@ class FrameSampler::Engine {
                detectors ? static_cast<std::size_t>(std::min<std::uint64_t>(kFlush, program.detector_count))
                          : 0},
         rows_(shape_),
-        output_(kernels_) {
+        output_(kernels_),
+        gauges_(detectors && !options.always_draw_gauges ? Gauges::unknown : Gauges::drawn) {
     // Bytes per block of every row a batch keeps.
     const std::size_t per_block = shape_.rows() * kBlockWords * sizeof(Word);
     // Rows are whole multiples of kRowQuantum words (two blocks): a batch of
@@ -90,8 +91,11 @@ class FrameSampler::Engine {
     if (count == 0) return;
     if (count - 1 > ~std::uint64_t{0} - first) fail("shot numbers past 2^64 - 1");
     if (!detectors_) make_reference(cancel);
-    // The first batch is the widest; later ones fit in its rows.
     const std::uint64_t blocks = (first + count - 1) / kBlockShots + 1 - first / kBlockShots;
+    if (gauges_ == Gauges::unknown && blocks >= kProbeBlocks) {
+      gauges_ = events_need_gauges(cancel) ? Gauges::drawn : Gauges::skipped;
+    }
+    // The first batch is the widest; later ones fit in its rows.
     rows_.allocate(row_words_for(static_cast<std::size_t>(std::min<std::uint64_t>(max_blocks_, blocks))));
     gauge_streams_.reserve(max_blocks_);
     noise_streams_.reserve(max_blocks_);
@@ -116,9 +120,11 @@ class FrameSampler::Engine {
     std::fill(outputs.observables.begin(), outputs.observables.end(), std::uint8_t{0});
     const std::uint64_t first_block = first / kBlockShots;
     const std::uint64_t end_block = (first + count - 1) / kBlockShots + 1;
+    const bool gauges = gauges_ != Gauges::skipped;
     for (std::uint64_t b = first_block; b < end_block; b += max_blocks_) {
       const auto blocks = static_cast<std::size_t>(std::min<std::uint64_t>(max_blocks_, end_block - b));
-      run_batch(key, b, blocks, call, meter);
+      output_.start(call, b * kBlockShots, blocks, meter);
+      run_batch(key, b, blocks, plan_, gauges, meter);
     }
   }
 
@@ -129,11 +135,24 @@ class FrameSampler::Engine {
     if (!reference_) reference_ = make_reference_record(program_, cancel);
   }
 
+  // Whether some detector or observable depends on a gauge bit
+  // (frame_sampler.hpp): whether a run of two blocks with random gauges and
+  // no noise, from a fixed key, sees a detection event.
+  bool events_need_gauges(CancelCheck* cancel) {
+    SamplerPlan noiseless = plan_;
+    std::fill(noiseless.rate.begin(), noiseless.rate.end(), FiringRate{});
+    constexpr std::size_t kBlocks = kRowQuantum / kBlockWords;
+    WorkMeter meter(cancel);
+    output_.start_probe(kBlocks, meter);
+    run_batch(ChaChaKey{}, 0, kBlocks, noiseless, /*gauges=*/true, meter);
+    return output_.probe_saw_event();
+  }
+
   // Block b draws its gauges from stream 2b + 1 of the key and its noise
   // from stream 2b + 2; the frames start as a reset to |0>: X rows zero, Z
-  // rows gauge bits.
-  void run_batch(const ChaChaKey& key, std::uint64_t first_block, std::size_t blocks, const CallRows& call,
-                 WorkMeter& meter) {
+  // rows gauge bits (zero too without gauges).  The output is started.
+  void run_batch(const ChaChaKey& key, std::uint64_t first_block, std::size_t blocks, const SamplerPlan& plan,
+                 bool gauges, WorkMeter& meter) {
     rows_.allocate(row_words_for(blocks));
     gauge_streams_.clear();
     noise_streams_.clear();
@@ -147,13 +166,13 @@ class FrameSampler::Engine {
       frames.zero(frames.x_row(q));
       Word* z = frames.z_row(q);
       frames.zero(z);
+      if (!gauges) continue;
       for (std::size_t j = 0; j < blocks; ++j) gauge_streams_[j].next4(z + j * kBlockWords);
     }
     for (std::size_t s = 0; s < rows_.observable_slots(); ++s) frames.zero(rows_.slot(s));
     frames.zero(rows_.chain());
-    output_.start(call, first_block * kBlockShots, blocks, meter);
-    walk_batch({program_, plan_, kernels_, detectors_, rows_, gauge_streams_, noise_streams_, output_, meter,
-                scratch_});
+    walk_batch({program_, plan, kernels_, detectors_, gauges, rows_, gauge_streams_, noise_streams_, output_,
+                meter, scratch_});
   }
 
   const Program& program_;
@@ -169,6 +188,9 @@ class FrameSampler::Engine {
   std::vector<BlockStream> gauge_streams_, noise_streams_;
   WalkScratch scratch_;
   BatchOutput output_;
+  // Whether detection events draw gauges: a record of measurements always
+  // does; events do until the look finds that none depends on them.
+  enum class Gauges { unknown, drawn, skipped } gauges_;
 };
 
 FrameSampler::FrameSampler(const Program& program, bool detectors, bool packed, SamplerOptions options)

@@ -34,6 +34,16 @@
 // for channels that choose a Pauli, by one word for the choice.  A block's
 // bits thus depend on (key, b) alone: how shots are split into calls, how
 // many blocks run side by side, and the vector width change nothing.
+//
+// Detection events often need no gauges at all.  The frames are linear in
+// the gauge bits and the noise together, so where no detector and no
+// observable depends on any gauge bit, each event is the same bit whatever
+// the gauges are, and a sampler of events draws none (all zero) once it has
+// found so; it still draws them where it has not looked (a call of fewer
+// than kProbeBlocks blocks before any larger one), or has found a
+// dependence.  It finds out once, from a noiseless run of two blocks with
+// random gauges: a detector or observable that depends on some gauge bit
+// is 1 in each of its 512 shots with probability 1/2, independently.
 #pragma once
 
 #include <cstdint>
@@ -67,7 +77,14 @@ struct SamplerOptions {
   // the same program (on other threads, or over many calls); null for the
   // sampler to make its own when it first needs one.
   std::shared_ptr<const ReferenceRecord> reference = nullptr;
+  // Draw the gauges for detection events even where none depends on them
+  // (the events are the same either way; tests compare the two).
+  bool always_draw_gauges = false;
 };
+
+// A sampler of detection events looks for gauge bits they depend on at its
+// first call of at least this many blocks: the look costs two blocks' run.
+inline constexpr std::uint64_t kProbeBlocks = 16;
 
 // The rows of the shots of one call: each as ShotRows describes (unpacked
 // or packed), consecutive shots one after the other.
@@ -110,7 +127,9 @@ class FrameSampler final : public ShotSource {
   // few kilobytes of scratch (the rows of its widest batch, the streams,
   // the detector sources) and, for a record of measurements, makes
   // the reference run (on a register of program.qubit_count qubits, once
-  // per sampler).  It draws nothing and needs no key, so that a caller can
+  // per sampler); for detection events, it may run the look for gauges
+  // they depend on (from a key of its own).  It draws nothing from the
+  // call's streams and needs no key, so that a caller can
   // meet every lack of memory before it draws a key.  An allocation that
   // fails throws OutOfMemory naming what it was for and how many bytes.
   void prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel = nullptr) override;

@@ -635,6 +635,40 @@ void expect_same_rates(const std::vector<std::uint8_t>& ours, const std::vector<
   }
 }
 
+// Detection events that depend on no gauge bit are the same bytes whether
+// the gauges are drawn or not (the sampler skips them once it has looked,
+// at a call of kProbeBlocks blocks or more), under noise of every kind,
+// feed-forward, products, heralds and Pauli observables; and events that
+// do depend on one stay random, be it a detector or an observable.
+TEST(FrameSampler, EventsIndependentOfTheGaugesAreTheSameWithoutThem) {
+  const circuit::Program program = circuit::read_circuit(
+      "R 0 1 2 3 4\nRX 5\nMR 3 4\nREPEAT 6 {\nX_ERROR(0.02) 0 1 2\nDEPOLARIZE2(0.02) 0 1\n"
+      "PAULI_CHANNEL_1(0.01, 0.02, 0.03) 2\nCX 0 3 1 3 1 4 2 4\nMR(0.01) 3 4\n"
+      "DETECTOR rec[-1] rec[-3]\nDETECTOR rec[-2] rec[-4]\nCZ rec[-1] 0\nCX rec[-2] 5\n"
+      "E(0.02) X0 Z5\nELSE_CORRELATED_ERROR(0.03) X1 Z5\nHERALDED_ERASE(0.02) 2\nDETECTOR rec[-1]\n"
+      "MPP(0.01) X5 Z0*Z1\nDETECTOR rec[-2]\nMPAD(0.05) 0\nDETECTOR rec[-1]\nMR 3 4\n}\n"
+      "M 0 1 2\nDETECTOR rec[-1] rec[-2]\nOBSERVABLE_INCLUDE(0) rec[-1]\nOBSERVABLE_INCLUDE(1) Z0 X5");
+  const std::uint64_t shots = (kProbeBlocks + 4) * kBlockShots;
+  SamplerOptions always;
+  always.always_draw_gauges = true;
+  for (const bool packed : {false, true}) {
+    const Sampled drawn = sample(program, true, packed, 100, {shots}, always);
+    EXPECT_EQ(sample(program, true, packed, 100, {shots}), drawn);
+    EXPECT_EQ(sample(program, true, packed, 100, {300, shots - 300}), drawn);  // drawn, then skipped
+    EXPECT_NE(std::count(drawn.detectors.begin(), drawn.detectors.end(), 0), drawn.detectors.size());
+  }
+
+  for (const char* random : {"RX 0\nM 0\nDETECTOR rec[-1]", "R 0\nM 0\nDETECTOR rec[-1]\nH 0\n"
+                                                            "OBSERVABLE_INCLUDE(3) Z0"}) {
+    const Sampled rows = sample(circuit::read_circuit(random), true, false, 0, {shots});
+    const auto& events = rows.observables.empty() ? rows.detectors : rows.observables;
+    const std::size_t width = events.size() / shots;
+    const double ones = rate(events, width, width - 1, width - 1);
+    EXPECT_GT(ones, 0.45) << random;
+    EXPECT_LT(ones, 0.55) << random;
+  }
+}
+
 // Frames and per-shot register runs of the same circuits are distributed
 // alike: measurement records, and detection events with observables.
 TEST(FrameSampler, DistributedAsThePerShotRegisterRuns) {
