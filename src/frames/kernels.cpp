@@ -178,21 +178,46 @@ ORDAVINE_INLINE void parity_body(Word* dst, const Word* const* sources, std::siz
 
 // The 64 x 64 transposition of each lane of the vectors: swap the
 // off-diagonal blocks of every 2w x 2w block, w = 32, 16, ..., 1, for as
-// many matrices at once as a vector has words.
+// many matrices at once as a vector has words.  The six rounds swap bit k
+// of the row number with bit k of the column number for each k, so they
+// commute; they run in two passes of eight rows held in registers: rows
+// r, r + 8, ..., r + 56 for w = 32, 16, 8, then rows 8g .. 8g + 7 for
+// w = 4, 2, 1 (all 64 rows at once would not fit in the registers).
+template <class V>
+ORDAVINE_INLINE void swap_blocks(V& a, V& b, unsigned w, Word low_halves) {
+  const V t = ((a >> w) ^ b) & low_halves;
+  a ^= t << w;
+  b ^= t;
+}
+
+// The three rounds among the eight rows first + Spacing k, k < 8, of a
+// column of tiles (Spacing 8 or 1), in registers: row k with rows k + 4,
+// k + 2 and k + 1, which lie 4, 2 and 1 spacings apart.
+template <class V, unsigned Spacing>
+ORDAVINE_INLINE void three_rounds(Word* column, unsigned first) {
+  constexpr Word kLowHalves[] = {0x5555555555555555ull, 0x3333333333333333ull, 0x0F0F0F0F0F0F0F0Full,
+                                 0x00FF00FF00FF00FFull, 0x0000FFFF0000FFFFull, 0x00000000FFFFFFFFull};
+  constexpr unsigned kLevel = Spacing == 8 ? 3 : 0;  // log2 of the closest pair's shift
+  V m[8];
+#pragma GCC unroll 8
+  for (unsigned k = 0; k < 8; ++k) load(m[k], column + kTilesSideBySide * (first + Spacing * k));
+#pragma GCC unroll 3
+  for (unsigned j = 0; j < 3; ++j) {
+    const unsigned apart = 1u << j;
+#pragma GCC unroll 8
+    for (unsigned k = 0; k < 8; ++k) {
+      if (!(k & apart)) swap_blocks(m[k], m[k + apart], 1u << (kLevel + j), kLowHalves[kLevel + j]);
+    }
+  }
+#pragma GCC unroll 8
+  for (unsigned k = 0; k < 8; ++k) store<V>(column + kTilesSideBySide * (first + Spacing * k), m[k]);
+}
+
 template <class V>
 ORDAVINE_INLINE void transpose_body(Word* tiles) {
   for (std::size_t c = 0; c < kTilesSideBySide; c += kStep<V>) {
-    V m[64];
-    for (std::size_t i = 0; i < 64; ++i) load(m[i], tiles + kTilesSideBySide * i + c);
-    Word mask = 0x00000000FFFFFFFFull;
-    for (unsigned w = 32; w != 0; w >>= 1, mask ^= mask << w) {
-      for (unsigned i = 0; i < 64; i = (i + w + 1) & ~w) {
-        const V t = ((m[i] >> w) ^ m[i + w]) & mask;
-        m[i] ^= t << w;
-        m[i + w] ^= t;
-      }
-    }
-    for (std::size_t i = 0; i < 64; ++i) store<V>(tiles + kTilesSideBySide * i + c, m[i]);
+    for (unsigned r = 0; r < 8; ++r) three_rounds<V, 8>(tiles + c, r);
+    for (unsigned g = 0; g < 64; g += 8) three_rounds<V, 1>(tiles + c, g);
   }
 }
 

@@ -27,6 +27,22 @@ struct TileOut {
   bool narrow;         // read bit by bit, not transposed
 };
 
+// A narrow tile's Count entries for shots i0 .. i1 - 1 of one word of the
+// rows (`words`: the entries' words), XORed with the reference's bits.
+template <bool Packed, std::size_t Count>
+void write_narrow(std::uint8_t* row, std::size_t stride, std::size_t i0, std::size_t i1, const Word* words,
+                  Word reference) {
+  for (std::size_t i = i0; i < i1; ++i, row += stride) {
+    Word bits = reference;
+    for (std::size_t e = 0; e < Count; ++e) bits ^= ((words[e] >> i) & 1) << e;
+    if constexpr (Packed) {
+      *row = static_cast<std::uint8_t>(bits & ((Word{1} << Count) - 1));
+    } else {
+      for (std::size_t e = 0; e < Count; ++e) row[e] = static_cast<std::uint8_t>((bits >> e) & 1);
+    }
+  }
+}
+
 // Writes one tile's entries for shots i0 .. i1 - 1 of word g of the rows,
 // the first at `row`, rows `stride` bytes apart.  `transposed` is the
 // tile's chunk (shot i's bits at transposed[kTilesSideBySide * i]), unless
@@ -43,17 +59,14 @@ void write_tile(const TileOut& tile, std::uint8_t* row, std::size_t stride, std:
     static_assert(kNarrowTile <= 8);
     Word words[kNarrowTile] = {};
     for (std::size_t e = 0; e < tile.count; ++e) words[e] = rows[e] != nullptr ? rows[e][g] : 0;
-    const Word keep = (Word{1} << tile.count) - 1;
-    for (std::size_t i = i0; i < i1; ++i, row += stride) {
-      Word bits = reference;
-      for (std::size_t e = 0; e < tile.count; ++e) bits ^= ((words[e] >> i) & 1) << e;
-      if constexpr (Packed) {
-        *row = static_cast<std::uint8_t>(bits & keep);
-      } else {
-        for (std::size_t e = 0; e < tile.count; ++e) row[e] = static_cast<std::uint8_t>((bits >> e) & 1);
-      }
+    // By the count, so that the loop over a shot's entries unrolls.
+    static_assert(kNarrowTile == 4);
+    switch (tile.count) {
+      case 1: return write_narrow<Packed, 1>(row, stride, i0, i1, words, reference);
+      case 2: return write_narrow<Packed, 2>(row, stride, i0, i1, words, reference);
+      case 3: return write_narrow<Packed, 3>(row, stride, i0, i1, words, reference);
+      default: return write_narrow<Packed, 4>(row, stride, i0, i1, words, reference);
     }
-    return;
   }
   if constexpr (Packed) {
     const std::size_t bytes = (tile.count + 7) / 8;
