@@ -9,7 +9,9 @@
 //   - the same shots split into calls of 7, 250 and 43 at the widest
 //     vector width, with the sampler's own batches, give the bytes of one
 //     call at the portable width one block at a time;
-//   - packed rows hold the unpacked bits, 8 a byte, with zero padding.
+//   - packed rows hold the unpacked bits, 8 a byte, with zero padding;
+//   - detection events are the same bytes after the sampler has looked
+//     for gauges they depend on (and skips the gauges if it found none).
 // Any disagreement aborts, which libFuzzer reports as a crash with the input.
 #include <algorithm>
 #include <cstdio>
@@ -42,9 +44,12 @@ struct Rows {
   std::size_t widths[3] = {0, 0, 0};
 };
 
+// `look`: first prepare for a call long enough that a sampler of detection
+// events looks for gauges they depend on.
 Rows sample(const Program& program, bool detectors, bool packed, const std::vector<std::uint64_t>& counts,
-            SamplerOptions options) {
+            SamplerOptions options, bool look = false) {
   FrameSampler sampler(program, detectors, packed, options);
+  if (look) sampler.prepare(kFirst, kProbeBlocks * kBlockShots);
   Rows rows;
   rows.widths[0] = sampler.measurement_row_bytes();
   rows.widths[1] = sampler.detector_row_bytes();
@@ -85,6 +90,12 @@ void run_and_check(const Program& program) {
     if (split.measurements != whole.measurements || split.detectors != whole.detectors ||
         split.observables != whole.observables) {
       fuzz_fail("split calls, batches or vector width changed the rows");
+    }
+    if (detectors) {
+      const Rows looked = sample(program, true, false, {kShots}, {}, /*look=*/true);
+      if (looked.detectors != whole.detectors || looked.observables != whole.observables) {
+        fuzz_fail("skipping the gauges changed the detection events");
+      }
     }
     const Rows packed = sample(program, detectors, true, {kShots}, {});
     check_packed(whole.measurements, whole.widths[0], packed.measurements, packed.widths[0]);
