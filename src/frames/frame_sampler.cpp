@@ -92,9 +92,7 @@ class FrameSampler::Engine {
     if (count - 1 > ~std::uint64_t{0} - first) fail("shot numbers past 2^64 - 1");
     if (!detectors_) make_reference(cancel);
     const std::uint64_t blocks = (first + count - 1) / kBlockShots + 1 - first / kBlockShots;
-    if (gauges_ == Gauges::unknown && blocks >= kProbeBlocks) {
-      gauges_ = events_need_gauges(cancel) ? Gauges::drawn : Gauges::skipped;
-    }
+    if (blocks >= kProbeBlocks) look_for_gauges(cancel);
     // The first batch is the widest; later ones fit in its rows.
     rows_.allocate(row_words_for(static_cast<std::size_t>(std::min<std::uint64_t>(max_blocks_, blocks))));
     gauge_streams_.reserve(max_blocks_);
@@ -128,6 +126,17 @@ class FrameSampler::Engine {
     }
   }
 
+  // Detection events look once for gauges they depend on; a record of
+  // measurements always draws them.
+  bool look_for_gauges(CancelCheck* cancel) {
+    if (gauges_ == Gauges::unknown)
+      gauges_ = any_event_without_noise(cancel) ? Gauges::drawn : Gauges::skipped;
+    return gauges_ == Gauges::drawn;
+  }
+  void take_gauge_finding(bool needed) {
+    if (gauges_ == Gauges::unknown) gauges_ = needed ? Gauges::drawn : Gauges::skipped;
+  }
+
  private:
   static std::size_t row_words_for(std::size_t blocks) { return round_up(blocks * kBlockWords, kRowQuantum); }
 
@@ -138,7 +147,7 @@ class FrameSampler::Engine {
   // Whether some detector or observable depends on a gauge bit
   // (frame_sampler.hpp): whether a run of two blocks with random gauges and
   // no noise, from a fixed key, sees a detection event.
-  bool events_need_gauges(CancelCheck* cancel) {
+  bool any_event_without_noise(CancelCheck* cancel) {
     SamplerPlan noiseless = plan_;
     std::fill(noiseless.rate.begin(), noiseless.rate.end(), FiringRate{});
     constexpr std::size_t kBlocks = kRowQuantum / kBlockWords;
@@ -205,6 +214,10 @@ std::size_t FrameSampler::observable_row_bytes() const { return engine_->observa
 void FrameSampler::prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel) {
   engine_->prepare(first, count, cancel);
 }
+
+bool FrameSampler::events_need_gauges(CancelCheck* cancel) { return engine_->look_for_gauges(cancel); }
+
+void FrameSampler::take_gauge_finding(bool needed) { engine_->take_gauge_finding(needed); }
 
 void FrameSampler::run_shots(const ChaChaKey& key, std::uint64_t first, std::uint64_t count,
                              SampleOutputs outputs, CancelCheck* cancel) {

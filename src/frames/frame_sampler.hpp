@@ -40,8 +40,8 @@
 // observable depends on any gauge bit, each event is the same bit whatever
 // the gauges are, and a sampler of events draws none (all zero) once it has
 // found so; it still draws them where it has not looked (a call of fewer
-// than kProbeBlocks blocks before any larger one), or has found a
-// dependence.  It finds out once, from a noiseless run of two blocks with
+// than kProbeBlocks blocks before any larger one; the threads of a call
+// share the look of the call's first sampler), or has found a dependence.  It finds out once, from a noiseless run of two blocks with
 // random gauges: a detector or observable that depends on some gauge bit
 // is 1 in each of its 512 shots with probability 1/2, independently.
 #pragma once
@@ -133,6 +133,12 @@ class FrameSampler final : public ShotSource {
   // meet every lack of memory before it draws a key.  An allocation that
   // fails throws OutOfMemory naming what it was for and how many bytes.
   void prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel = nullptr) override;
+
+  // For detection events: whether some detector or observable depends on a
+  // gauge bit, from the look (run here if it has not been), or told by a
+  // sampler of the same program that has looked (threads share one look).
+  bool events_need_gauges(CancelCheck* cancel = nullptr);
+  void take_gauge_finding(bool events_need_gauges);
 
   // Runs shots first .. first + count - 1 (at most 2^64 - 1) of `key` into
   // their rows, preparing first what prepare() has not.  `cancel` is polled

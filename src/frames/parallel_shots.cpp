@@ -73,7 +73,8 @@ unsigned available_cores() {
 }
 
 ThreadedSampler::ThreadedSampler(const circuit::Program& program, bool detectors, bool packed,
-                                 std::shared_ptr<const ReferenceRecord> reference, unsigned threads) {
+                                 std::shared_ptr<const ReferenceRecord> reference, unsigned threads)
+    : detectors_(detectors) {
   if (!detectors && !reference) reference = make_reference_record(program);
   SamplerOptions options;
   options.reference = std::move(reference);
@@ -107,9 +108,17 @@ std::vector<ThreadedSampler::Share> ThreadedSampler::shares_of(std::uint64_t fir
   return shares;
 }
 
+void ThreadedSampler::share_gauge_look(std::uint64_t first, std::uint64_t count, CancelCheck* cancel) {
+  if (!detectors_ || samplers_.size() == 1) return;
+  if ((first + count - 1) / kBlockShots + 1 - first / kBlockShots < kProbeBlocks) return;
+  const bool needed = samplers_.front()->events_need_gauges(cancel);
+  for (std::size_t i = 1; i < samplers_.size(); ++i) samplers_[i]->take_gauge_finding(needed);
+}
+
 void ThreadedSampler::prepare(std::uint64_t first, std::uint64_t count, CancelCheck* cancel) {
   check_range(first, count);
   if (count == 0) return;
+  share_gauge_look(first, count, cancel);
   const std::vector<Share> shares = shares_of(first, count, {});
   for (std::size_t i = 0; i < shares.size(); ++i)
     samplers_[i]->prepare(shares[i].first, shares[i].count, cancel);
@@ -120,6 +129,7 @@ void ThreadedSampler::run_shots(const ChaChaKey& key, std::uint64_t first, std::
   check_range(first, count);
   if (count == 0 || samplers_.size() == 1)
     return samplers_.front()->run_shots(key, first, count, outputs, cancel);
+  share_gauge_look(first, count, cancel);
   const std::vector<Share> shares = shares_of(first, count, outputs);
   const auto run_share = [&](std::size_t i, CancelCheck* check) {
     samplers_[i]->run_shots(key, shares[i].first, shares[i].count, shares[i].outputs, check);

@@ -50,6 +50,12 @@ class ThreadedSampler final : public ShotSource {
     SampleOutputs outputs;
   };
   std::vector<Share> shares_of(std::uint64_t first, std::uint64_t count, SampleOutputs outputs) const;
+  // Where the call is long enough for a sampler of detection events to look
+  // for gauges they depend on (frame_sampler.hpp), the first sampler looks
+  // and the others take its finding, whatever their shares.
+  void share_gauge_look(std::uint64_t first, std::uint64_t count, CancelCheck* cancel);
+
+  bool detectors_;
 
   std::vector<std::unique_ptr<FrameSampler>> samplers_;
 };

@@ -3,6 +3,7 @@
 // failure on another) ends every thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -57,8 +58,8 @@ TEST(ParallelShots, EveryThreadCountGivesTheBytesOfOne) {
   const circuit::Program program = circuit::read_circuit(kCircuit);
   for (const bool detectors : {false, true}) {
     for (const bool packed : {false, true}) {
-      for (const auto& [first, count] :
-           std::vector<std::pair<std::uint64_t, std::uint64_t>>{{0, 3000}, {300, 700}, {255, 2}, {1000, 1}}) {
+      for (const auto& [first, count] : std::vector<std::pair<std::uint64_t, std::uint64_t>>{
+               {0, 3000}, {300, 700}, {255, 2}, {1000, 1}, {100, kProbeBlocks * kBlockShots + 900}}) {
         const Rows one = sample(program, detectors, packed, first, count, 1);
         for (const unsigned threads : {2u, 3u, 8u}) {
           EXPECT_EQ(sample(program, detectors, packed, first, count, threads), one)
@@ -68,6 +69,19 @@ TEST(ParallelShots, EveryThreadCountGivesTheBytesOfOne) {
       }
     }
   }
+}
+
+// Threads whose shares are too short to look for gauges take the finding
+// of the call's look: a detector that depends on a gauge stays random on
+// every thread.
+TEST(ParallelShots, ThreadsShareTheLookForGauges) {
+  const circuit::Program program = circuit::read_circuit("RX 0\nM 0\nDETECTOR rec[-1]");
+  const std::uint64_t count = kProbeBlocks * kBlockShots + 900;
+  const Rows one = sample(program, true, false, 0, count, 1);
+  EXPECT_EQ(sample(program, true, false, 0, count, 3), one);
+  const auto ones = std::count(one.detectors.begin(), one.detectors.end(), 1);
+  EXPECT_GT(ones, static_cast<std::ptrdiff_t>(count * 45 / 100));
+  EXPECT_LT(ones, static_cast<std::ptrdiff_t>(count * 55 / 100));
 }
 
 // Says stop at its n-th poll.
