@@ -70,11 +70,16 @@ def main(argv: list[str] | None = None) -> int:
     start = time.perf_counter()
     writer = threading.Thread(target=write)
     writer.start()
-    while writer.is_alive():
+    # The progress line prints at least once, after the writer has ended, so
+    # its last reading is the whole file even when the writing took no time.
+    while True:
         writer.join(timeout=1.0)
+        done = not writer.is_alive()
         written = os.path.getsize(path) if os.path.exists(path) else 0
         print(f"\r  {written / 1e6:8.1f} of {total / 1e6:.1f} MB written "
               f"({written // row_bytes} of {args.shots} shots)", end="", flush=True)
+        if done:
+            break
     print()
     if errors:
         raise errors[0]
