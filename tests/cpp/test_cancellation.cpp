@@ -4,6 +4,7 @@
 // with Cancelled when it asks, and give the same results when it does not.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <random>
 #include <string>
 #include <vector>
@@ -104,6 +105,33 @@ TEST(Cancellation, SamplersPollInsideABatchAndInTheReferenceRun) {
   CountingCheck counting;
   recording.prepare(0, 1, &counting);  // the reference is made again: none was kept
   EXPECT_GE(counting.polls, 2);
+}
+
+// A sampler of events looks once for gauges its detectors depend on; a
+// look that is cancelled leaves no finding behind (and the output not in
+// its looking state), so the next call looks again and samples as a
+// sampler that never stopped.  The detector is a fair coin (the random Z
+// bit of qubit 0 turned by H, read by M): a finding of "no gauges" left
+// by the cancelled look would make every event 0.
+TEST(Cancellation, ACancelledLookForGaugesIsMadeAgain) {
+  const circuit::Program program =
+      circuit::read_circuit("H 0\nREPEAT 600000 {\nCX 0 1\n}\nM 0\nDETECTOR rec[-1]");
+  constexpr std::uint64_t kShots = 4096;  // enough blocks for the look
+  frames::FrameSampler counted(program, true, true);
+  CountingCheck in_look;
+  EXPECT_TRUE(counted.events_need_gauges(&in_look));
+  ASSERT_GE(in_look.polls, 1);  // the look is long enough to be polled
+
+  frames::FrameSampler plain(program, true, true), stopped(program, true, true);
+  CountingCheck stop(1);
+  EXPECT_THROW(sampled(stopped, kShots, &stop), Cancelled);
+  EXPECT_EQ(stop.polls, 1);
+  const Rows a = sampled(plain, kShots, nullptr), b = sampled(stopped, kShots, nullptr);
+  EXPECT_EQ(a.d, b.d);
+  std::size_t ones = 0;
+  for (const std::uint8_t byte : b.d) ones += std::popcount(byte);
+  EXPECT_GT(ones, kShots / 4);
+  EXPECT_LT(ones, 3 * kShots / 4);
 }
 
 TEST(Cancellation, PollingNeverChangesSampledRows) {
