@@ -32,7 +32,19 @@ struct TileOut {
 template <bool Packed, std::size_t Count>
 void write_narrow(std::uint8_t* row, std::size_t stride, std::size_t i0, std::size_t i1, const Word* words,
                   Word reference) {
-  for (std::size_t i = i0; i < i1; ++i, row += stride) {
+  std::size_t i = i0;
+  // Rows of one byte (a few observables, say) lie side by side: the bytes
+  // of eight shots are one store, each entry's eight bits spread by the
+  // table to their bit of the eight bytes.
+  if (stride == 1 && (Packed || Count == 1)) {
+    const Word flips = (reference & ((Word{1} << Count) - 1)) * 0x0101010101010101ull;
+    for (; i + 8 <= i1; i += 8, row += 8) {
+      Word bytes = flips;
+      for (std::size_t e = 0; e < Count; ++e) bytes ^= kSpread[(words[e] >> i) & 0xFF] << e;
+      std::memcpy(row, &bytes, 8);
+    }
+  }
+  for (; i < i1; ++i, row += stride) {
     Word bits = reference;
     for (std::size_t e = 0; e < Count; ++e) bits ^= ((words[e] >> i) & 1) << e;
     if constexpr (Packed) {

@@ -401,6 +401,33 @@ TEST(ShotRows, TilesLandInEachShotsRowPackedOrNotAtEveryWidth) {
   }
 }
 
+// Rows of one byte (1 to 4 entries packed, 1 unpacked) are written eight
+// shots at a time: a call from inside the first word to inside the last,
+// with a reference, the bytes past the call's rows untouched.
+TEST(ShotRows, RowsOfOneByteAreEachShotsEntries) {
+  constexpr std::size_t kRowWords = 3, kFirst = 530, kShots = 64 * kRowWords - 18 - 13;
+  const std::vector<Word> rows_data = random_words(4 * kRowWords, 7);
+  for (const bool packed : {true, false}) {
+    for (std::size_t entries = 1; entries <= (packed ? 4u : 1u); ++entries) {
+      std::vector<const Word*> rows;
+      for (std::size_t e = 0; e < entries; ++e) rows.push_back(rows_data.data() + e * kRowWords);
+      const Word reference = 0b1010 >> (entries % 2);
+      std::vector<std::uint8_t> out(kShots + 1, 0xEE);
+      const ShotRows target{out.data(), kFirst, kShots, 1, packed};
+      write_entries(target, 512, kRowWords, rows.data(), entries, 0, &reference, kernels_for(widest_width()));
+      for (std::size_t shot = kFirst; shot < kFirst + kShots; ++shot) {
+        std::uint8_t expected = 0;
+        for (std::size_t e = 0; e < entries; ++e)
+          expected |=
+              static_cast<std::uint8_t>((bit(rows[e], shot - 512) != (((reference >> e) & 1) != 0)) << e);
+        ASSERT_EQ(out[shot - kFirst], expected)
+            << "packed " << packed << " entries " << entries << " shot " << shot;
+      }
+      EXPECT_EQ(out[kShots], 0xEE);
+    }
+  }
+}
+
 // ---- whole runs --------------------------------------------------------------------------------
 
 // Every instruction of the format that does something to frames or records.
