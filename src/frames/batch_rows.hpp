@@ -19,6 +19,11 @@ inline constexpr std::size_t kBlockWords = kBlockShots / 64;
 inline constexpr std::size_t kPiece = 64;   // gauge rows drawn at a time
 inline constexpr std::size_t kFlush = 512;  // record entries written out at a time (a multiple of 64)
 
+// The blocks that shots first .. first + count - 1 (count > 0) touch.
+inline std::uint64_t blocks_spanned(std::uint64_t first, std::uint64_t count) {
+  return (first + count - 1) / kBlockShots + 1 - first / kBlockShots;
+}
+
 // A 64-byte aligned line of words: rows are whole lines.
 struct alignas(64) Line {
   Word words[kRowQuantum];

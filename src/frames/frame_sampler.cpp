@@ -91,8 +91,8 @@ class FrameSampler::Engine {
     if (count == 0) return;
     if (count - 1 > ~std::uint64_t{0} - first) fail("shot numbers past 2^64 - 1");
     if (!detectors_) make_reference(cancel);
-    const std::uint64_t blocks = (first + count - 1) / kBlockShots + 1 - first / kBlockShots;
-    if (blocks >= kProbeBlocks) look_for_gauges(cancel);
+    if (long_enough_to_look(first, count)) look_for_gauges(cancel);
+    const std::uint64_t blocks = blocks_spanned(first, count);
     // The first batch is the widest; later ones fit in its rows.
     rows_.allocate(row_words_for(static_cast<std::size_t>(std::min<std::uint64_t>(max_blocks_, blocks))));
     gauge_streams_.reserve(max_blocks_);

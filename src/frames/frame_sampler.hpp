@@ -41,9 +41,10 @@
 // the gauges are, and a sampler of events draws none (all zero) once it has
 // found so; it still draws them where it has not looked (a call of fewer
 // than kProbeBlocks blocks before any larger one; the threads of a call
-// share the look of the call's first sampler), or has found a dependence.  It finds out once, from a noiseless run of two blocks with
-// random gauges: a detector or observable that depends on some gauge bit
-// is 1 in each of its 512 shots with probability 1/2, independently.
+// share the look of the call's first sampler), or has found a dependence.
+// It finds out once, from a noiseless run of two blocks with random
+// gauges: a detector or observable that depends on some gauge bit is 1 in
+// each of its 512 shots with probability 1/2, independently.
 #pragma once
 
 #include <cstdint>
@@ -85,6 +86,9 @@ struct SamplerOptions {
 // A sampler of detection events looks for gauge bits they depend on at its
 // first call of at least this many blocks: the look costs two blocks' run.
 inline constexpr std::uint64_t kProbeBlocks = 16;
+inline bool long_enough_to_look(std::uint64_t first, std::uint64_t count) {
+  return blocks_spanned(first, count) >= kProbeBlocks;
+}
 
 // The rows of the shots of one call: each as ShotRows describes (unpacked
 // or packed), consecutive shots one after the other.

@@ -88,7 +88,7 @@ ThreadedSampler::ThreadedSampler(const circuit::Program& program, bool detectors
 std::vector<ThreadedSampler::Share> ThreadedSampler::shares_of(std::uint64_t first, std::uint64_t count,
                                                                SampleOutputs outputs) const {
   const std::uint64_t first_block = first / kBlockShots;
-  const std::uint64_t blocks = (first + count - 1) / kBlockShots + 1 - first_block;
+  const std::uint64_t blocks = blocks_spanned(first, count);
   const auto n = static_cast<unsigned>(std::min<std::uint64_t>(samplers_.size(), blocks));
   const std::size_t widths[] = {measurement_row_bytes(), detector_row_bytes(), observable_row_bytes()};
   std::vector<Share> shares;
@@ -110,7 +110,7 @@ std::vector<ThreadedSampler::Share> ThreadedSampler::shares_of(std::uint64_t fir
 
 void ThreadedSampler::share_gauge_look(std::uint64_t first, std::uint64_t count, CancelCheck* cancel) {
   if (!detectors_ || samplers_.size() == 1) return;
-  if ((first + count - 1) / kBlockShots + 1 - first / kBlockShots < kProbeBlocks) return;
+  if (!long_enough_to_look(first, count)) return;
   const bool needed = samplers_.front()->events_need_gauges(cancel);
   for (std::size_t i = 1; i < samplers_.size(); ++i) samplers_[i]->take_gauge_finding(needed);
 }
